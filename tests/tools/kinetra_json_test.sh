@@ -43,7 +43,8 @@ expect encode 0 'aGVsbG8=' -- "$kinetra" base64 encode "$work/hello.txt"
 expect decode 0 'hello' -- bash -c "printf 'aGVsbG8=' | '$kinetra' base64 decode -"
 expect decode-bad 1 "kinetra base64: - is not Base64 text (use --newlines for text broken into lines)" \
   -- bash -c "printf 'a b' | '$kinetra' base64 decode -"
-expect unknown-command 1 "kinetra: unknown command 'frobnicate'" -- bash -c "'$kinetra' frobnicate 2>&1 | head -n 1; exit \${PIPESTATUS[0]}"
+expect unknown-command 1 "kinetra: unknown command 'frobnicate'" \
+  -- bash -c "out=\$('$kinetra' frobnicate 2>&1); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"
 
 [[ $fails -eq 0 ]] && echo "all kinetra json/base64 checks passed"
 exit $((fails > 0))
