@@ -315,6 +315,14 @@ class HIDDescriptorParser {
   }
 
   bool addUsage(std::size_t offset, UsageRun run) {
+    // Consecutive usages on one page form one run ("X, Y" is the range X..Y).
+    if (!locals_.usages.empty()) {
+      UsageRun& last = locals_.usages.back();
+      if (last.page == run.page && static_cast<std::uint32_t>(last.max) + 1 == run.min) {
+        last.max = run.max;
+        return true;
+      }
+    }
     if (locals_.usages.size() >= HIDParsedDescriptor::kMaxUsagesPerItem) {
       return fail(offset, "more than " + std::to_string(HIDParsedDescriptor::kMaxUsagesPerItem) +
                               " usages before one main item");
@@ -353,9 +361,9 @@ class HIDDescriptorParser {
 
     if ((flags & kHIDConstantFlag) || locals_.usages.empty()) return true;  // padding
 
-    const std::size_t t = static_cast<std::size_t>(type);
     const auto reportID = static_cast<std::uint8_t>(globals_.reportID);
     if (!(flags & kHIDVariableFlag)) {
+      const std::size_t t = static_cast<std::size_t>(type);
       // Selector fields model no per-usage bit, so their (often wide) usage ranges do not
       // count against the field limit.
       for (const UsageRun& run : locals_.usages) {
@@ -376,24 +384,38 @@ class HIDDescriptorParser {
     }
 
     // Variable fields: walk the usage list, one capability per run of consecutive usages.
+    struct Segment {
+      std::uint16_t page;
+      std::uint16_t min;
+      std::uint16_t max;
+      std::uint64_t firstField;
+      std::uint64_t fieldCount;
+    };
+    std::vector<Segment> segments;
     std::uint64_t field = 0;
-    UsageRun last = locals_.usages.front();
     for (const UsageRun& run : locals_.usages) {
       if (field >= count) break;
       const std::uint64_t usages = static_cast<std::uint64_t>(run.max) - run.min + 1;
       const std::uint64_t taken = std::min(usages, count - field);
-      const auto max = static_cast<std::uint16_t>(run.min + taken - 1);
-      if (!addVariable(offset, type, flags, run.page, run.min, max, startBit + field * size, taken,
-                       reportID)) {
-        return false;
-      }
+      segments.push_back(
+          {run.page, run.min, static_cast<std::uint16_t>(run.min + taken - 1), field, taken});
       field += taken;
-      last = UsageRun{run.page, max, max};
     }
     if (field < count) {
-      // The remaining fields repeat the last usage.
-      if (!addVariable(offset, type, flags, last.page, last.min, last.min, startBit + field * size,
-                       count - field, reportID)) {
+      // The remaining fields repeat the last usage: it becomes a single-usage capability
+      // covering its own field and every repeat, so each usage stays one capability.
+      Segment& last = segments.back();
+      if (last.max > last.min) {
+        --last.max;
+        --last.fieldCount;
+        segments.push_back({last.page, static_cast<std::uint16_t>(last.max + 1),
+                            static_cast<std::uint16_t>(last.max + 1), field - 1, 1});
+      }
+      segments.back().fieldCount += count - field;
+    }
+    for (const Segment& segment : segments) {
+      if (!addVariable(offset, type, flags, segment.page, segment.min, segment.max,
+                       startBit + segment.firstField * size, segment.fieldCount, reportID)) {
         return false;
       }
     }
