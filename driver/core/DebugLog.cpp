@@ -44,7 +44,7 @@ void debugLogBytes(const std::uint8_t* bytes, std::size_t length) {
   // One text per report, so a line-oriented sink (syslog) keeps it whole. Reports never
   // exceed 4096 bytes (the largest a descriptor may declare); "255 " is four characters.
   constexpr std::size_t kMaxBytes = 4096;
-  static thread_local char text[kMaxBytes * 4 + 2];
+  char text[kMaxBytes * 4 + 2];  // on the stack: only ever used with logging on
   std::size_t used = 0;
   for (std::size_t i = 0; i < length && i < kMaxBytes; ++i) {
     used +=
