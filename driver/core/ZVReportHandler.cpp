@@ -280,37 +280,13 @@ void ZVReportHandler::handleReport(std::uint8_t* report, std::size_t length) {
       e.value = readField(report, e.bitOffset, e.bitSize);
 
       if (e.element == xAxisElement_ && e.hat) {
-        switch (e.value) {
-          case 1:
-            y -= 15;
-            break;
-          case 2:
-            y -= 15;
-            x += 15;
-            break;
-          case 3:
-            x += 15;
-            break;
-          case 4:
-            x += 15;
-            y += 15;
-            break;
-          case 5:
-            y += 15;
-            break;
-          case 6:
-            x -= 15;
-            y += 15;
-            break;
-          case 7:
-            x -= 15;
-            break;
-          case 8:
-            x -= 15;
-            y -= 15;
-            break;
-          default:
-            break;
+        // Hat positions 1..8 run clockwise from up; anything else (the null state) is centred.
+        static constexpr std::int8_t kHatSteps[9][2] = {{0, 0},    {0, -15}, {15, -15},
+                                                        {15, 0},   {15, 15}, {0, 15},
+                                                        {-15, 15}, {-15, 0}, {-15, -15}};
+        if (e.value <= 8) {
+          x += kHatSteps[e.value][0];
+          y += kHatSteps[e.value][1];
         }
         writeField(report, e.bitOffset, e.bitSize, 0);
       } else {
