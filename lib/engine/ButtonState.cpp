@@ -1,0 +1,44 @@
+#include "engine/ButtonState.h"
+
+namespace zv::engine {
+
+void RecordingButtonStateSink::setButtonStates(std::uint64_t buttons) {
+  std::lock_guard lock(mutex_);
+  states_.push_back(buttons);
+}
+
+std::vector<std::uint64_t> RecordingButtonStateSink::states() const {
+  std::lock_guard lock(mutex_);
+  return states_;
+}
+
+SharedButtonState& SharedButtonState::shared() {
+  static SharedButtonState state;
+  return state;
+}
+
+bool SharedButtonState::apply(std::uint32_t usage, std::int32_t value, ButtonStateSink* sink) {
+  const auto mask = static_cast<std::uint8_t>(usage & 0xFF);
+  std::lock_guard lock(mutex_);
+  if (value != 0) {
+    state_ = static_cast<std::uint8_t>(state_ | mask);
+  } else {
+    state_ = static_cast<std::uint8_t>(state_ & ~mask);
+  }
+  if (state_ == lastSent_) return false;
+  lastSent_ = state_;
+  if (sink) sink->setButtonStates(state_);
+  return true;
+}
+
+std::uint8_t SharedButtonState::state() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+std::uint8_t SharedButtonState::lastSent() const {
+  std::lock_guard lock(mutex_);
+  return lastSent_;
+}
+
+}  // namespace zv::engine

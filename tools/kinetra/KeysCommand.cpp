@@ -1,0 +1,118 @@
+// kinetra keys [test PAGE USAGE]
+#include <linux/input-event-codes.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Command.h"
+#include "output/Diagnostics.h"
+#include "output/KeyTables.h"
+#include "output/RecordingOutput.h"
+#include "output/ZVKeyboard.h"
+
+namespace kinetra {
+namespace {
+
+const char* const kUsage =
+    "usage: kinetra keys\n"
+    "       kinetra keys test PAGE USAGE\n\n"
+    "Without arguments, prints which Linux key each HID usage posts: keyboard-page (7) and\n"
+    "system-key (5) usages through the keymap, media, volume, brightness and eject keys\n"
+    "(pages 7 and 12) as special keys.\n\n"
+    "'test' shows the events one press and one release of PAGE/USAGE emit on the virtual\n"
+    "keyboard, without creating it. PAGE and USAGE are decimal or 0x-prefixed hexadecimal.\n";
+
+std::optional<std::uint32_t> parseNumber(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 10) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : digits) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+  }
+  if (value > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
+void printRow(std::uint32_t page, std::uint32_t usage, std::uint16_t key, const char* route) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%02X", usage);
+  char line[96];
+  std::snprintf(line, sizeof line, "%-5u %-7s %-22s %-5u %s\n", page, hex,
+                zv::output::codeName(EV_KEY, key).c_str(), key, route);
+  std::cout << line;
+}
+
+int printTable() {
+  using namespace zv::output;
+  std::cout << "page  usage   key                    code  route\n";
+  const auto& keymap = usbToLinuxKeymap();
+  for (std::uint32_t usage = 0; usage < keymap.size(); ++usage) {
+    if (keymap[usage] != 0 && usage != 0x7F) printRow(kKeyboardPage, usage, keymap[usage], "key");
+  }
+  for (std::uint32_t usage = 0; usage <= 0xFFFF; ++usage) {
+    if (const KeyRow* row = findKeyWithPageAndUsage(kSystemKeyPage, usage, keys())) {
+      printRow(row->page, row->usage, row->key, "key");
+    }
+  }
+  for (const KeyRow& row : specialKeys()) printRow(row.page, row.usage, row.key, "special");
+  return 0;
+}
+
+int runTest(const Command& self, const Arguments& args) {
+  if (args.size() != 3) return usageError(self, "'test' takes PAGE and USAGE");
+  const auto page = parseNumber(args[1]);
+  const auto usage = parseNumber(args[2]);
+  if (!page) return usageError(self, "PAGE is not a number: " + args[1]);
+  if (!usage) return usageError(self, "USAGE is not a number: " + args[2]);
+
+  std::vector<std::string> reasons;
+  auto previous = zv::output::setMessageHandler(
+      [&](std::string_view message) { reasons.emplace_back(message); });
+  auto output = std::make_shared<zv::output::RecordingOutput>();
+  {
+    zv::output::ZVKeyboard keyboard(output);
+    for (std::int32_t value : {1, 0}) {
+      output->clear();
+      keyboard.setKeyForPage(*page, *usage, value);
+      const auto events = output->events();
+      std::cout << (value ? "press:  " : "release:");
+      if (events.empty()) std::cout << " (nothing)";
+      for (std::size_t i = 0; i < events.size(); ++i) {
+        std::cout << (i ? "\n         " : " ") << zv::output::describe(events[i]);
+      }
+      std::cout << "\n";
+    }
+  }
+  zv::output::setMessageHandler(std::move(previous));
+  for (const std::string& reason : reasons) std::cout << reason << "\n";
+  return 0;
+}
+
+int runKeys(const Arguments& args) {
+  const Command& self = *findCommand("keys");
+  if (args.empty()) return printTable();
+  if (args[0] == "test") return runTest(self, args);
+  return usageError(self, "unknown argument '" + args[0] + "'");
+}
+
+const CommandRegistration registration("keys", "HID usage to Linux key table; test a key", kUsage,
+                                       runKeys);
+
+}  // namespace
+}  // namespace kinetra
