@@ -36,6 +36,11 @@ bool isUsableBrand(const std::string& brand) {
 
 }  // namespace
 
+std::filesystem::path ZVPreferencesFile::pathForBrand(const std::string& brand) {
+  if (!isUsableBrand(brand)) return {};
+  return platform::preferencesFolder() / ("com.zenvor.Kinetra." + brand + ".plist");
+}
+
 std::shared_ptr<ZVPreferencesFile> ZVPreferencesFile::makeProcessInstance() {
   std::lock_guard lock(classLock());
   if (state().instance) return nullptr;
@@ -94,7 +99,7 @@ ZVPreferencesFile::~ZVPreferencesFile() {
 bool ZVPreferencesFile::setBrand(const std::string& brand) {
   if (!isUsableBrand(brand)) return false;
   brand_ = brand;
-  filePath_ = platform::preferencesFolder() / ("com.zenvor.Kinetra." + brand + ".plist");
+  filePath_ = pathForBrand(brand);
 
   std::error_code ec;
   if (!std::filesystem::exists(filePath_, ec)) {

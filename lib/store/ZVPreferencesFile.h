@@ -40,6 +40,9 @@ class ZVPreferencesFile : public VDKQueueDelegate {
   // The process's instance, created for the main bundle's "Brand" when there is none.
   static std::shared_ptr<ZVPreferencesFile> sharedZVPreferencesFile();
 
+  // Where the brand's file is, or nothing when the brand cannot name a file.
+  static std::filesystem::path pathForBrand(const std::string& brand);
+
   // init: a new object bound to the main bundle's "Brand" when it has one (unbound,
   // with no file, otherwise). Nothing when the process already has its object.
   static std::shared_ptr<ZVPreferencesFile> create();
