@@ -135,6 +135,12 @@ TEST(VDKQueue, MergedEventsAreReportedWithTheRenameFirst) {
   EXPECT_EQ(names(VDKQueueNotifyDefault),
             (Names{kRename, kWrite, kDelete, kAttributes, kSize, kLinks, kRevoked}));
 
+  // After the kernel dropped events, the object's own state tells what it can: here
+  // that the file lost its last name while its events were lost.
+  ASSERT_EQ(::unlink(other.c_str()), 0);
+  EXPECT_EQ(names(object.observeLostEvents()), (Names{kWrite, kDelete, kLinks}));
+  EXPECT_EQ(names(object.observeLostEvents()), Names{kWrite}) << "a deletion is reported once";
+
   // A folder: entries coming and going are writes, a new subfolder also changes the link
   // count, a child's own changes are not the folder's, and a deletion counts once.
   inotify::WatchedObject folder;
