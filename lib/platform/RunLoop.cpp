@@ -153,9 +153,9 @@ bool RunLoop::cancelTimer(TimerId id) {
 void RunLoop::armTimerLocked() {
   const auto earliest = deadlines_.empty() ? Clock::time_point::max() : deadlines_.begin()->first;
   if (earliest == armedFor_) return;
-  itimerspec spec{};
-  if (earliest != Clock::time_point::max()) spec.it_value = toTimespec(earliest);
-  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  itimerspec setting{};
+  if (earliest != Clock::time_point::max()) setting.it_value = toTimespec(earliest);
+  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr);
   armedFor_ = earliest;
 }
 
