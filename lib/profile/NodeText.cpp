@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -56,10 +57,15 @@ class OffsetMap {
 
 // --- Reading ------------------------------------------------------------------------
 
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
 struct Node {
   std::size_t open;         // offset of "["
   std::string_view header;  // without its leading blanks
-  std::vector<std::size_t> children;
+  std::size_t firstChild = kNone;
+  std::size_t lastChild = kNone;
+  std::size_t next = kNone;  // the next sibling
+  std::size_t childCount = 0;
 };
 
 // What the reader needs of one prototype dictionary, worked out once per conversion.
@@ -99,36 +105,41 @@ class Reader {
   }
 
  private:
-  // Newline characters become one blank each.
+  // Newline characters become one blank each. The multi-byte ones (NEXT LINE, LINE and
+  // PARAGRAPH SEPARATOR) are rare: only a text holding their lead bytes is compacted.
   void normalize() {
-    text_.reserve(original_.size());
-    for (std::size_t i = 0; i < original_.size(); ++i) {
-      const auto c = static_cast<unsigned char>(original_[i]);
+    text_.assign(original_);
+    for (char& c : text_) {
+      if (c == '\n' || c == '\v' || c == '\f' || c == '\r') c = ' ';
+    }
+    if (text_.find_first_of("\xC2\xE2") == std::string::npos) return;
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < text_.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text_[i]);
       std::size_t length = 0;
-      if (c == '\n' || c == '\v' || c == '\f' || c == '\r') {
-        length = 1;
-      } else if (c == 0xC2 && i + 1 < original_.size() &&
-                 static_cast<unsigned char>(original_[i + 1]) == 0x85) {
+      if (c == 0xC2 && i + 1 < text_.size() && static_cast<unsigned char>(text_[i + 1]) == 0x85) {
         length = 2;
-      } else if (c == 0xE2 && i + 2 < original_.size() &&
-                 static_cast<unsigned char>(original_[i + 1]) == 0x80 &&
-                 (static_cast<unsigned char>(original_[i + 2]) == 0xA8 ||
-                  static_cast<unsigned char>(original_[i + 2]) == 0xA9)) {
+      } else if (c == 0xE2 && i + 2 < text_.size() &&
+                 static_cast<unsigned char>(text_[i + 1]) == 0x80 &&
+                 (static_cast<unsigned char>(text_[i + 2]) == 0xA8 ||
+                  static_cast<unsigned char>(text_[i + 2]) == 0xA9)) {
         length = 3;
       }
       if (length == 0) {
-        text_.push_back(static_cast<char>(c));
+        text_[out++] = static_cast<char>(c);
         continue;
       }
-      text_.push_back(' ');
-      if (length > 1) normalized_.add(text_.size(), i + length);
+      text_[out++] = ' ';
+      normalized_.add(out, i + length);
       i += length - 1;
     }
+    text_.resize(out);
   }
 
   // Takes the data out of every blast node ("[blast=NAME data<COUNT DATA>]") and cuts
   // the node down to "[blast=NAME]", so that the data never reaches the header rules.
   void cutBlasts() {
+    if (text_.find(kBlastOpen) == std::string::npos) return;
     std::string cut;
     cut.reserve(text_.size());
     std::size_t from = 0;
@@ -236,8 +247,13 @@ class Reader {
       header = lead == std::string_view::npos ? std::string_view() : header.substr(lead);
       if (!open.empty() && header.empty()) return fail(i, "a nested node without header");
       const std::size_t index = nodes_.size();
-      nodes_.push_back(Node{i, header, {}});
-      if (!open.empty()) nodes_[open.back()].children.push_back(index);
+      nodes_.push_back(Node{i, header});
+      if (!open.empty()) {
+        Node& parent = nodes_[open.back()];
+        (parent.lastChild == kNone ? parent.firstChild : nodes_[parent.lastChild].next) = index;
+        parent.lastChild = index;
+        ++parent.childCount;
+      }
       open.push_back(index);
       i = j;
       // Children and closing brackets.
@@ -319,7 +335,14 @@ class Reader {
   struct Collection {
     std::string_view name;  // the group's member name, or the type
     bool group;
-    std::vector<std::size_t> children;
+    std::size_t count;
+  };
+  // Working space of one nesting level, kept across nodes so that converting a node
+  // allocates only what its JSON holds.
+  struct Scratch {
+    std::vector<Collection> collections;
+    std::vector<std::size_t> collectionOf;  // per child, in text order
+    std::unordered_map<std::string_view, std::size_t> byGroup, byType;
   };
 
   json::Value convert(std::size_t index, const json::Value* cursor, std::size_t depth) {
@@ -337,42 +360,61 @@ class Reader {
                               header.substr(0, header.find(' ')) == info.group ||
                               header.find('=') != std::string_view::npos;
 
-    // Collections in order of first appearance; a map finds them once there are many.
-    std::vector<Collection> collections;
-    std::unordered_map<std::string_view, std::size_t> byGroup, byType;
-    for (std::size_t child : node.children) {
+    // Collections in order of first appearance; maps find them once there are many.
+    while (scratch_.size() <= depth) scratch_.emplace_back();
+    Scratch& scratch = scratch_[depth];
+    auto& collections = scratch.collections;
+    collections.clear();
+    scratch.collectionOf.clear();
+    scratch.byGroup.clear();
+    scratch.byType.clear();
+    bool mapped = false;
+    for (std::size_t child = node.firstChild; child != kNone; child = nodes_[child].next) {
       const std::string_view type = typeOf(nodes_[child].header);
       const auto group = groupFor(info, type);
       const std::string_view name = group ? *group : type;
       std::size_t found = collections.size();
-      if (collections.size() <= 8) {
+      if (!mapped) {
         for (std::size_t c = 0; c < collections.size(); ++c) {
           if (collections[c].group == group.has_value() && collections[c].name == name) found = c;
         }
       } else {
-        if (byGroup.empty() && byType.empty()) {
-          for (std::size_t c = 0; c < collections.size(); ++c) {
-            (collections[c].group ? byGroup : byType).emplace(collections[c].name, c);
-          }
-        }
-        auto& map = group ? byGroup : byType;
+        auto& map = group ? scratch.byGroup : scratch.byType;
         if (auto it = map.find(name); it != map.end()) found = it->second;
       }
       if (found == collections.size()) {
-        collections.push_back(Collection{name, group.has_value(), {}});
-        if (!byGroup.empty() || !byType.empty()) (group ? byGroup : byType).emplace(name, found);
+        collections.push_back(Collection{name, group.has_value(), 0});
+        if (mapped) (group ? scratch.byGroup : scratch.byType).emplace(name, found);
+        if (!mapped && collections.size() > 8) {
+          for (std::size_t c = 0; c < collections.size(); ++c) {
+            (collections[c].group ? scratch.byGroup : scratch.byType)
+                .emplace(collections[c].name, c);
+          }
+          mapped = true;
+        }
       }
-      collections[found].children.push_back(child);
+      ++collections[found].count;
+      scratch.collectionOf.push_back(found);
     }
+
+    // The children of one collection, converted in text order.
+    auto convertCollection = [&](std::size_t c, const json::Value* next, auto&& take) {
+      std::size_t k = 0;
+      for (std::size_t child = node.firstChild; child != kNone; child = nodes_[child].next, ++k) {
+        if (scratch_[depth].collectionOf[k] != c) continue;
+        take(convert(child, next, depth + 1));
+        if (failed_) return false;
+      }
+      return true;
+    };
 
     if (!isDictionary) {
       auto array = json::makeArray();
-      array->reserve(node.children.size());
-      for (const Collection& collection : collections) {
-        const json::Value* next = childCursor(cursor, collection.name);
-        for (std::size_t child : collection.children) {
-          array->push_back(convert(child, next, depth + 1));
-          if (failed_) return {};
+      array->reserve(node.childCount);
+      for (std::size_t c = 0; c < scratch_[depth].collections.size(); ++c) {
+        const json::Value* next = childCursor(cursor, scratch_[depth].collections[c].name);
+        if (!convertCollection(c, next, [&](json::Value v) { array->push_back(std::move(v)); })) {
+          return {};
         }
       }
       return json::Value(array);
@@ -380,19 +422,23 @@ class Reader {
 
     auto dictionary = json::makeDictionary();
     auto order = json::makeArray();
+    const std::size_t attributes =
+        static_cast<std::size_t>(std::count(header.begin(), header.end(), '='));
+    dictionary->reserve(attributes + 1 + collections.size());
+    order->reserve(1 + attributes + node.childCount);
     if (!parseHeader(node, *dictionary, *order)) return {};
-    for (std::size_t child : node.children) {
+    for (std::size_t child = node.firstChild; child != kNone; child = nodes_[child].next) {
       order->push_back(json::Value(typeOf(nodes_[child].header)));
     }
     dictionary->set(kOrder, json::Value(order));
-    for (const Collection& collection : collections) {
+    for (std::size_t c = 0; c < scratch_[depth].collections.size(); ++c) {
+      const Collection collection = scratch_[depth].collections[c];
       const json::Value* next = childCursor(cursor, collection.name);
-      if (collection.group || collection.children.size() > 1) {
+      if (collection.group || collection.count > 1) {
         auto array = json::makeArray();
-        array->reserve(collection.children.size());
-        for (std::size_t child : collection.children) {
-          array->push_back(convert(child, next, depth + 1));
-          if (failed_) return {};
+        array->reserve(collection.count);
+        if (!convertCollection(c, next, [&](json::Value v) { array->push_back(std::move(v)); })) {
+          return {};
         }
         if (collection.group) {
           dictionary->set(collection.name, json::Value(array));
@@ -400,8 +446,8 @@ class Reader {
           dictionary->set(std::string(collection.name) + "_group", json::Value(array));
         }
       } else {
-        json::Value value = convert(collection.children.front(), next, depth + 1);
-        if (failed_) return {};
+        json::Value value;
+        if (!convertCollection(c, next, [&](json::Value v) { value = std::move(v); })) return {};
         dictionary->set(collection.name, std::move(value));
       }
     }
@@ -532,6 +578,7 @@ class Reader {
   std::vector<std::pair<std::string, std::string>> blasts_;
   std::vector<Node> nodes_;
   std::vector<std::pair<const json::Dictionary*, BaseInfo>> bases_;
+  std::deque<Scratch> scratch_;  // by depth; a deque keeps references stable as it grows
   bool failed_ = false;
 };
 
@@ -715,8 +762,8 @@ class Writer {
       if (!value.isArray() || value.asArray()->empty()) return;
       const json::Value* group = member(&value.asArray()->front(), kGroupKey);
       if (!group || !group->isString()) return;
-      groups_[std::string(key)] = group->asString();
-      reverse_[group->asString()] = std::string(key);
+      groups_.insert_or_assign(std::string(key), group->asString());
+      reverse_.insert_or_assign(group->asString(), std::string(key));
     };
     if (H && H->isDictionary()) {
       for (const auto& [key, value] : *H->asDictionary()) learn(key, value);
@@ -726,7 +773,10 @@ class Writer {
       }
     }
 
-    State state;
+    while (states_.size() <= depth_) states_.emplace_back();
+    State& state = states_[depth_];  // this level's, reused from node to node
+    state.removed.clear();
+    state.taken.clear();
     auto present = [&](std::string_view key) -> const json::Value* {
       if (!dictionary || state.isRemoved(key)) return nullptr;
       return dictionary->find(key);
@@ -760,7 +810,7 @@ class Writer {
             if (!writeChild((*group->asArray())[taken++], member(H, E), {}, groupName)) {
               return false;
             }
-          } else if (auto it = reverse_.find(std::string(E)); it != reverse_.end()) {
+          } else if (auto it = reverse_.find(E); it != reverse_.end()) {
             const json::Value* members = present(it->second);
             if (members && members->isArray()) {
               std::size_t& taken = state.takenFrom(it->second);
@@ -782,7 +832,7 @@ class Writer {
         return true;
       }
       const bool group = isGroupName(K);
-      const bool grouped = !group && groups_.count(std::string(K)) > 0;
+      const bool grouped = !group && groups_.find(K) != groups_.end();
       if ((group || grouped) && V.isArray()) {
         std::size_t& taken = state.takenFrom(K);
         const json::Array& elements = *V.asArray();
@@ -842,11 +892,18 @@ class Writer {
     return result;
   }
 
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  using Table = std::unordered_map<std::string, std::string, Hash, std::equal_to<>>;
+
   NodeTextError* error_;
   std::string out_;
   std::size_t depth_ = 0;
-  std::unordered_map<std::string, std::string> groups_;
-  std::unordered_map<std::string, std::string> reverse_;
+  Table groups_;              // member name → group string
+  Table reverse_;             // group string → member name
+  std::deque<State> states_;  // by depth; a deque keeps references stable as it grows
 };
 
 }  // namespace
