@@ -8,7 +8,8 @@
 //   SaveChecked  Save plus the read-back check that saving does before it writes
 //
 // Each reports the time per profile and, as "per_trigger", per trigger; equal
-// per-trigger figures across sizes mean the cost grows linearly.
+// per-trigger figures across sizes mean the cost grows linearly. Load and Read also pay
+// for freeing the previous iteration's tree, as a reload does.
 #include <benchmark/benchmark.h>
 
 #include <string>

@@ -48,7 +48,7 @@ struct BuildContext {
     std::vector<const ClassInfo*> prepared;  // classes already registered from it
   };
   std::vector<Prototype> prototypes;
-  std::vector<std::pair<const char*, const ClassInfo*>> classes;
+  std::vector<std::pair<const char*, ClassInfo*>> classes;
 
   Prototype& prototype(const json::Dictionary* dictionary) {
     for (Prototype& p : prototypes) {
@@ -173,7 +173,7 @@ void ZVPrototypedObject::initWithPrototypeDictionary(json::DictionaryPtr prototy
   jsonDictionary_.reset();
   members_.clear();
 
-  const ClassInfo& info = classInfo();
+  ClassInfo& info = classInfo();
   BuildContext::Prototype* memo = tBuild ? &tBuild->prototype(prototype_.get()) : nullptr;
   bool prepared = false;
   if (memo) {
@@ -186,18 +186,17 @@ void ZVPrototypedObject::initWithPrototypeDictionary(json::DictionaryPtr prototy
     if (!order || !order->isArray() || !order->asArray()->empty()) {
       prototype_->set(kOrder, json::Value(json::makeArray()));
     }
-    auto& mutableInfo = const_cast<ClassInfo&>(info);
     for (const auto& [key, value] : *prototype_) {
       if (key == kClassKey) continue;
       const MemberKind kind = kindOf(value);
-      if (kind != MemberKind::None) mutableInfo.registerKind(key, kind);
+      if (kind != MemberKind::None) info.registerKind(key, kind);
     }
     if (memo) memo->prepared.push_back(&info);
   }
   initA();
 }
 
-const ClassInfo& ZVPrototypedObject::classInfo() const {
+ClassInfo& ZVPrototypedObject::classInfo() const {
   if (classInfo_) return *classInfo_;
   const char* name = className();
   if (tBuild) {

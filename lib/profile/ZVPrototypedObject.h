@@ -35,7 +35,8 @@
 //   child(name)           a child object or resolved reference (nullptr when none);
 //                         also members built under "<name>_obj"
 //   reference(name)       the same, for "[GUIDREF]" names
-//   children(name)        the built array of child objects (empty when none)
+//   children(name)        the built array of child objects (empty when none); the
+//                         reference holds until this object's JSON is set again
 //   value(name)           the raw JSON value (null when absent); GUID strings stay visible
 //   string(name)          the JSON string ("" when absent or not a string)
 //   number(name)          as a double: numbers, a string's leading decimal number, else 0
@@ -217,14 +218,14 @@ class ZVPrototypedObject : public std::enable_shared_from_this<ZVPrototypedObjec
  private:
   const Member* findMember(std::string_view name) const;
   void setMember(Member member);
-  const ClassInfo& classInfo() const;
+  ClassInfo& classInfo() const;
   bool isGUIDRef(std::string_view name) const;
 
   json::DictionaryPtr prototype_;
   json::DictionaryPtr jsonDictionary_;
   std::weak_ptr<ZVPrototypedObject> parent_;
   std::vector<Member> members_;
-  mutable const ClassInfo* classInfo_ = nullptr;
+  mutable ClassInfo* classInfo_ = nullptr;
   int index_ = 0;
 };
 
