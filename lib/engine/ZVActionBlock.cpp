@@ -1,0 +1,7 @@
+#include "engine/ZVActionBlock.h"
+
+namespace zv::engine {
+namespace {
+const profile::ClassRegistration<ZVActionBlock> registration;
+}  // namespace
+}  // namespace zv::engine

@@ -1,0 +1,7 @@
+#include "engine/ZVControl.h"
+
+namespace zv::engine {
+namespace {
+const profile::ClassRegistration<ZVControl> registration;
+}  // namespace
+}  // namespace zv::engine

@@ -1,0 +1,7 @@
+#include "engine/ZVShiftState.h"
+
+namespace zv::engine {
+namespace {
+const profile::ClassRegistration<ZVShiftState> registration;
+}  // namespace
+}  // namespace zv::engine

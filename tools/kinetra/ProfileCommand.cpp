@@ -1,0 +1,329 @@
+// kinetra profile to-json | to-text | check | roundtrip
+#include <iostream>
+#include <map>
+
+#include "Command.h"
+#include "IO.h"
+#include "json/CJSONDeserializer.h"
+#include "json/CJSONSerializer.h"
+#include "profile/NodeText.h"
+#include "profile/ProfileFile.h"
+#include "profile/Prototype.h"
+#include "profile/ZVPrototypedObject.h"
+
+namespace kinetra {
+namespace {
+
+using zv::json::Value;
+using zv::profile::ObjectPtr;
+
+const char* const kUsage =
+    "usage: kinetra profile to-json FILE.pr0 [--tree] [--prototype P]\n"
+    "       kinetra profile to-text FILE.json [--output OUT.pr0] [--prototype P]\n"
+    "       kinetra profile check FILE.pr0 [--prototype P]\n"
+    "       kinetra profile roundtrip FILE.pr0 [--prototype P]\n\n"
+    "Converts profiles between node text (.pr0 files, UTF-16) and the profile JSON.\n\n"
+    "  to-json     print the profile's JSON as the node text reads; with --tree, as the\n"
+    "              editor receives it (the object tree built, \"%X\" members as numbers)\n"
+    "  to-text     print the node text of a profile JSON; with --output, save it as a\n"
+    "              profile file instead (atomically; nothing is written on failure)\n"
+    "  check       load the profile's object tree and report its controllers, shift\n"
+    "              states, triggers and references that do not resolve\n"
+    "  roundtrip   node text -> JSON -> object tree -> JSON -> node text; report whether\n"
+    "              the result is identical to the file\n\n"
+    "  --prototype P   the profile prototype to use (default: the tevnodes.prototype\n"
+    "                  resource of Kinetra.app)\n\n"
+    "FILE may be '-' for standard input. Exit status 1 on any failure.\n";
+
+struct Options {
+  std::string action;
+  std::string path;
+  std::string prototype;
+  std::string output;
+  bool tree = false;
+};
+
+int fail(const std::string& message) {
+  std::cerr << "kinetra profile: " << message << "\n";
+  return 1;
+}
+
+zv::json::DictionaryPtr loadPrototype(const Options& options) {
+  std::string path = options.prototype;
+  if (path.empty()) {
+    auto bundled = zv::profile::bundledPrototypePath();
+    if (!bundled) {
+      fail("no prototype: this kinetra does not run from Kinetra.app; give --prototype FILE");
+      return nullptr;
+    }
+    path = bundled->string();
+  }
+  std::string error;
+  auto prototype = zv::profile::readPrototypeFile(path, &error);
+  if (!prototype) fail(error);
+  return prototype;
+}
+
+std::optional<std::string> readProfile(const std::string& path) {
+  auto bytes = readInput(path);
+  if (!bytes) return std::nullopt;
+  std::string error;
+  auto text = zv::profile::decodeProfileText(*bytes, &error);
+  if (!text) fail(path + ": " + error);
+  return text;
+}
+
+std::optional<Value> convertProfile(const std::string& path, const std::string& text,
+                                    const zv::json::DictionaryPtr& prototype) {
+  zv::profile::NodeTextError error;
+  auto json = zv::profile::tevnodes2json(text, Value(prototype), &error);
+  if (!json) fail(path + ": not a readable profile: " + error.describe());
+  return json;
+}
+
+// The object tree of a profile JSON, built from the prototype's class ("@CLASS").
+ObjectPtr buildTree(const std::string& path, const Value& json,
+                    const zv::json::DictionaryPtr& prototype) {
+  if (!json.isDictionary()) {
+    fail(path + ": the top-level node reads as a list, not as a profile");
+    return nullptr;
+  }
+  ObjectPtr root = zv::profile::ZVPrototypedObject::makeFromPrototype(prototype);
+  root->setJSON(json.asDictionary());
+  return root;
+}
+
+std::string quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+std::string hex(std::uint32_t value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%x", value);
+  return buffer;
+}
+
+// "shift {GUID} "Normal"": the node's type and value, and its name when it has one.
+std::string describe(const zv::profile::ZVPrototypedObject& node) {
+  std::string text = node.tevNodeType();
+  const Value value = node.tevNodeValue();
+  if (value.isString() && !value.asString().empty()) text += " " + value.asString();
+  if (value.type() == Value::Type::Number)
+    text += " " + hex(zv::profile::toUnsigned32(value.asNumber()));
+  const std::string name = node.string("name");
+  if (!name.empty()) text += " " + quoted(name);
+  return text;
+}
+
+int runCheck(const Options& options, const zv::json::DictionaryPtr& prototype) {
+  auto text = readProfile(options.path);
+  if (!text) return 1;
+  auto json = convertProfile(options.path, *text, prototype);
+  if (!json) return 1;
+  ObjectPtr root = buildTree(options.path, *json, prototype);
+  if (!root) return 1;
+
+  const auto& controllers = root->children("controllers");
+  const auto& blasts = root->children("blasts");
+  const std::string name = root->string("profile");
+  std::cout << "profile " << (name.empty() ? "(no name)" : quoted(name)) << ": "
+            << controllers.size() << (controllers.size() == 1 ? " controller" : " controllers");
+  if (!blasts.empty()) {
+    std::cout << ", " << blasts.size() << (blasts.size() == 1 ? " blast record" : " blast records");
+  }
+  std::cout << "\n";
+  std::size_t triggers = 0;
+  for (const ObjectPtr& controller : controllers) {
+    const auto& controls = controller->children("controls");
+    const auto& shifts = controller->children("shifts");
+    std::map<std::string, int> kinds;
+    for (const ObjectPtr& control : controls) ++kinds[control->tevNodeType()];
+    std::cout << "controller " << quoted(controller->string("controller")) << ": "
+              << controls.size() << " controls";
+    if (!kinds.empty()) {
+      std::cout << " (";
+      bool first = true;
+      for (const auto& [kind, count] : kinds) {
+        std::cout << (first ? "" : ", ") << count << " " << kind;
+        first = false;
+      }
+      std::cout << ")";
+    }
+    std::cout << ", " << shifts.size() << (shifts.size() == 1 ? " shift state" : " shift states")
+              << "\n";
+    for (const ObjectPtr& shift : shifts) {
+      const auto& assignments = shift->children("assignments");
+      triggers += assignments.size();
+      std::cout << "  shift state " << quoted(shift->string("name")) << ": " << assignments.size()
+                << (assignments.size() == 1 ? " trigger" : " triggers");
+      if (ObjectPtr selection = shift->child("selectionset")) {
+        std::string combo;
+        for (const ObjectPtr& item : selection->children("buttoncombo")) {
+          combo += (combo.empty() ? "" : "+") + hex(item->unsignedNumber("buttonhid"));
+        }
+        std::cout << ", selection set " << (combo.empty() ? "(empty)" : combo);
+      }
+      if (ObjectPtr fallback = shift->reference("fallback")) {
+        std::cout << ", fallback " << quoted(fallback->string("name"));
+      }
+      if (ObjectPtr command = shift->child("shiftcommand")) {
+        if (ObjectPtr target = command->reference("shiftcommand")) {
+          std::cout << ", shift command " << quoted(target->string("name"));
+        }
+      }
+      std::cout << "\n";
+    }
+  }
+
+  // References: every "[GUIDREF]" member that names a GUID.
+  std::size_t resolved = 0;
+  std::vector<std::string> unresolved;
+  const auto nodes = root->allNodes();
+  for (const ObjectPtr& node : nodes) {
+    for (const auto& [key, kind] : *node->prototypeDictionary()) {
+      if (!kind.isString() || kind.asString() != "[GUIDREF]") continue;
+      const Value guid = node->value(key);
+      if (!guid.isString() || guid.asString().empty()) continue;
+      if (node->reference(key)) {
+        ++resolved;
+      } else {
+        unresolved.push_back(key + "=" + guid.asString() + " in " + describe(*node));
+      }
+    }
+  }
+  std::cout << "nodes: " << nodes.size() << "; triggers: " << triggers
+            << "; references: " << resolved << " resolved, " << unresolved.size()
+            << " unresolved\n";
+  for (const std::string& line : unresolved) std::cout << "unresolved reference: " << line << "\n";
+  return 0;
+}
+
+int runToJson(const Options& options, const zv::json::DictionaryPtr& prototype) {
+  auto text = readProfile(options.path);
+  if (!text) return 1;
+  auto json = convertProfile(options.path, *text, prototype);
+  if (!json) return 1;
+  if (options.tree) {
+    ObjectPtr root = buildTree(options.path, *json, prototype);
+    if (!root) return 1;
+    std::cout << root->JSON() << "\n";
+  } else {
+    std::cout << zv::json::CJSONSerializer::serializer().serializeObject(*json) << "\n";
+  }
+  return 0;
+}
+
+int runToText(const Options& options, const zv::json::DictionaryPtr& prototype) {
+  auto data = readInput(options.path);
+  if (!data) return 1;
+  zv::json::Error jsonError;
+  auto json = zv::json::CJSONDeserializer().deserialize(*data, &jsonError);
+  if (!json) {
+    return fail(options.path + ": not JSON" +
+                (jsonError.code ? ": " + jsonError.message() : std::string()));
+  }
+  if (!options.output.empty()) {
+    std::string error;
+    if (!zv::profile::saveProfileJSON(options.output, *json, Value(prototype), &error)) {
+      return fail(options.output + " not written: " + error);
+    }
+    return 0;
+  }
+  zv::profile::NodeTextError error;
+  auto text = zv::profile::json2tevnodes(*json, Value(prototype), &error);
+  if (!text) return fail(options.path + ": cannot write node text: " + error.describe());
+  std::cout << *text << "\n";
+  return 0;
+}
+
+// Line and column of the first difference, and the two lines there.
+void reportDifference(const std::string& file, const std::string& written) {
+  std::size_t at = 0;
+  while (at < file.size() && at < written.size() && file[at] == written[at]) ++at;
+  std::size_t line = 1, lineStart = 0;
+  for (std::size_t i = 0; i < at; ++i) {
+    if (file[i] == '\n') {
+      ++line;
+      lineStart = i + 1;
+    }
+  }
+  auto lineAt = [&](const std::string& text) {
+    std::string s = text.substr(lineStart, text.find('\n', lineStart) - lineStart);
+    if (!s.empty() && s.back() == '\r') s.pop_back();
+    return s.substr(0, 120);
+  };
+  std::cout << "differs at line " << line << ", column " << (at - lineStart + 1) << "\n"
+            << "  file:    " << lineAt(file) << "\n"
+            << "  written: " << lineAt(written) << "\n";
+}
+
+int runRoundtrip(const Options& options, const zv::json::DictionaryPtr& prototype) {
+  auto text = readProfile(options.path);
+  if (!text) return 1;
+  auto json = convertProfile(options.path, *text, prototype);
+  if (!json) return 1;
+  // Through JSON text, as the editor exchanges it.
+  ObjectPtr root = buildTree(options.path, *json, prototype);
+  if (!root) return 1;
+  if (!root->setJSON(zv::json::CJSONSerializer::serializer().serializeObject(*json))) {
+    return fail(options.path + ": the profile JSON does not read back");
+  }
+  auto again = zv::json::CJSONDeserializer().deserialize(root->JSON());
+  if (!again) return fail(options.path + ": the object tree's JSON does not read back");
+  zv::profile::NodeTextError error;
+  auto written = zv::profile::json2tevnodes(*again, Value(prototype), &error);
+  if (!written) return fail(options.path + ": cannot write node text: " + error.describe());
+  if (*written == *text) {
+    std::cout << "identical: " << options.path << " (" << text->size() << " bytes of text)\n";
+    return 0;
+  }
+  std::cout << "not identical: " << options.path << "\n";
+  reportDifference(*text, *written);
+  return 1;
+}
+
+int runProfile(const Arguments& args) {
+  const Command& self = *findCommand("profile");
+  if (wantsHelp(args)) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (args.empty()) return usageError(self, "expected to-json, to-text, check or roundtrip");
+  Options options;
+  options.action = args[0];
+  if (options.action != "to-json" && options.action != "to-text" && options.action != "check" &&
+      options.action != "roundtrip") {
+    return usageError(self, "unknown action '" + options.action + "'");
+  }
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--prototype" || arg == "--output") {
+      if (i + 1 >= args.size()) return usageError(self, arg + " needs a file");
+      (arg == "--prototype" ? options.prototype : options.output) = args[++i];
+    } else if (arg == "--tree" && options.action == "to-json") {
+      options.tree = true;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      return usageError(self, "unknown option '" + arg + "'");
+    } else if (options.path.empty()) {
+      options.path = arg;
+    } else {
+      return usageError(self, "more than one FILE given");
+    }
+  }
+  if (options.path.empty()) return usageError(self, "missing FILE");
+  if (!options.output.empty() && options.action != "to-text") {
+    return usageError(self, "--output belongs to to-text");
+  }
+  auto prototype = loadPrototype(options);
+  if (!prototype) return 1;
+  if (options.action == "check") return runCheck(options, prototype);
+  if (options.action == "to-json") return runToJson(options, prototype);
+  if (options.action == "to-text") return runToText(options, prototype);
+  return runRoundtrip(options, prototype);
+}
+
+const CommandRegistration registration("profile", "convert and check profiles (node text and JSON)",
+                                       kUsage, runProfile);
+
+}  // namespace
+}  // namespace kinetra
