@@ -584,8 +584,8 @@ class Reader {
 
 // --- Writing ------------------------------------------------------------------------
 
-// A number as the script engine's radix-16 form: lower-case digits, a sign in front, a
-// fraction when there is one.
+// A number in the profile format's radix-16 form: lower-case digits, a sign in front, a
+// fraction when there is one (the form existing profile files hold).
 std::string hexadecimal(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
@@ -616,7 +616,7 @@ std::string hexadecimal(double value) {
   return out;
 }
 
-// A number in decimal as the script engine writes it (integers without exponent).
+// A number in the profile format's decimal form (integers without exponent).
 std::string decimal(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
