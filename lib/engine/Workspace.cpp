@@ -227,8 +227,8 @@ bool RecordingWorkspace::openFileWithApplication(const std::string& path,
   return answer_;
 }
 
-std::vector<RecordingWorkspace::OpenedWithApplication>
-RecordingWorkspace::openedWithApplications() const {
+std::vector<RecordingWorkspace::OpenedWithApplication> RecordingWorkspace::openedWithApplications()
+    const {
   std::lock_guard lock(mutex_);
   return openedWithApplications_;
 }

@@ -20,8 +20,7 @@ class Workspace {
   // Opens `path` with the application folder `applicationPath` ("<Name>.app"): its
   // executable (applicationExecutable) starts with the path as its one argument. Answers
   // whether it started. A workspace that cannot start applications answers false.
-  virtual bool openFileWithApplication(const std::string& path,
-                                       const std::string& applicationPath);
+  virtual bool openFileWithApplication(const std::string& path, const std::string& applicationPath);
 
   // The process-wide workspace: a DesktopWorkspace unless another was set.
   static std::shared_ptr<Workspace> shared();

@@ -12,16 +12,15 @@
 namespace zv::platform {
 namespace {
 
-void say(std::string* error, const std::filesystem::path& path, std::string_view what,
-         int number) {
+void say(std::string* error, const std::filesystem::path& path, std::string_view what, int number) {
   if (error) *error = path.string() + ": " + std::string(what) + ": " + std::strerror(number);
   errno = number;
 }
 
 }  // namespace
 
-bool createFileExclusively(const std::filesystem::path& path, std::string_view bytes,
-                           mode_t mode, std::string* error) {
+bool createFileExclusively(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
+                           std::string* error) {
   // O_EXCL with O_CREAT refuses any existing entry and never follows a link at the name.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) {

@@ -17,8 +17,8 @@ namespace zv::platform {
 // leaves whatever is at `path` untouched, when anything exists there, a dangling
 // symbolic link included. A failed write removes the new file. `error` says why, and
 // errno holds the failure's number (EEXIST when the name was taken).
-bool createFileExclusively(const std::filesystem::path& path, std::string_view bytes,
-                           mode_t mode, std::string* error = nullptr);
+bool createFileExclusively(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
+                           std::string* error = nullptr);
 
 // `byteCount` random bytes from the kernel (getrandom) as lower-case hexadecimal; none
 // when the kernel has none to give.

@@ -42,8 +42,8 @@ bool handOver(const json::DictionaryPtr& dictionary, std::string* error) {
   if (!engine::applicationExecutable(application->string(), &why)) {
     return fail(error, "cannot start the editor: " + why);
   }
-  const auto handOverFile = writeEditorHandOver(
-      dictionary, support::ZVBrandedApplication::brandProfileExtension(), &why);
+  const auto handOverFile =
+      writeEditorHandOver(dictionary, support::ZVBrandedApplication::brandProfileExtension(), &why);
   if (!handOverFile) return fail(error, "cannot start the editor: " + why);
   if (!engine::Workspace::shared()->openFileWithApplication(handOverFile->string(),
                                                             application->string())) {
@@ -112,8 +112,8 @@ json::DictionaryPtr readEditorHandOver(const std::filesystem::path& path, std::s
   std::string why;
   const std::optional<json::Value> root = support::readPropertyList(bytes, &why);
   if (!root || !root->isDictionary()) {
-    fail(error, path.string() + ": not a property-list dictionary" + (why.empty() ? "" : ": ") +
-                    why);
+    fail(error,
+         path.string() + ": not a property-list dictionary" + (why.empty() ? "" : ": ") + why);
     return nullptr;
   }
   return root->asDictionary();

@@ -16,8 +16,9 @@ namespace {
 
 constexpr std::string_view kProfileExtension = ".pr0";
 
+// "Mine.pr0"; a file named just ".pr0" has no profile name.
 bool isProfilePath(const std::filesystem::path& path) {
-  const std::string& text = path.native();
+  const std::string text = path.filename().native();
   return text.size() > kProfileExtension.size() && text.ends_with(kProfileExtension);
 }
 
@@ -144,8 +145,8 @@ std::optional<ProfileControllersCache::Controllers> ProfileControllersCache::con
 bool ProfileControllersCache::isProfileAtPath(const std::filesystem::path& path,
                                               std::string_view balias) {
   const std::optional<Controllers> controllers = controllersInFile(path);
-  return controllers && std::find(controllers->begin(), controllers->end(), balias) !=
-                            controllers->end();
+  return controllers &&
+         std::find(controllers->begin(), controllers->end(), balias) != controllers->end();
 }
 
 std::optional<ProfileControllersCache::Controllers> controllersInFile(

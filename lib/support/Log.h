@@ -91,9 +91,8 @@ void ZVLogLine(ZVLogLevel level, const char* file, int line, const Object& objec
   writeLogLine(level, file, line, LogArgument(object), function, format, converted);
 }
 
-#define ZV_LOG(level, object, ...)                                                          \
-  ::zv::support::ZVLogLine((level), __FILE__, __LINE__, (object), __PRETTY_FUNCTION__, \
-                           __VA_ARGS__)
+#define ZV_LOG(level, object, ...) \
+  ::zv::support::ZVLogLine((level), __FILE__, __LINE__, (object), __PRETTY_FUNCTION__, __VA_ARGS__)
 
 // The system log: syslog at LOG_NOTICE, with the program's name as identifier (opened
 // once per process, with the process id). Tests set a handler to capture notices instead;

@@ -25,7 +25,9 @@ bool isLengthModifier(char c) {
   return c == 'h' || c == 'l' || c == 'L' || c == 'q' || c == 'j' || c == 'z' || c == 't';
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Digits at `at`, capped; advances `at`.
 int readNumber(std::string_view format, std::size_t& at) {
@@ -77,8 +79,8 @@ std::string printNumber(const std::string& spec, T value) {
   char buffer[2 * kLargestField + 64];
   const int written = std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
   if (written < 0) return {};
-  return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(written),
-                                                   sizeof buffer - 1));
+  return std::string(buffer,
+                     std::min<std::size_t>(static_cast<std::size_t>(written), sizeof buffer - 1));
 }
 
 // Bytes of `text` up to `limit`, not cutting a UTF-8 sequence in two.

@@ -63,8 +63,8 @@ class LogArgument {
     }
   }
   template <typename T>
-    requires std::is_enum_v<T>
-  LogArgument(T value) : LogArgument(static_cast<std::underlying_type_t<T>>(value)) {}
+  requires std::is_enum_v<T> LogArgument(T value)
+      : LogArgument(static_cast<std::underlying_type_t<T>>(value)) {}
   template <std::floating_point T>
   LogArgument(T value) : kind_(Kind::Real), real_(static_cast<double>(value)) {}
   LogArgument(const char* text);

@@ -154,8 +154,8 @@ class Reader {
         default:
           if (escaped >= '0' && escaped <= '7') {
             unsigned value = static_cast<unsigned>(escaped - '0');
-            for (int digits = 1; digits < 3 && at_ < text_.size() && text_[at_] >= '0' &&
-                                 text_[at_] <= '7';
+            for (int digits = 1;
+                 digits < 3 && at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '7';
                  ++digits) {
               value = value * 8 + static_cast<unsigned>(text_[at_++] - '0');
             }
