@@ -68,12 +68,12 @@ class RecordingWorkspace : public Workspace {
 // Starts `program` (a path) with `arguments` (argv[0] first) as a process of its own that
 // this one never waits for: no shell, standard input from /dev/null, no inherited signal
 // mask. Answers 0 once the program runs, else the errno of the failed start.
+int spawnDetached(const std::string& program, const std::vector<std::string>& arguments);
+
 // The executable of an application folder: "<app>/Contents/Linux/<CFBundleExecutable>"
 // from its Info.plist, when that is a plain file name and the file is an executable
 // regular file; else none, with `error` saying what is wrong.
 std::optional<std::string> applicationExecutable(const std::string& applicationPath,
                                                  std::string* error = nullptr);
-
-int spawnDetached(const std::string& program, const std::vector<std::string>& arguments);
 
 }  // namespace zv::engine
