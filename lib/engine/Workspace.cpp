@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "output/Diagnostics.h"
+#include "support/Bundle.h"
 
 namespace zv::engine {
 namespace {
@@ -72,6 +73,36 @@ std::shared_ptr<Workspace> Workspace::shared() {
 void Workspace::setShared(std::shared_ptr<Workspace> workspace) {
   std::lock_guard lock(sharedMutex());
   sharedSlot() = std::move(workspace);
+}
+
+bool Workspace::openFileWithApplication(const std::string&, const std::string&) {
+  return false;
+}
+
+std::optional<std::string> applicationExecutable(const std::string& applicationPath,
+                                                 std::string* error) {
+  auto fail = [&](const std::string& why) -> std::optional<std::string> {
+    if (error) *error = applicationPath + ": " + why;
+    return std::nullopt;
+  };
+  struct stat info {};
+  if (applicationPath.empty() || ::stat(applicationPath.c_str(), &info) != 0 ||
+      !S_ISDIR(info.st_mode)) {
+    return fail("no such application");
+  }
+  const support::Bundle bundle(applicationPath);
+  const auto name = bundle.objectForInfoDictionaryKey("CFBundleExecutable");
+  if (!name.isString() || name.asString().empty() || name.asString() == "." ||
+      name.asString() == ".." || name.asString().find('/') != std::string::npos) {
+    return fail("its Contents/Info.plist names no executable (CFBundleExecutable)");
+  }
+  const std::string executable =
+      (bundle.bundlePath() / "Contents" / "Linux" / name.asString()).string();
+  if (::stat(executable.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      ::access(executable.c_str(), X_OK) != 0) {
+    return fail("its executable " + executable + " is missing or not executable");
+  }
+  return executable;
 }
 
 int spawnDetached(const std::string& program, const std::vector<std::string>& arguments) {
@@ -167,6 +198,39 @@ bool DesktopWorkspace::openFile(const std::string& path) {
     return false;
   }
   return true;
+}
+
+bool DesktopWorkspace::openFileWithApplication(const std::string& path,
+                                               const std::string& applicationPath) {
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  std::string error;
+  const std::optional<std::string> executable = applicationExecutable(applicationPath, &error);
+  if (!executable) {
+    output::say("cannot open " + path + ": " + error);
+    return false;
+  }
+  std::string argument = path;
+  // A relative path that starts with '-' would read as an option.
+  if (argument[0] == '-') argument.insert(0, "./");
+  const int failure = spawnDetached(*executable, {*executable, argument});
+  if (failure != 0) {
+    output::say("cannot open " + path + " with " + *executable + ": " + std::strerror(failure));
+    return false;
+  }
+  return true;
+}
+
+bool RecordingWorkspace::openFileWithApplication(const std::string& path,
+                                                 const std::string& applicationPath) {
+  std::lock_guard lock(mutex_);
+  openedWithApplications_.push_back({path, applicationPath});
+  return answer_;
+}
+
+std::vector<RecordingWorkspace::OpenedWithApplication> RecordingWorkspace::openedWithApplications()
+    const {
+  std::lock_guard lock(mutex_);
+  return openedWithApplications_;
 }
 
 bool RecordingWorkspace::openFile(const std::string& path) {

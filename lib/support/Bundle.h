@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "json/Value.h"
 
@@ -33,6 +35,19 @@ class Bundle {
   json::Value objectForInfoDictionaryKey(std::string_view key) const;
   // "<resources>/<name>" when that file exists.
   std::optional<std::filesystem::path> pathForResource(const std::string& name) const;
+
+  // The text for `key` in "<resources>/<language>.lproj/<table>.strings" (StringsFile.h;
+  // table "Localizable" when empty), in the first of preferredLanguages() whose table has
+  // it. A key found nowhere answers `value`, or the key itself when `value` is empty; so
+  // does a table name that is not a plain file name. Tables are read at each call.
+  std::string localizedString(std::string_view key, std::string_view value = {},
+                              std::string_view table = {}) const;
+
+  // The ".lproj" folder names to try, most wanted first: the entries of LANGUAGE (a
+  // colon-separated list) unless the locale is C or POSIX, then the locale of LC_ALL,
+  // LC_MESSAGES or LANG (the first set). "pt_BR.UTF-8@euro" gives "pt_BR", "pt-BR" and
+  // "pt"; "en" and "Base" end the list; no name twice.
+  static std::vector<std::string> preferredLanguages();
 
  private:
   std::filesystem::path path_;

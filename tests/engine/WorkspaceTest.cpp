@@ -100,6 +100,35 @@ TEST_F(DesktopWorkspaceTest, FailuresAnswerFalseAndSayWhy) {
   EXPECT_EQ(spawnDetached(tree.path("missing").string(), {"missing"}), ENOENT);
 }
 
+TEST_F(DesktopWorkspaceTest, FilesOpenWithAnApplicationFolder) {
+  DesktopWorkspace workspace(opener.string());
+  const fs::path application = tree.path("Applications/Acme Editor.app");
+  tree.write("Applications/Acme Editor.app/Contents/Info.plist",
+             "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>editor</string>"
+             "</dict></plist>");
+  writeScript(tree, "Applications/Acme Editor.app/Contents/Linux/editor",
+              "printf '%s\\n' \"$@\" > \"" + tree.path("edited.tmp").string() + "\"\nmv \"" +
+                  tree.path("edited.tmp").string() + "\" \"" + tree.path("edited").string() +
+                  "\"\n");
+  const fs::path document = tree.write("run/0a1b $(x).pr1", "<plist/>");
+  ASSERT_TRUE(workspace.openFileWithApplication(document.string(), application.string()))
+      << messages.joined();
+  ASSERT_TRUE(appears(tree.path("edited")));
+  EXPECT_EQ(tree.read("edited"), document.string() + "\n");
+  EXPECT_FALSE(fs::exists(tree.path("opened"))) << "the opener is not involved";
+
+  // A missing application, or one without a usable executable, is refused with a reason.
+  EXPECT_FALSE(workspace.openFileWithApplication(document.string(),
+                                                 tree.path("Applications/None.app").string()));
+  EXPECT_NE(messages.joined().find("None.app: no such application"), std::string::npos)
+      << messages.joined();
+  tree.write("Applications/Acme Editor.app/Contents/Info.plist",
+             "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>../../x</string>"
+             "</dict></plist>");
+  EXPECT_FALSE(workspace.openFileWithApplication(document.string(), application.string()));
+  EXPECT_NE(messages.joined().find("names no executable"), std::string::npos);
+}
+
 TEST(Workspace, RecordingAndShared) {
   auto recording = std::make_shared<RecordingWorkspace>(false);
   Workspace::setShared(recording);
@@ -107,6 +136,10 @@ TEST(Workspace, RecordingAndShared) {
   Workspace::setShared(nullptr);
   EXPECT_NE(Workspace::shared(), recording);
   EXPECT_EQ(recording->paths(), (std::vector<std::string>{"/a/b c"}));
+  EXPECT_FALSE(recording->openFileWithApplication("/run/x.pr1", "/Apps/E.app"));
+  EXPECT_EQ(
+      recording->openedWithApplications(),
+      (std::vector<RecordingWorkspace::OpenedWithApplication>{{"/run/x.pr1", "/Apps/E.app"}}));
 }
 
 }  // namespace
