@@ -1,0 +1,78 @@
+// Every command run has a thread of its own. This registry starts those threads and
+// keeps them, so that none outlives what it uses:
+//
+//   - A run holds shared ownership of everything it touches (its command and the
+//     command's blocks, the profile's EngineContext, its keyboard and mouse), never the
+//     profile itself. A profile rebuilt or destroyed on the main thread while runs go
+//     on leaves them working on the detached objects, which are freed when the last run
+//     lets go of them.
+//   - At process exit (std::exit, or main returning) an exit handler aborts every run
+//     (the run skips its remaining phases and releases its keys) and joins its thread
+//     before any static object is destroyed. The statics that runs use (the real
+//     clock, the shared button state, the workspace and the output) are created before
+//     that handler is registered, so they are destroyed after it has run. A process may
+//     call shutdown() itself before leaving main().
+//   - Tests and tools wait for the runs to end (waitIdle) or end them
+//     (cancelAndJoinAll) before they destroy what they handed to the engine (clocks,
+//     recorders).
+//
+// Threads: every operation may be called from any thread except a command thread's own
+// body, which must not wait for itself (waitIdle, cancelAndJoinAll and shutdown from a
+// body answer at once, doing nothing).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace zv::engine {
+
+class CommandThreads {
+ public:
+  using Body = std::function<void()>;
+  using Abort = std::function<void()>;
+
+  // The process-wide registry, created on first use and never destroyed.
+  static CommandThreads& shared();
+
+  // Runs `body` on a new thread. `abort`, called from another thread, asks the body to
+  // end as soon as it can; it must be safe to call at any time, also after the body
+  // has returned. Answers false, running nothing, once shutdown() has begun.
+  bool launch(Body body, Abort abort);
+
+  // Bodies started and not yet returned.
+  std::size_t active() const;
+  // Blocks until every body has returned or `timeout` has passed; answers whether all
+  // have.
+  bool waitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Aborts every running body and joins every thread. Later launches work as before.
+  void cancelAndJoinAll();
+  // cancelAndJoinAll(), then refuses every later launch. Run by the exit handler.
+  void shutdown();
+
+ private:
+  CommandThreads() = default;
+  struct Entry {
+    std::thread thread;
+    Abort abort;
+    bool finished = false;
+  };
+  // Moves the threads of finished bodies out of the table, to be joined unlocked.
+  void collectFinishedLocked(std::vector<std::thread>& out);
+  static bool onCommandThread();
+
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;
+  std::map<std::uint64_t, Entry> entries_;
+  std::size_t active_ = 0;
+  std::uint64_t nextId_ = 1;
+  bool shuttingDown_ = false;
+};
+
+}  // namespace zv::engine
