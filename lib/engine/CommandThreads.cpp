@@ -104,6 +104,21 @@ bool CommandThreads::waitIdle(std::chrono::milliseconds timeout) {
   return idle;
 }
 
+bool CommandThreads::waitQuiet(const ManualClock& clock, std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const std::size_t running = active();
+    if (running == 0) return true;
+    // A run woken by the clock counts as waiting again only once it waits again, and one
+    // that ends leaves `active`: both counts settle together.
+    if (clock.waitForWaiters(running, std::chrono::milliseconds(1)) && active() == running &&
+        clock.waiting() >= running) {
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
 void CommandThreads::cancelAndJoinAll() {
   if (onCommandThread()) return;
   std::vector<std::thread> threads;
@@ -133,6 +148,20 @@ void CommandThreads::shutdown() {
     shuttingDown_ = true;
   }
   cancelAndJoinAll();
+}
+
+bool advanceClockTo(ManualClock& clock, std::chrono::steady_clock::time_point when,
+                    std::chrono::milliseconds timeout) {
+  CommandThreads& threads = CommandThreads::shared();
+  if (!threads.waitQuiet(clock, timeout)) return false;
+  for (;;) {
+    const std::optional<Clock::TimePoint> next = clock.nextDeadline();
+    if (!next || *next > when) break;
+    clock.advanceTo(*next);
+    if (!threads.waitQuiet(clock, timeout)) return false;
+  }
+  clock.advanceTo(when);
+  return threads.waitQuiet(clock, timeout);
 }
 
 }  // namespace zv::engine

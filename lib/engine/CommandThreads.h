@@ -33,6 +33,8 @@
 
 namespace zv::engine {
 
+class ManualClock;
+
 class CommandThreads {
  public:
   using Body = std::function<void()>;
@@ -51,6 +53,12 @@ class CommandThreads {
   // Blocks until every body has returned or `timeout` has passed; answers whether all
   // have.
   bool waitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // For a process that drives time itself (tests, `kinetra simulate`): blocks until
+  // every run has ended or waits on `clock`, so that moving the clock next wakes them
+  // all from a known state; false when that takes longer than `timeout`. Only command
+  // runs may wait on `clock` meanwhile.
+  bool waitQuiet(const ManualClock& clock,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   // Aborts every running body and joins every thread. Later launches work as before.
   void cancelAndJoinAll();
   // cancelAndJoinAll(), then refuses every later launch. Run by the exit handler.
@@ -74,5 +82,13 @@ class CommandThreads {
   std::uint64_t nextId_ = 1;
   bool shuttingDown_ = false;
 };
+
+// Moves `clock` to `when` the way real time would pass for the runs: deadline by
+// deadline, letting the runs settle (waitQuiet) before the first step and after each,
+// so every wait ends at its own deadline and what the runs do between deadlines is
+// done before time moves on. False when the runs do not settle within `timeout` at some
+// step (the clock then stands at that step).
+bool advanceClockTo(ManualClock& clock, std::chrono::steady_clock::time_point when,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 }  // namespace zv::engine

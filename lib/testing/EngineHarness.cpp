@@ -109,6 +109,10 @@ void EngineHarness::advance(std::chrono::milliseconds time) {
   clock->advance(time);
 }
 
+bool EngineHarness::runTo(long long ms) {
+  return engine::advanceClockTo(*clock, start_ + std::chrono::milliseconds(ms));
+}
+
 bool EngineHarness::idle() {
   return engine::CommandThreads::shared().waitIdle();
 }

@@ -65,6 +65,10 @@ class EngineHarness {
   // they do not.
   bool settle(std::size_t count);
   void advance(std::chrono::milliseconds time);
+  // Moves the clock to `ms` milliseconds after the harness started, deadline by deadline,
+  // with the runs settled after each step (engine::advanceClockTo); false when they do
+  // not settle. This is how a scripted session runs: event, runTo(next time), event, ...
+  bool runTo(long long ms);
   // Waits (up to 10 s) until every command run has ended.
   bool idle();
 

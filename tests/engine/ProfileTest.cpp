@@ -303,5 +303,34 @@ TEST(Profile, TheDemoProfileEndToEnd) {
   EXPECT_EQ(h.take(), (Lines{"KEY_MUTE 1", "KEY_MUTE 0"}));
 }
 
+TEST(Profile, AScriptedSessionOnTheDemoProfile) {
+  // Events at given times, the clock moved deadline by deadline in between: the way a
+  // tool replays a session without a mouse.
+  testing::EngineHarness h;
+  ASSERT_TRUE(h.loadDemo("Default.pr0"));
+  struct Step {
+    long long at;
+    std::uint32_t element;
+    std::int32_t value;
+  };
+  const Step script[] = {
+      {0, button(4), 1},     {720, button(4), 0},  // Page Down held: repeats from 500 ms
+      {1000, 0x10039, 1},    {1050, 0x10039, 0},   // hat up, briefly
+      {1100, button(14), 1}, {1100, button(16), 1}, {1200, button(5), 1},
+      {1300, button(5), 0},  {1400, button(16), 0}, {1400, button(14), 0},
+  };
+  for (const Step& step : script) {
+    ASSERT_TRUE(h.runTo(step.at));
+    h.event(step.element, step.value);
+  }
+  ASSERT_TRUE(h.runTo(2000));
+  EXPECT_TRUE(h.idle());
+  EXPECT_EQ(h.timedLines(),
+            (Lines{"0 KEY_PAGEDOWN 1", "500 KEY_PAGEDOWN 2", "600 KEY_PAGEDOWN 2",
+                   "700 KEY_PAGEDOWN 2", "720 KEY_PAGEDOWN 0", "1000 KEY_UP 1", "1050 KEY_UP 0",
+                   "1100 KEY_MUTE 1", "1100 KEY_MUTE 0", "1200 KEY_VOLUMEDOWN 1",
+                   "1300 KEY_VOLUMEDOWN 0", "1400 KEY_MUTE 1", "1400 KEY_MUTE 0"}));
+}
+
 }  // namespace
 }  // namespace zv::engine::test
