@@ -7,14 +7,14 @@
 //     on leaves them working on the detached objects, which are freed when the last run
 //     lets go of them.
 //   - At process exit (std::exit, or main returning) an exit handler aborts every run
-//     (the run skips its remaining phases and releases its keys) and joins its thread
-//     before any static object is destroyed. The statics that runs use (the real
-//     clock, the shared button state, the workspace and the output) are created before
-//     that handler is registered, so they are destroyed after it has run. A process may
-//     call shutdown() itself before leaving main().
+//     (the run skips its remaining phases and releases its keys) and joins its thread.
+//     The statics that runs use (the real clock, the shared button state, the
+//     workspace and the output) are created before that handler is registered, so they
+//     are destroyed only after it has run. A process may call shutdown() itself before
+//     leaving main().
 //   - Tests and tools wait for the runs to end (waitIdle) or end them
 //     (cancelAndJoinAll) before they destroy what they handed to the engine (clocks,
-//     recorders).
+//     recorders); with a manual clock they move time with advanceClockTo().
 //
 // Threads: every operation may be called from any thread except a command thread's own
 // body, which must not wait for itself (waitIdle, cancelAndJoinAll and shutdown from a
