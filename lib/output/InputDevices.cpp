@@ -169,6 +169,12 @@ TapServices defaultTapServices() {
   return {devices, watcherSlot()};
 }
 
+TapServices TapServices::orDefaults() const {
+  if (devices && watcher) return *this;
+  const TapServices defaults = defaultTapServices();
+  return {devices ? devices : defaults.devices, watcher ? watcher : defaults.watcher};
+}
+
 void setDefaultTapWatcher(std::shared_ptr<FdWatcher> watcher) {
   std::lock_guard lock(watcherMutex());
   watcherSlot() = std::move(watcher);

@@ -60,6 +60,9 @@ class FdWatcher {
 struct TapServices {
   std::shared_ptr<InputDeviceSource> devices;
   std::shared_ptr<FdWatcher> watcher;
+
+  // These services, with defaultTapServices() standing in for what is missing.
+  TapServices orDefaults() const;
 };
 
 // The nodes under `folder` (event*), read through libevdev.

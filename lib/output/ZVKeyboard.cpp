@@ -155,12 +155,7 @@ void ZVKeyboard::sayTapProblem(const std::string& problem) {
 void ZVKeyboard::tap(KeyTapHandler handler) {
   handler_ = std::move(handler);
   if (tapOn_) return;
-  TapServices services = services_;
-  if (!services.devices || !services.watcher) {
-    TapServices defaults = defaultTapServices();
-    if (!services.devices) services.devices = defaults.devices;
-    if (!services.watcher) services.watcher = defaults.watcher;
-  }
+  const TapServices services = services_.orDefaults();
   if (!services.watcher) {
     sayTapProblem("nothing in this process watches the input devices");
     return;

@@ -133,12 +133,7 @@ void ZVMouse::tap(std::shared_ptr<ZVMouseTapTarget> target) {
   withDrag_ = false;
   target_ = std::move(target);
   if (!opened_) {
-    TapServices services = services_;
-    if (!services.devices || !services.watcher) {
-      TapServices defaults = defaultTapServices();
-      if (!services.devices) services.devices = defaults.devices;
-      if (!services.watcher) services.watcher = defaults.watcher;
-    }
+    const TapServices services = services_.orDefaults();
     if (!services.watcher) {
       sayTapProblem("nothing in this process watches the input devices");
       return;
