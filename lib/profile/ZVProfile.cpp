@@ -282,8 +282,7 @@ bool ZVProfile::checkName() {
   if (!path_ || !JSONDictionary()) return false;
   const std::string name = path_->stem().string();
   if (string("profile") == name) return false;
-  setString("profile", name);
-  return true;
+  return setString("profile", name);
 }
 
 bool ZVProfile::isSeed() const {
