@@ -5,17 +5,8 @@ set -u
 kinetra=$1
 fails=0
 
-expect() {  # expect NAME STATUS EXPECTED-OUTPUT -- COMMAND…
-  local name=$1 status=$2 expected=$3
-  shift 4
-  local out rc
-  out=$("$@" 2>&1)
-  rc=$?
-  if [[ $rc -ne $status || "$out" != "$expected" ]]; then
-    printf 'FAIL %s\n  expected (%s): %s\n  actual   (%s): %s\n' "$name" "$status" "$expected" "$rc" "$out"
-    fails=$((fails + 1))
-  fi
-}
+# shellcheck source=expect.sh
+source "$(dirname "$0")/expect.sh"
 
 table=$("$kinetra" keys)
 expect table-header 0 'page  usage   key                    code  route' -- bash -c "printf '%s\n' \"\$1\" | head -1" _ "$table"

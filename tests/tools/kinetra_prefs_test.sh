@@ -16,17 +16,8 @@ mkdir -p "$KINETRA_HOME"
 prefs=$KINETRA_HOME/.config/com.zenvor.Kinetra.Zenvor.plist
 fails=0
 
-expect() {  # expect NAME STATUS EXPECTED-OUTPUT -- COMMAND…
-  local name=$1 status=$2 expected=$3
-  shift 4
-  local out rc
-  out=$("$@" 2>&1)
-  rc=$?
-  if [[ $rc -ne $status || "$out" != "$expected" ]]; then
-    printf 'FAIL %s\n  expected (%s): %s\n  actual   (%s): %s\n' "$name" "$status" "$expected" "$rc" "$out"
-    fails=$((fails + 1))
-  fi
-}
+# shellcheck source=expect.sh
+source "$(dirname "$0")/expect.sh"
 
 check() {  # check NAME COMMAND…: the command must succeed
   local name=$1

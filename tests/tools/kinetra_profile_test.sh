@@ -10,17 +10,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fails=0
 
-expect() {  # expect NAME STATUS EXPECTED-OUTPUT -- COMMAND…
-  local name=$1 status=$2 expected=$3
-  shift 4
-  local out rc
-  out=$("$@" 2>&1)
-  rc=$?
-  if [[ $rc -ne $status || "$out" != "$expected" ]]; then
-    printf 'FAIL %s\n  expected (%s): %s\n  actual   (%s): %s\n' "$name" "$status" "$expected" "$rc" "$out"
-    fails=$((fails + 1))
-  fi
-}
+# shellcheck source=expect.sh
+source "$(dirname "$0")/expect.sh"
 
 expect roundtrip-default 0 "identical: $resources/Default.pr0 (7779 bytes of text)" \
   -- "$kinetra" profile roundtrip "$resources/Default.pr0"

@@ -11,17 +11,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fails=0
 
-expect() {  # expect NAME STATUS EXPECTED-OUTPUT -- COMMAND…
-  local name=$1 status=$2 expected=$3
-  shift 4
-  local out rc
-  out=$("$@" 2>&1)
-  rc=$?
-  if [[ $rc -ne $status || "$out" != "$expected" ]]; then
-    printf 'FAIL %s\n  expected (%s): %s\n  actual   (%s): %s\n' "$name" "$status" "$expected" "$rc" "$out"
-    fails=$((fails + 1))
-  fi
-}
+# shellcheck source=expect.sh
+source "$(dirname "$0")/expect.sh"
 
 # Sessions with their expected output: paths relative to the data folder, as written
 # in the expected files.
