@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include <cstdio>
+#include "text/Numbers.h"
 #include "text/Unicode.h"
 
 namespace zv::engine {
@@ -67,40 +68,6 @@ std::string noteText(std::string_view note) {
   return out;
 }
 
-// A whole number: decimal, or hexadecimal with "0x"; an optional leading minus.
-template <typename Number>
-bool parseNumber(std::string_view text, Number& out) {
-  bool negative = false;
-  if (!text.empty() && text.front() == '-') {
-    negative = true;
-    text.remove_prefix(1);
-  }
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty()) return false;
-  std::uint64_t magnitude = 0;
-  const auto [end, status] =
-      std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
-  if (status != std::errc() || end != text.data() + text.size()) return false;
-  if constexpr (std::is_signed_v<Number>) {
-    if (negative) {
-      if (magnitude > static_cast<std::uint64_t>(std::numeric_limits<Number>::max()) + 1) {
-        return false;
-      }
-      out = static_cast<Number>(-static_cast<std::int64_t>(magnitude));
-      return true;
-    }
-    if (magnitude > static_cast<std::uint64_t>(std::numeric_limits<Number>::max())) return false;
-  } else {
-    if (negative || magnitude > std::numeric_limits<Number>::max()) return false;
-  }
-  out = static_cast<Number>(magnitude);
-  return true;
-}
-
 }  // namespace
 
 std::string EventScriptError::describe() const {
@@ -149,7 +116,7 @@ std::optional<std::vector<EventScriptStep>> parseEventScript(std::string_view te
     const std::string_view delay = words[0].substr(1);
     if (words[0][0] != '+' || delay.empty() ||
         delay.find_first_not_of("0123456789") != std::string_view::npos ||
-        !parseNumber(delay, ms)) {
+        !text::parseWholeNumber(delay, ms)) {
       return fail(expected);
     }
     if (ms > static_cast<std::uint64_t>(kEventScriptMaxDelay.count())) {
@@ -159,10 +126,10 @@ std::optional<std::vector<EventScriptStep>> parseEventScript(std::string_view te
     total += step.delay;
     if (total > kEventScriptMaxLength) return fail("the script runs longer than a day");
     if (words.size() == 3) {
-      if (!parseNumber(words[1], step.element)) {
+      if (!text::parseWholeNumber(words[1], step.element)) {
         return fail("'" + shown(words[1]) + "' is not an element identifier (for example 0x90009)");
       }
-      if (!parseNumber(words[2], step.value)) {
+      if (!text::parseWholeNumber(words[2], step.value)) {
         return fail("'" + shown(words[2]) + "' is not a value (a 32-bit whole number)");
       }
       step.hasEvent = true;

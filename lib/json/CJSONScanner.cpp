@@ -4,6 +4,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "text/Numbers.h"
 #include "text/Unicode.h"
 
 namespace zv::json {
@@ -45,13 +46,6 @@ const char* descriptionFor(int code) {
 }
 
 constexpr CharacterSet kStringSpecial("\"\\");
-
-int hexDigit(std::uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Keeps the nesting depth balanced on every return path.
 class DepthGuard {
@@ -306,7 +300,7 @@ bool CJSONScanner::scanEscapedString(std::string& out, std::size_t start, Error*
           if (end_ - pos_ < 4) return false;
           unit = 0;
           for (int k = 0; k < 4; ++k) {
-            const int d = hexDigit(static_cast<std::uint8_t>(data_[pos_ + k]));
+            const int d = text::hexDigitValue(data_[pos_ + k]);
             if (d < 0) return false;
             unit = unit << 4 | static_cast<std::uint32_t>(d);
           }

@@ -8,6 +8,7 @@
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
 #include "profile/Prototype.h"
+#include "text/Numbers.h"
 
 namespace zv::profile {
 
@@ -102,18 +103,9 @@ std::uint32_t scanHexUnsigned(std::string_view text) {
   if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) i += 2;
   std::uint64_t value = 0;
   for (; i < text.size(); ++i) {
-    const char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      break;
-    }
-    value = value * 16 + digit;
+    const int digit = text::hexDigitValue(text[i]);
+    if (digit < 0) break;
+    value = value * 16 + static_cast<unsigned>(digit);
     if (value > 0xFFFFFFFFu) value = 0x100000000u;  // saturated; stays above the limit
   }
   return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);

@@ -1,6 +1,7 @@
 #include "support/StringsFile.h"
 
 #include "platform/AtomicFile.h"
+#include "text/Numbers.h"
 #include "text/Unicode.h"
 
 namespace zv::support {
@@ -16,13 +17,6 @@ bool isBareCharacter(char c) {
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 class Reader {
@@ -172,7 +166,7 @@ class Reader {
     if (at_ + 4 > text_.size()) return -1;
     long value = 0;
     for (int i = 0; i < 4; ++i) {
-      const int digit = hexValue(text_[at_ + static_cast<std::size_t>(i)]);
+      const int digit = text::hexDigitValue(text_[at_ + static_cast<std::size_t>(i)]);
       if (digit < 0) return -1;
       value = value * 16 + digit;
     }

@@ -13,6 +13,7 @@
 #include "output/KeyTables.h"
 #include "output/RecordingOutput.h"
 #include "output/ZVKeyboard.h"
+#include "text/Numbers.h"
 
 namespace kinetra {
 namespace {
@@ -27,26 +28,9 @@ const char* const kUsage =
     "keyboard, without creating it. PAGE and USAGE are decimal or 0x-prefixed hexadecimal.\n";
 
 std::optional<std::uint32_t> parseNumber(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > 10) return std::nullopt;
-  std::uint64_t value = 0;
-  for (char c : digits) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (hex && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (hex && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
-  }
-  if (value > 0xFFFFFFFFu) return std::nullopt;
-  return static_cast<std::uint32_t>(value);
+  std::uint32_t value = 0;
+  if (!zv::text::parseWholeNumber(text, value)) return std::nullopt;
+  return value;
 }
 
 void printRow(std::uint32_t page, std::uint32_t usage, std::uint16_t key, const char* route) {
