@@ -4,6 +4,7 @@
 
 #include "Command.h"
 #include "IO.h"
+#include "PrototypeOption.h"
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
 #include "profile/NodeText.h"
@@ -49,17 +50,8 @@ int fail(const std::string& message) {
 }
 
 zv::json::DictionaryPtr loadPrototype(const Options& options) {
-  std::string path = options.prototype;
-  if (path.empty()) {
-    auto bundled = zv::profile::bundledPrototypePath();
-    if (!bundled) {
-      fail("no prototype: this kinetra does not run from Kinetra.app; give --prototype FILE");
-      return nullptr;
-    }
-    path = bundled->string();
-  }
   std::string error;
-  auto prototype = zv::profile::readPrototypeFile(path, &error);
+  auto prototype = loadPrototypeOption(options.prototype, error);
   if (!prototype) fail(error);
   return prototype;
 }

@@ -17,6 +17,7 @@
 
 #include "Command.h"
 #include "IO.h"
+#include "PrototypeOption.h"
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
 #include "device/ProfileStoreInterface.h"
@@ -362,17 +363,8 @@ std::optional<Options> parseOptions(const Arguments& args, int& status) {
 }
 
 zv::json::DictionaryPtr loadPrototype(const Options& options) {
-  std::string path = options.prototype;
-  if (path.empty()) {
-    const auto bundled = zv::profile::bundledPrototypePath();
-    if (!bundled) {
-      fail("no prototype: this kinetra does not run from Kinetra.app; give --prototype FILE");
-      return nullptr;
-    }
-    path = bundled->string();
-  }
   std::string error;
-  auto prototype = zv::profile::readPrototypeFile(path, &error);
+  auto prototype = loadPrototypeOption(options.prototype, error);
   if (!prototype) fail(error);
   return prototype;
 }
