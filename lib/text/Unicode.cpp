@@ -87,6 +87,10 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
   const std::size_t n = bytes.size() / 2 * 2;
   for (std::size_t i = 0; i < n; i += 2) {
     const std::uint32_t u = unitAt(bytes, i, 2, bigEndian);
+    if (u < 0x80) {  // most text is ASCII: no call for it
+      out.push_back(static_cast<char>(u));
+      continue;
+    }
     if (u >= 0xD800 && u <= 0xDBFF && i + 3 < n) {
       const std::uint32_t low = unitAt(bytes, i + 2, 2, bigEndian);
       if (low >= 0xDC00 && low <= 0xDFFF) {
@@ -112,6 +116,14 @@ std::string utf32ToUtf8(std::string_view bytes, bool bigEndian) {
 }
 
 std::string utf8ToUtf16LE(std::string_view utf8) {
+  // Text that is all ASCII (profiles nearly always are) is widened in one pass.
+  unsigned char any = 0;
+  for (char c : utf8) any |= static_cast<unsigned char>(c);
+  if (any < 0x80) {
+    std::string wide(utf8.size() * 2, '\0');
+    for (std::size_t i = 0; i < utf8.size(); ++i) wide[2 * i] = utf8[i];
+    return wide;
+  }
   std::string out;
   out.reserve(utf8.size() * 2);
   auto put = [&out](std::uint32_t unit) {
@@ -119,6 +131,10 @@ std::string utf8ToUtf16LE(std::string_view utf8) {
     out.push_back(static_cast<char>(unit >> 8));
   };
   for (std::size_t i = 0; i < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      put(static_cast<unsigned char>(utf8[i++]));
+      continue;
+    }
     const char32_t cp = decodeUtf8(utf8, i);
     if (cp >= 0x10000) {
       put(0xD800 + ((cp - 0x10000) >> 10));
