@@ -54,6 +54,7 @@ function(zv_install_link link target)
   get_filename_component(folder "${link}" DIRECTORY)
   get_filename_component(name "${link}" NAME)
   file(RELATIVE_PATH up "/root/${folder}" "/root")
+  string(REGEX REPLACE "/+$" "" up "${up}")
   install(CODE "
     set(zv_link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${link}\")
     file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${folder}\")
