@@ -101,7 +101,9 @@ bool ZVSoftwareUpdate::download(std::string* error) {
     if (error) *error = "the device name '" + device_->name() + "' cannot name a cache folder";
     return false;
   }
-  return startRequest(Request::Package, *availableURL_, kMaximumPackageLength, error);
+  if (!startRequest(Request::Package, *availableURL_, kMaximumPackageLength, error)) return false;
+  downloadVersion_ = *availableVersion_;
+  return true;
 }
 
 bool ZVSoftwareUpdate::startRequest(Request kind, const std::string& url,
@@ -196,7 +198,9 @@ void ZVSoftwareUpdate::connectionDidFinishLoading(UrlConnection&) {
 
 void ZVSoftwareUpdate::finishPackage() {
   const std::string data = std::exchange(downloadData_, std::string());
-  const fs::path path = pkgCachePath_ / (*availableVersion_ + std::string(kPackageExtension));
+  // Named after the version whose location was fetched: a check that announced a newer
+  // version meanwhile does not rename it.
+  const fs::path path = pkgCachePath_ / (downloadVersion_ + std::string(kPackageExtension));
   std::error_code ec;
   fs::create_directories(pkgCachePath_, ec);
   std::string error;

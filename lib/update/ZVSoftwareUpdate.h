@@ -113,6 +113,7 @@ class ZVSoftwareUpdate : private UrlConnectionDelegate {
   std::optional<std::string> availableURL_;
   Request currentRequest_ = Request::None;
   std::unique_ptr<UrlConnection> downloadConnection_;
+  std::string downloadVersion_;       // the version the package download is for
   std::int64_t expectedLength_ = -1;  // of the package download's response
   std::string downloadData_;
   int downloadPercentage_ = 0;

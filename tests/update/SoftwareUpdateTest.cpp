@@ -175,6 +175,33 @@ TEST_F(SoftwareUpdateTest, MatchingLinesAnnounceOnlyNewerVersions) {
   EXPECT_TRUE(recorder.events.empty());
 }
 
+TEST_F(SoftwareUpdateTest, APackageKeepsTheVersionItWasDownloadedFor) {
+  // A window that downloads as soon as a version is announced, while later lines of the
+  // same list announce a newer one.
+  struct EagerDownloader : Recorder {
+    void softwareUpdateNewVersionAvailable(ZVSoftwareUpdate& updater,
+                                           const std::string& version) override {
+      Recorder::softwareUpdateNewVersionAvailable(updater, version);
+      if (events.size() == 1) started = updater.download();
+    }
+    bool started = false;
+  } eager;
+  server.route("/list", {200, "5a56,1704,1.4," + server.url("/1.4.deb") + "\n5a56,1704,1.5," +
+                                  server.url("/1.5.deb") + "\n"});
+  server.route("/1.4.deb", {200, "package 1.4"});
+  server.route("/1.5.deb", {200, "package 1.5"});
+  auto updater = makeUpdater("1.3", server.url("/list"));
+  updater->setDelegate(&eager);
+  ASSERT_TRUE(updater->check());
+  ASSERT_TRUE(waitFor([&] { return eager.events.size() == 4; }));
+  EXPECT_TRUE(eager.started);
+  EXPECT_EQ(eager.events,
+            (std::vector<std::string>{"available 1.4", "available 1.5", "checked", "complete"}));
+  EXPECT_EQ(updater->packageFilePath(), cache() / "1.4.deb");
+  EXPECT_EQ(tree.read(kCache + "1.4.deb"), "package 1.4");
+  EXPECT_EQ(updater->availableVersion(), "1.5");
+}
+
 TEST_F(SoftwareUpdateTest, RefusesASecondRequestWhileOneRuns) {
   server.route("/list", {200, listFor(server), Behaviour::Stall});
   auto updater = makeUpdater("1.3", server.url("/list"));
