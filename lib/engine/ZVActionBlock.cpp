@@ -3,11 +3,11 @@
 #include "device/DriverOperations.h"
 #include "engine/ButtonState.h"
 #include "engine/EngineContext.h"
-#include "engine/Workspace.h"
+#include "engine/ZVProfile.h"
+#include "engine/ZVProfileNotifications.h"
+#include "output/Workspace.h"
 #include "output/ZVKeyboard.h"
 #include "output/ZVMouse.h"
-#include "profile/ZVProfile.h"
-#include "profile/ZVProfileNotifications.h"
 
 namespace zv::engine {
 namespace {
@@ -55,7 +55,7 @@ void ZVActionBlock::setJSONDictionary(const json::DictionaryPtr& dictionary) {
 }
 
 void ZVActionBlock::loadCompleted(const profile::ObjectPtr& root) {
-  auto profile = std::dynamic_pointer_cast<profile::ZVProfile>(root);
+  auto profile = std::dynamic_pointer_cast<ZVProfile>(root);
   profile_ = profile;
   if (!profile) return;
   context_ = profile->engineContext();
@@ -96,7 +96,7 @@ bool ZVActionBlock::perform(const Action& action, std::size_t index, bool repeat
   }
   const auto value = static_cast<std::int32_t>(action.value);
   if (action.opensPath) {
-    Workspace::shared()->openFile(action.path);
+    output::Workspace::shared()->openFile(action.path);
   } else if (action.page == 5 && action.usage == 12) {
     mouse.scrollMouse(action.value == kWheelNegative ? -kWheelLines : kWheelLines, true);
   } else if (action.page == 9) {

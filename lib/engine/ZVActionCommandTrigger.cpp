@@ -3,8 +3,8 @@
 #include "engine/ZVActionCommand.h"
 #include "engine/ZVBand.h"
 #include "engine/ZVControl.h"
+#include "engine/ZVProfile.h"
 #include "engine/ZVShiftState.h"
-#include "profile/ZVProfile.h"
 
 namespace zv::engine {
 namespace {
@@ -46,7 +46,7 @@ std::shared_ptr<ZVShiftState> ZVActionCommandTrigger::shiftState() const {
 }
 
 void ZVActionCommandTrigger::loadCompleted(const profile::ObjectPtr& root) {
-  auto profile = std::dynamic_pointer_cast<profile::ZVProfile>(root);
+  auto profile = std::dynamic_pointer_cast<ZVProfile>(root);
   profile_ = profile;
   latched_ = false;
   if (!profile || !profile->currentController()) return;
