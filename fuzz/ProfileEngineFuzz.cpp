@@ -21,6 +21,7 @@
 #include "json/CJSONDeserializer.h"
 #include "profile/NodeText.h"
 #include "profile/Prototype.h"
+#include "protocol/HIDConstants.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ const std::shared_ptr<device::DeviceController>& demoDevice() {
 void exercise(const std::shared_ptr<engine::ZVProfile>& profile, std::string_view bytes) {
   if (!profile->currentController()) return;
   engine::ButtonState buttons;
-  std::vector<std::uint32_t> elements = {0, engine::kHatSwitchElement};
+  std::vector<std::uint32_t> elements = {0, hid::kHatSwitchElement};
   for (const auto& node : profile->currentController()->children("controls")) {
     if (auto control = std::dynamic_pointer_cast<engine::ZVControl>(node)) {
       elements.push_back(control->hidElement());

@@ -5,6 +5,7 @@
 #include "engine/ZVControl.h"
 #include "engine/ZVProfile.h"
 #include "engine/ZVShiftState.h"
+#include "protocol/HIDConstants.h"
 
 namespace zv::engine {
 namespace {
@@ -68,7 +69,7 @@ bool ZVActionCommandTrigger::hasCommand() const {
 }
 
 std::shared_ptr<ZVBand> ZVActionCommandTrigger::bandForValue(std::int32_t value) const {
-  if (hidElement_ == kHatSwitchElement && value == 0) return nullptr;
+  if (hidElement_ == hid::kHatSwitchElement && value == 0) return nullptr;
   if (bands_.size() == 1) return bands_.front()->threshold() <= value ? bands_.front() : nullptr;
   for (const auto& band : bands_) {
     if (band->threshold() >= value) return band;

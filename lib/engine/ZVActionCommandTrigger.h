@@ -31,8 +31,6 @@ class ZVProfile;
 class ZVBand;
 class ZVShiftState;
 
-inline constexpr std::uint32_t kHatSwitchElement = 0x10039;
-
 class ZVActionCommandTrigger : public profile::ZVPrototypedObject {
  public:
   static constexpr const char* kClassName = "ZVActionCommandTrigger";
