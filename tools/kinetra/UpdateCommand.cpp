@@ -2,15 +2,16 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "Command.h"
+#include "Report.h"
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
 #include "platform/Paths.h"
@@ -24,31 +25,10 @@ namespace {
 namespace fs = std::filesystem;
 using zv::update::ZVSoftwareUpdate;
 
-const char* const kUsage =
-    "usage: kinetra update compare A B\n"
-    "       kinetra update check [--url URL] [--bundle B.bundle] [--device ALIAS] [--cacert FILE]\n"
-    "       kinetra update download [same options as check]\n\n"
-    "  compare A B   print 1 when B is the newer version, -1 when A is, 0 when they are equal\n"
-    "  check         read the device's version list and print the newest version it offers\n"
-    "                for the device's vendor and product ids, if newer than the installed one\n"
-    "  download      check, then download that version's package into the cache\n"
-    "                (~/.local/share/Kinetra/.installerCache/DEVICE/) and print its path;\n"
-    "                a progress bar shows on a terminal. Install it with\n"
-    "                'sudo apt-get install PATH'.\n\n"
-    "  --url URL       the version list to read instead of the bundle's SoftwareUpdateURL\n"
-    "                  (https: or file:)\n"
-    "  --bundle B      the device bundle (default: the installed bundles, in name order)\n"
-    "  --device ALIAS  the bundle's device with that \"Alias\" (default: the first)\n"
-    "  --cacert FILE   trust the certificate authorities of this PEM file instead of the\n"
-    "                  system's (a private update server)\n";
-
-const Command& self() {
-  return *findCommand("update");
-}
+constexpr const char* kName = "update";
 
 int fail(const std::string& message) {
-  std::cerr << "kinetra update: " << message << "\n";
-  return 1;
+  return kinetra::fail(kName, message);
 }
 
 struct Options {
@@ -140,57 +120,24 @@ class Reporter : public zv::update::ZVSoftwareUpdateDelegate {
   bool drawn_ = false;
 };
 
-std::optional<Options> parseOptions(const Arguments& args, int& status) {
-  Options options;
-  status = 1;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    static const std::map<std::string, std::string Options::*> kText = {
-        {"--bundle", &Options::bundle},
-        {"--device", &Options::device},
-        {"--cacert", &Options::cacert}};
-    if (arg == "--url" || kText.count(arg)) {
-      if (i + 1 >= args.size()) {
-        usageError(self(), arg + " needs a value");
-        return std::nullopt;
-      }
-      if (arg == "--url") {
-        options.url = args[++i];
-      } else {
-        options.*kText.at(arg) = args[++i];
-      }
-    } else {
-      usageError(self(), "unexpected argument '" + arg + "'");
-      return std::nullopt;
-    }
-  }
-  status = 0;
-  return options;
-}
-
-int runCompare(const Arguments& args) {
-  if (args.size() != 2) return usageError(self(), "compare takes two versions");
-  const std::int32_t result = zv::update::CompareVersionStrings(args[0], args[1]);
+int runCompare(const std::string& a, const std::string& b) {
+  const std::int32_t result = zv::update::CompareVersionStrings(a, b);
   std::cout << (result > 0 ? 1 : result < 0 ? -1 : 0) << "\n";
   return 0;
 }
 
-int runCheckOrDownload(const Arguments& args, bool download) {
-  int status = 0;
-  const auto options = parseOptions(args, status);
-  if (!options) return status;
-
+int runCheckOrDownload(const Options& options, bool download) {
   auto& loop = zv::platform::RunLoop::main();
   bool interrupted = false;
   // Before any thread starts (curl's resolver), so that every thread inherits the mask.
   loop.watchSignals({SIGINT, SIGTERM}, [&](int) { interrupted = true; });
 
   std::string error;
-  const auto device = findDevice(*options, error);
+  const auto device = findDevice(options, error);
   if (!device) return fail(error);
   zv::update::ZVSoftwareUpdateOptions updateOptions;
-  updateOptions.updateURL = options->url;
-  updateOptions.connection.certificateAuthorities = options->cacert;
+  updateOptions.updateURL = options.url;
+  updateOptions.connection.certificateAuthorities = options.cacert;
   Reporter reporter;
   ZVSoftwareUpdate updater(device, &reporter, updateOptions, loop);
 
@@ -233,17 +180,50 @@ int runCheckOrDownload(const Arguments& args, bool download) {
   return 0;
 }
 
-int runUpdate(const Arguments& args) {
-  if (args.empty()) return usageError(self(), "expected 'compare', 'check' or 'download'");
-  const Arguments rest(args.begin() + 1, args.end());
-  if (args[0] == "compare") return runCompare(rest);
-  if (args[0] == "check") return runCheckOrDownload(rest, false);
-  if (args[0] == "download") return runCheckOrDownload(rest, true);
-  return usageError(self(), "unknown action '" + args[0] + "'");
+void addDeviceOptions(CLI::App& command, Options& options) {
+  command
+      .add_option("--url", options.url, "read this list (https: or file:), not SoftwareUpdateURL")
+      ->type_name("URL");
+  command.add_option("--bundle", options.bundle, "the device bundle (default: the installed ones)")
+      ->type_name("B.bundle");
+  command
+      .add_option("--device", options.device,
+                  "the bundle's device with that \"Alias\" (default: the first)")
+      ->type_name("ALIAS");
+  command
+      .add_option("--cacert", options.cacert,
+                  "trust the authorities in this PEM file (a private server)")
+      ->type_name("FILE");
 }
 
-const CommandRegistration registration("update", "check for and download software updates", kUsage,
-                                       runUpdate);
+void define(CLI::App& command) {
+  auto versions = std::make_shared<std::pair<std::string, std::string>>();
+  CLI::App* compare = command.add_subcommand(
+      "compare", "print 1 when B is the newer version, -1 when A is, 0 when they are equal");
+  compare->add_option("A", versions->first, "a version such as 1.2.5")->required();
+  compare->add_option("B", versions->second, "another version")->required();
+  setAction(*compare, [versions] { return runCompare(versions->first, versions->second); });
+
+  auto options = std::make_shared<Options>();
+  CLI::App* check = command.add_subcommand(
+      "check", "print the newest version the device's version list offers, if newer");
+  check->footer(
+      "Reads the version list of the device bundle's SoftwareUpdateURL and compares the\n"
+      "entries for the device's vendor and product ids with the installed version.\n");
+  addDeviceOptions(*check, *options);
+  setAction(*check, [options] { return runCheckOrDownload(*options, false); });
+
+  CLI::App* download =
+      command.add_subcommand("download", "check, then download the newer version's package");
+  download->footer(
+      "Saves the package in ~/.local/share/Kinetra/.installerCache/DEVICE/ and prints its\n"
+      "path; a progress bar shows on a terminal. Install it with\n"
+      "'sudo apt-get install PATH'.\n");
+  addDeviceOptions(*download, *options);
+  setAction(*download, [options] { return runCheckOrDownload(*options, true); });
+}
+
+const CommandRegistration registration(kName, "check for and download software updates", define);
 
 }  // namespace
 }  // namespace kinetra
