@@ -1,0 +1,59 @@
+// What the guest's checks share: the options of the run, the physical mouse once it is
+// plugged in, the virtual output devices once created, and helpers that fail the running
+// check (CheckFailed) with a message naming the node and the step.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "CheckList.h"
+#include "DemoMouse.h"
+#include "EvdevReader.h"
+#include "HidNodes.h"
+#include "UhidDevice.h"
+
+namespace zv::output {
+class UinputOutput;
+}
+
+namespace zv::vmtest {
+
+struct GuestOptions {
+  // A link of the chain broken on purpose, to prove the checks notice: "wrong-descriptor"
+  // (the mouse presents another type's descriptor) or "no-grab" (the grab check takes no
+  // grab). Empty in a normal run.
+  std::string breakLink;
+  std::size_t latencyReports = 10000;
+  // Safety net for one wait; software emulation is slow, so it is generous.
+  std::chrono::milliseconds bound{5000};
+};
+
+// The links that --break accepts.
+bool isBreakableLink(const std::string& link);
+
+struct GuestSession {
+  GuestOptions options;
+  CheckList checks;
+
+  std::unique_ptr<UhidDevice> mouse;  // the physical mouse, once plugged in
+  HidDeviceInfo mouseInfo;            // its sysfs entry and nodes
+  std::string mouseEvdev;             // its pointer's evdev node
+
+  std::unique_ptr<zv::output::UinputOutput> output;  // the virtual keyboard and pointer
+
+  GuestSession();
+  ~GuestSession();
+
+  // One report of the physical mouse.
+  void send(const MouseInput& input);
+  std::unique_ptr<EvdevReader> openReader(const std::string& node);
+  // The next frame of `reader`; fails the check when none comes within the bound.
+  EvdevFrame expectFrame(EvdevReader& reader, const std::string& after);
+  // Fails the check unless `frame` has `value` for (type, code).
+  static void expectValue(const EvdevFrame& frame, std::uint16_t type, std::uint16_t code,
+                          std::int32_t value, const std::string& what);
+};
+
+}  // namespace zv::vmtest
