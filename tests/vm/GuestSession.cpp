@@ -1,5 +1,7 @@
 #include "GuestSession.h"
 
+#include <unistd.h>
+
 #include "output/UinputOutput.h"
 
 namespace zv::vmtest {
@@ -10,6 +12,11 @@ bool isBreakableLink(const std::string& link) {
 
 GuestSession::GuestSession() = default;
 GuestSession::~GuestSession() = default;
+
+std::string GuestSession::program(const std::string& name) const {
+  const std::string path = options.programsFolder + "/" + name;
+  return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
+}
 
 void GuestSession::send(const MouseInput& input) {
   expect(mouse != nullptr, "the physical mouse is not plugged in");

@@ -28,6 +28,9 @@ struct GuestOptions {
   std::size_t latencyReports = 10000;
   // Safety net for one wait; software emulation is slow, so it is generous.
   std::chrono::milliseconds bound{5000};
+  // Where the host put the suite's programs and their data.
+  std::string programsFolder = "/opt/kinetra/bin";
+  std::string dataRoot = "/opt/kinetra/share/kinetra";
 };
 
 // The links that --break accepts.
@@ -45,6 +48,9 @@ struct GuestSession {
 
   GuestSession();
   ~GuestSession();
+
+  // The path of a suite program the host put into the guest; empty when this build has none.
+  std::string program(const std::string& name) const;
 
   // One report of the physical mouse.
   void send(const MouseInput& input);

@@ -5,7 +5,11 @@
 #include <filesystem>
 #include <sstream>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include "CheckList.h"
+#include "ChildProcess.h"
 #include "DemoMouse.h"
 #include "HidNodes.h"
 #include "Latency.h"
@@ -184,6 +188,42 @@ TEST(CheckList, RunsOnlyTheNamedChecksAndFailsUnknownNames) {
   EXPECT_EQ(checks.run({"b", "typo"}, out), 1);
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(out.str(), "FAIL typo: no such check\nRUN  b\nPASS b\n");
+}
+
+TEST(ChildProcess, ReportsExitStatusAndOutput) {
+  zv::testing::TemporaryTree tree;
+  std::string problem;
+  auto child = ChildProcess::start({"/bin/sh", "-c", "echo one; echo two >&2; exit 3"},
+                                   tree.path("out.log").string(), &problem);
+  ASSERT_NE(child, nullptr) << problem;
+  const auto status = child->waitForExit(10s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(ChildProcess::describeStatus(*status), "exited with status 3");
+  EXPECT_EQ(child->outputTail(), "\n    | one\n    | two");
+  EXPECT_FALSE(child->signal(SIGTERM));  // nothing left to signal
+}
+
+TEST(ChildProcess, KillsAndReapsAChildThatRuns) {
+  zv::testing::TemporaryTree tree;
+  std::string problem;
+  auto child =
+      ChildProcess::start({"/bin/sh", "-c", "read line"}, tree.path("out.log").string(), &problem);
+  ASSERT_NE(child, nullptr) << problem;
+  // Its standard input is /dev/null, so `read` ends at once: the child is gone soon.
+  ASSERT_TRUE(child->waitForExit(10s).has_value());
+
+  child = ChildProcess::start({"/bin/sh", "-c", "exec tail -f /dev/null"},
+                              tree.path("out.log").string(), &problem);
+  ASSERT_NE(child, nullptr) << problem;
+  EXPECT_TRUE(child->running());
+  ASSERT_TRUE(child->signal(SIGKILL));
+  const auto status = child->waitForExit(10s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(ChildProcess::describeStatus(*status), "killed by signal 9");
+
+  EXPECT_EQ(ChildProcess::start({"/no/such/program"}, tree.path("x.log").string(), &problem),
+            nullptr);
+  EXPECT_NE(problem.find("/no/such/program"), std::string::npos);
 }
 
 }  // namespace

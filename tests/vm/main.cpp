@@ -13,6 +13,7 @@
 
 #include "GuestSession.h"
 #include "KernelPathChecks.h"
+#include "SuiteProgramChecks.h"
 
 namespace {
 
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
   }
 
   zv::vmtest::addKernelPathChecks(session);
+  zv::vmtest::addSuiteProgramChecks(session);
   zv::vmtest::addUnplugCheck(session);
 
   if (list) {

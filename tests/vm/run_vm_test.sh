@@ -217,8 +217,13 @@ guest_args=()
 [[ -n "${VMTEST_REPORTS:-}" ]] && guest_args+=(--reports "$VMTEST_REPORTS")
 [[ "$break_link" == wrong-descriptor || "$break_link" == no-grab ]] &&
   guest_args+=(--break "$break_link")
-printf 'MODULES=%q\nGUEST_ARGS=%q\n' "${load_order[*]}" "${guest_args[*]}" \
-  >"$root/etc/vmtest/config"
+{
+  printf 'MODULES=%q\nGUEST_ARGS=%q\n' "${load_order[*]}" "${guest_args[*]}"
+  # A sanitizer build reports in the guest as the test preset asks on the host.
+  for variable in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+    [[ -n "${!variable:-}" ]] && printf 'export %s=%q\n' "$variable" "${!variable}"
+  done
+} >"$root/etc/vmtest/config"
 
 initrd="$work/initrd.cpio"
 (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$initrd" ||
