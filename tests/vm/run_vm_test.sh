@@ -89,7 +89,10 @@ deb=""
 if [[ -n "$package" ]]; then
   version=$(apt-cache policy "$package" | awk '$1 == "Candidate:" { print $2; exit }')
   deb="$cache/${package}_${version//:/%3a}_amd64.deb"
-  if [[ -f "$deb" ]]; then
+  if [[ -z "$version" || "$version" == "(none)" ]]; then
+    deb=""
+    say "apt names $package but offers no version of it"
+  elif [[ -f "$deb" ]]; then
     say "kernel package $package $version (cached)"
   else
     say "downloading kernel package $package $version"
@@ -100,6 +103,10 @@ if [[ -n "$package" ]]; then
     if (cd "$partial" && timeout 120 apt-get download -qq "${sandbox[@]}" "$package=$version") \
       >"$work/apt-download.log" 2>&1 && mv "$partial"/*.deb "$deb"; then
       say "downloaded $(du -h "$deb" | cut -f1)"
+      # One kernel is enough: drop older packages and what was unpacked from them.
+      for old in "$cache"/linux-image-*.deb; do
+        [[ "$old" != "$deb" ]] && rm -rf "$old" "${old%.deb}"
+      done
     else
       deb=""
       say "download failed: $(tail -n 2 "$work/apt-download.log")"
