@@ -1,12 +1,17 @@
 #include "CheckList.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 namespace zv::vmtest {
 
 void expect(bool condition, const std::string& reason) {
   if (!condition) throw CheckFailed(reason);
+}
+
+CheckList::CheckList(Clock clock) : clock_(std::move(clock)) {
+  if (!clock_) clock_ = [] { return std::chrono::steady_clock::now(); };
 }
 
 void CheckList::add(std::string name, Body body, std::vector<std::string> needs) {
@@ -39,6 +44,7 @@ int CheckList::run(const std::set<std::string>& only, std::ostream& out) {
     // Flushed before the check runs, so that a check that hangs or crashes the guest
     // shows in the log as the last one started.
     out << "RUN  " << check.name << std::endl;
+    const auto started = clock_();
     std::string result;
     bool passed = false;
     const auto missing =
@@ -56,12 +62,15 @@ int CheckList::run(const std::set<std::string>& only, std::ostream& out) {
         result = std::string("unexpected error: ") + error.what();
       }
     }
+    char took[32];
+    std::snprintf(took, sizeof took, " (%.2f s)",
+                  std::chrono::duration<double>(clock_() - started).count());
     if (passed) {
       passed_.insert(check.name);
-      out << "PASS " << check.name << (result.empty() ? "" : ": " + result) << std::endl;
+      out << "PASS " << check.name << took << (result.empty() ? "" : ": " + result) << std::endl;
     } else {
       ++failures;
-      out << "FAIL " << check.name << ": " << result << std::endl;
+      out << "FAIL " << check.name << took << ": " << result << std::endl;
     }
   }
   out_ = nullptr;

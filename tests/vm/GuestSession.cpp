@@ -25,6 +25,20 @@ void GuestSession::send(const MouseInput& input) {
   expect(mouse->sendInput(report, &problem), "sending an input report: " + problem);
 }
 
+void GuestSession::sendUsb(const MouseInput& input) {
+  expect(usbMouse != nullptr, "the USB mouse is not plugged in");
+  const auto report = demoMouseReport(input);
+  std::string problem;
+  expect(usbMouse->sendInput(report, options.bound, &problem), "sending a USB report: " + problem);
+}
+
+std::string GuestSession::pointerNode(const HidDeviceInfo& device) {
+  for (const std::string& node : device.evdev) {
+    if (openReader(node)->hasCode(EV_REL, REL_X)) return node;
+  }
+  throw CheckFailed("no evdev node of " + device.sysfsPath + " reports relative X");
+}
+
 std::unique_ptr<EvdevReader> GuestSession::openReader(const std::string& node) {
   // Opening a node of the mouse queues an OPEN for it; the queue is emptied here rather
   // than per report, which would add a read to every report's latency.

@@ -13,6 +13,7 @@
 #include "EvdevReader.h"
 #include "HidNodes.h"
 #include "UhidDevice.h"
+#include "UsbGadgetMouse.h"
 
 namespace zv::output {
 class UinputOutput;
@@ -40,9 +41,15 @@ struct GuestSession {
   GuestOptions options;
   CheckList checks;
 
-  std::unique_ptr<UhidDevice> mouse;  // the physical mouse, once plugged in
+  std::unique_ptr<UhidDevice> mouse;  // the physical mouse played through uhid, once plugged in
   HidDeviceInfo mouseInfo;            // its sysfs entry and nodes
   std::string mouseEvdev;             // its pointer's evdev node
+
+  // The same mouse on a USB bus (a gadget on dummy_hcd): the one a driver that refuses
+  // virtual devices takes.
+  std::unique_ptr<UsbGadgetMouse> usbMouse;
+  HidDeviceInfo usbMouseInfo;
+  std::string usbMouseEvdev;
 
   std::unique_ptr<zv::output::UinputOutput> output;  // the virtual keyboard and pointer
 
@@ -52,8 +59,11 @@ struct GuestSession {
   // The path of a suite program the host put into the guest; empty when this build has none.
   std::string program(const std::string& name) const;
 
-  // One report of the physical mouse.
+  // One report of the physical mouse (uhid), or of the USB one.
   void send(const MouseInput& input);
+  void sendUsb(const MouseInput& input);
+  // The evdev node of `device` that reports relative X: a mouse may have further nodes.
+  std::string pointerNode(const HidDeviceInfo& device);
   std::unique_ptr<EvdevReader> openReader(const std::string& node);
   // The next frame of `reader`; fails the check when none comes within the bound.
   EvdevFrame expectFrame(EvdevReader& reader, const std::string& after);

@@ -153,8 +153,14 @@ TEST(Latency, NearestRankPercentiles) {
   EXPECT_EQ(summarize({}).count, 0u);
 }
 
+// A clock that moves 0.75 s whenever it is read.
+CheckList::Clock steppingClock() {
+  auto now = std::make_shared<std::chrono::steady_clock::time_point>();
+  return [now] { return *now += std::chrono::milliseconds(750); };
+}
+
 TEST(CheckList, ReportsEachCheckAndSkipsThoseWhoseNeedsFailed) {
-  CheckList checks;
+  CheckList checks(steppingClock());
   checks.add("plug", [] { return std::string("plugged"); });
   checks.add("broken", []() -> std::string {
     expect(1 + 1 == 3, "arithmetic is off");
@@ -166,15 +172,15 @@ TEST(CheckList, ReportsEachCheckAndSkipsThoseWhoseNeedsFailed) {
   std::ostringstream out;
   EXPECT_EQ(checks.run({}, out), 3);
   EXPECT_EQ(out.str(),
-            "RUN  plug\nPASS plug: plugged\n"
-            "RUN  broken\nFAIL broken: arithmetic is off\n"
-            "RUN  throws\nFAIL throws: unexpected error: boom\n"
-            "RUN  after-broken\nFAIL after-broken: needs broken, which did not pass\n"
-            "RUN  after-plug\nPASS after-plug\n");
+            "RUN  plug\nPASS plug (0.75 s): plugged\n"
+            "RUN  broken\nFAIL broken (0.75 s): arithmetic is off\n"
+            "RUN  throws\nFAIL throws (0.75 s): unexpected error: boom\n"
+            "RUN  after-broken\nFAIL after-broken (0.75 s): needs broken, which did not pass\n"
+            "RUN  after-plug\nPASS after-plug (0.75 s)\n");
 }
 
 TEST(CheckList, RunsOnlyTheNamedChecksAndFailsUnknownNames) {
-  CheckList checks;
+  CheckList checks(steppingClock());
   int runs = 0;
   checks.add("a", [&] {
     ++runs;
@@ -187,7 +193,7 @@ TEST(CheckList, RunsOnlyTheNamedChecksAndFailsUnknownNames) {
   std::ostringstream out;
   EXPECT_EQ(checks.run({"b", "typo"}, out), 1);
   EXPECT_EQ(runs, 1);
-  EXPECT_EQ(out.str(), "FAIL typo: no such check\nRUN  b\nPASS b\n");
+  EXPECT_EQ(out.str(), "FAIL typo: no such check\nRUN  b\nPASS b (0.75 s)\n");
 }
 
 TEST(ChildProcess, ReportsExitStatusAndOutput) {

@@ -53,14 +53,7 @@ std::string plugMouse(GuestSession& session) {
   expect(info->underUhid, info->sysfsPath + " is not under the uhid parent");
   expect(info->driver == "hid-generic", "bound to '" + info->driver + "', not hid-generic");
   session.mouseInfo = *info;
-  // The pointer's node is the one with relative X: a mouse may have further nodes (keys).
-  for (const std::string& node : info->evdev) {
-    if (session.openReader(node)->hasCode(EV_REL, REL_X)) {
-      session.mouseEvdev = node;
-      break;
-    }
-  }
-  expect(!session.mouseEvdev.empty(), "no evdev node of the mouse reports relative X");
+  session.mouseEvdev = session.pointerNode(*info);
   return info->driver + ", " + joined(info->hidraw) + ", " + joined(info->evdev);
 }
 

@@ -37,6 +37,11 @@ for module in $MODULES; do
   fi
 done
 
+# The USB gadget framework is configured through configfs, there once its module is loaded.
+if [ -d /sys/kernel/config ]; then
+  mount -t configfs configfs /sys/kernel/config
+fi
+
 export HOME=/root LD_LIBRARY_PATH=/opt/kinetra/lib
 mkdir -p "$HOME"
 # GUEST_ARGS holds plain words (names, numbers, paths without spaces): split on purpose.

@@ -14,6 +14,7 @@
 #include "GuestSession.h"
 #include "KernelPathChecks.h"
 #include "SuiteProgramChecks.h"
+#include "UsbMouseChecks.h"
 
 namespace {
 
@@ -74,7 +75,9 @@ int main(int argc, char** argv) {
   }
 
   zv::vmtest::addKernelPathChecks(session);
+  zv::vmtest::addUsbMouseChecks(session);
   zv::vmtest::addSuiteProgramChecks(session);
+  zv::vmtest::addUsbUnplugCheck(session);
   zv::vmtest::addUnplugCheck(session);
 
   if (list) {
