@@ -28,13 +28,13 @@
 #include "engine/CommandThreads.h"
 #include "engine/EngineContext.h"
 #include "engine/EventScript.h"
-#include "engine/Workspace.h"
+#include "engine/ZVProfile.h"
 #include "engine/ZVShiftState.h"
+#include "log/Log.h"
 #include "output/RecordingOutput.h"
+#include "output/Workspace.h"
 #include "profile/Prototype.h"
-#include "profile/ZVProfile.h"
 #include "support/Bundle.h"
-#include "support/Log.h"
 #include "text/Numbers.h"
 
 namespace kinetra {
@@ -258,7 +258,7 @@ std::string describeOutput(const zv::output::RecordedEvent& event) {
 }
 
 // Opened files go into the journal; nothing is started.
-class JournalWorkspace : public zv::engine::Workspace {
+class JournalWorkspace : public zv::output::Workspace {
  public:
   explicit JournalWorkspace(Journal& journal) : journal_(journal) {}
   bool openFile(const std::string& path) override {
@@ -323,7 +323,7 @@ struct Session {
   std::shared_ptr<zv::device::RecordingDriver> driver;
   std::shared_ptr<zv::device::DeviceController> device;
   std::shared_ptr<zv::device::SimpleProfileStore> store;
-  std::shared_ptr<zv::profile::ZVProfile> profile;
+  std::shared_ptr<zv::engine::ZVProfile> profile;
 
   ~Session() {
     if (output) output->setListener({});
@@ -332,7 +332,7 @@ struct Session {
     profile.reset();
     zv::engine::CommandThreads::shared().shutdown();
     zv::output::setSharedOutput(nullptr);
-    zv::engine::Workspace::setShared(nullptr);
+    zv::output::Workspace::setShared(nullptr);
   }
 };
 
@@ -351,8 +351,8 @@ int runSimulate(const Options& options) {
   if (!fs::is_regular_file(options.profile, ec)) return fail(options.profile + ": not a file");
 
   // A simulation is no profile load worth a system-log notice.
-  zv::support::setSystemLogHandler([](std::string_view) {});
-  zv::profile::ZVProfile::setSharedPrototype(prototype);
+  zv::log::setSystemLogHandler([](std::string_view) {});
+  zv::engine::ZVProfile::setSharedPrototype(prototype);
 
   Session session;
   if (options.realTime) {
@@ -374,7 +374,7 @@ int runSimulate(const Options& options) {
   session.driver->setListener([&journal](const DriverCall& call) {
     journal.add(journal.now(), "driver  " + zv::device::describe(call), &call);
   });
-  zv::engine::Workspace::setShared(std::make_shared<JournalWorkspace>(journal));
+  zv::output::Workspace::setShared(std::make_shared<JournalWorkspace>(journal));
   zv::device::DeviceController::setIsExecutive(true);
 
   session.device = std::make_shared<zv::device::DeviceController>(description, options.bundle);
@@ -385,7 +385,7 @@ int runSimulate(const Options& options) {
       fs::path(options.profile).parent_path());
   session.device->setProfileStore(session.store);
 
-  session.profile = zv::profile::ZVProfile::create();
+  session.profile = zv::engine::ZVProfile::create();
   session.profile->setClock(session.clock);
   std::string error;
   if (!session.profile->initFromFile(fs::path(options.profile), session.device, {}, &error)) {
