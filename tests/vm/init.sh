@@ -42,6 +42,9 @@ if [ -d /sys/kernel/config ]; then
   mount -t configfs configfs /sys/kernel/config
 fi
 
+# Daemons of the suite log to syslog; kept in a file the log below shows on failure.
+syslogd -O /tmp/syslog
+
 export HOME=/root LD_LIBRARY_PATH=/opt/kinetra/lib
 mkdir -p "$HOME"
 # GUEST_ARGS holds plain words (names, numbers, paths without spaces): split on purpose.
@@ -50,6 +53,9 @@ vm-guest-test $GUEST_ARGS
 status=$?
 if [ "$status" -eq 0 ]; then
   finish "PASS"
-else
-  finish "FAIL (vm-guest-test exited with status $status)"
 fi
+if [ -s /tmp/syslog ]; then
+  echo "---- system log of the guest ----"
+  cat /tmp/syslog
+fi
+finish "FAIL (vm-guest-test exited with status $status)"
