@@ -4,8 +4,9 @@
 # suite's programs, and passes when the guest prints "VMTEST RESULT: PASS".
 #
 #   run_vm_test.sh --cache DIR --work DIR --init init.sh --guest vm-guest-test
-#                  [--binary PROGRAM]... [--data SOURCE:GUEST_PATH]...
+#                  [--reports N] [--binary PROGRAM]... [--data SOURCE:GUEST_PATH]...
 #
+# --reports sets the reports per latency measurement (VMTEST_REPORTS overrides it).
 # --binary copies a program (with the shared libraries ldd names) to /opt/kinetra/bin;
 # --data copies a file or folder to GUEST_PATH. The kernel package is resolved through apt
 # (linux-image-amd64 → linux-image-6.1.*), downloaded once into the cache and reused.
@@ -13,7 +14,7 @@
 # Environment:
 #   VMTEST_TIMEOUT=S      bound on the boot and the checks together (default 170)
 #   VMTEST_ONLY=a,b       run only these guest checks
-#   VMTEST_REPORTS=N      reports per latency measurement (default 10000)
+#   VMTEST_REPORTS=N      reports per latency measurement
 #   VMTEST_BREAK=LINK     break a link on purpose; the run must then fail:
 #                         uinput-missing (the uinput module is not loaded),
 #                         wrong-descriptor, no-grab (see vm-guest-test --help)
@@ -34,7 +35,7 @@ skip() {
   exit "$SKIP"
 }
 
-cache="" work="" init="" guest=""
+cache="" work="" init="" guest="" reports=""
 binaries=() data=()
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -42,6 +43,7 @@ while [[ $# -gt 0 ]]; do
     --work) work=$2; shift 2 ;;
     --init) init=$2; shift 2 ;;
     --guest) guest=$2; shift 2 ;;
+    --reports) reports=$2; shift 2 ;;
     --binary) binaries+=("$2"); shift 2 ;;
     --data) data+=("$2"); shift 2 ;;
     *) fail "unknown argument '$1'" ;;
@@ -228,7 +230,8 @@ done
 
 guest_args=()
 [[ -n "${VMTEST_ONLY:-}" ]] && guest_args+=(--only "$VMTEST_ONLY")
-[[ -n "${VMTEST_REPORTS:-}" ]] && guest_args+=(--reports "$VMTEST_REPORTS")
+reports=${VMTEST_REPORTS:-$reports}
+[[ -n "$reports" ]] && guest_args+=(--reports "$reports")
 [[ "$break_link" == wrong-descriptor || "$break_link" == no-grab ]] &&
   guest_args+=(--break "$break_link")
 {
