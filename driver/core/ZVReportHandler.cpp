@@ -172,9 +172,24 @@ void ZVReportHandler::setElementOverride(std::uint32_t element, bool flag) {
   OnHIDElementChange(*found);
 }
 
-void ZVReportHandler::setButtonOverrides(std::uint64_t mask) {
-  buttonOverrides_ = mask;
-  dispatchRelativePointerEvent(0, 0, static_cast<std::uint32_t>(mask));
+std::uint64_t ZVReportHandler::setButtonOverrides(std::uint64_t mask) {
+  buttonOverrides_ = mask & buttonFieldMask();
+  dispatchRelativePointerEvent(0, 0, static_cast<std::uint32_t>(buttonOverrides_));
+  return buttonOverrides_;
+}
+
+std::uint64_t ZVReportHandler::buttonFieldMask() const {
+  if (reports_.empty()) return ~std::uint64_t{0};
+  if (!activeReport_) return 0;
+  // The mask starts after the report-ID byte, where handleReport ORs it in.
+  const std::uint32_t first = usesReportIDs_ ? 8 : 0;
+  std::uint64_t field = 0;
+  for (const ZVHIDElement& e : activeReport_->elements) {
+    if (!hid::isButtonElement(e.element) || e.bitSize != 1 || e.bitOffset < first) continue;
+    const std::uint32_t bit = e.bitOffset - first;
+    if (bit < 64) field |= std::uint64_t{1} << bit;
+  }
+  return field;
 }
 
 void ZVReportHandler::setHatElement(std::uint32_t element) {

@@ -96,7 +96,9 @@ void ZVActionCommandTrigger::setValue(std::int32_t value) {
 void ZVActionCommandTrigger::startCmd(const std::shared_ptr<ZVActionCommand>& command) {
   // Current before the run's thread exists, so a release that comes at once stops it.
   currentCommand_ = command;
-  command->launch(true);
+  // A refused run is not current: its release stops nothing, and for a latched control
+  // the next press starts the command instead of ending a run that never began.
+  if (!command->launch(true)) currentCommand_.reset();
 }
 
 void ZVActionCommandTrigger::cancel() {

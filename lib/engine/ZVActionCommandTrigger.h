@@ -61,7 +61,8 @@ class ZVActionCommandTrigger : public profile::ZVPrototypedObject {
   // selects the band already current, changes nothing.
   void setValue(std::int32_t value);
   // Starts a run of `command` on its own thread, reported to the delegate in delegate
-  // mode; it becomes the current command at once.
+  // mode; it becomes the current command at once, unless the run is refused (too many
+  // runs, see ZVActionCommand), when there is no current command.
   void startCmd(const std::shared_ptr<ZVActionCommand>& command);
   // Cancels the current command: its runs skip their release phase.
   void cancel();

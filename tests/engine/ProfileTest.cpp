@@ -152,7 +152,8 @@ TEST(Profile, ReloadingOrDestroyingItWhileCommandsRun) {
   // finishes its actions, no release block runs, every key is released.
   ASSERT_TRUE(h.load(text));
   EXPECT_TRUE(macro.lock()) << "the running command outlives its tree";
-  ASSERT_TRUE(eventually([&] { return repeating->runCount() == 0; }));
+  ASSERT_TRUE(quiet(h));
+  EXPECT_EQ(repeating->runCount(), 0u);
   repeating.reset();
   drain(h);
   EXPECT_FALSE(macro.lock()) << "and is freed with its last run";
@@ -173,7 +174,8 @@ TEST(Profile, ReloadingOrDestroyingItWhileCommandsRun) {
   h.store->setCurrentProfile(nullptr);
   h.profile.reset();
   EXPECT_FALSE(gone.lock());
-  ASSERT_TRUE(eventually([&] { return repeating->runCount() == 0; }));
+  ASSERT_TRUE(quiet(h));
+  EXPECT_EQ(repeating->runCount(), 0u);
   drain(h);
   EXPECT_EQ(h.take(), (Lines{"KEY_A 0", "KEY_B 1", "KEY_B 0", "KEY_C 1", "KEY_C 0"}));
 }
@@ -287,12 +289,14 @@ TEST(Profile, TheDemoProfileEndToEnd) {
   h.event(button(4), 1);
   ASSERT_TRUE(h.settle(3));
   h.event(button(4), 0);
-  ASSERT_TRUE(eventually([&] { return h.lines().size() == 2; }));
+  ASSERT_TRUE(quiet(h));
+  ASSERT_EQ(h.lines().size(), 2u);
   EXPECT_EQ(h.take(), (Lines{"KEY_VOLUMEUP 1", "KEY_VOLUMEUP 0"}));
   h.event(0x10030, 20);  // band 25: previous track
   ASSERT_TRUE(h.settle(3));
   h.event(0x10030, 50);  // band 75 has no command: stops it
-  ASSERT_TRUE(eventually([&] { return h.lines().size() == 2; }));
+  ASSERT_TRUE(quiet(h));
+  ASSERT_EQ(h.lines().size(), 2u);
   EXPECT_EQ(h.take(), (Lines{"KEY_PREVIOUSSONG 1", "KEY_PREVIOUSSONG 0"}));
 
   // Releasing 16 returns to Normal: the shift command's release block mutes again.
