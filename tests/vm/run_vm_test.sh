@@ -250,15 +250,15 @@ say "initramfs $(du -h "$initrd" | cut -f1), modules: ${load_order[*]}${break_li
 # --- Boot ------------------------------------------------------------------------------------
 log="$work/guest.log"
 say "booting $(basename "$vmlinuz") under qemu (TCG), at most ${timeout_seconds}s"
+# Each check's verdict is shown as the guest prints it, as progress.
 timeout -k 5 "$timeout_seconds" qemu-system-x86_64 -accel tcg -m 512 -smp 1 -nographic \
   -no-reboot -nodefaults -serial stdio -kernel "$vmlinuz" -initrd "$initrd" \
-  -append "console=ttyS0 panic=-1 quiet rdinit=/init" </dev/null >"$log.raw" 2>&1
-qemu_status=$?
+  -append "console=ttyS0 panic=-1 quiet rdinit=/init" </dev/null 2>&1 |
+  tee "$log.raw" | sed -u 's/\r$//' | grep --line-buffered -E '^(PASS|FAIL|BROKEN) '
+qemu_status=${PIPESTATUS[0]}
 # The serial line ends lines with CR LF and qemu's terminal set-up leaves escape sequences.
 tr -d '\r' <"$log.raw" | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g; s/\x1bc//g' >"$log"
 say "guest finished (qemu status $qemu_status); log: $log"
-
-grep -E '^(PASS|FAIL|BROKEN) ' "$log"
 if grep -q '^METRIC ' "$log"; then
   echo
   echo "Latency in the guest (emulated: TCG, compare the rows with each other only)"
