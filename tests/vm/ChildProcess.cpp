@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <sstream>
 
 #include "Wait.h"
 
@@ -87,6 +88,24 @@ std::string ChildProcess::outputTail(int lines) const {
   std::string text;
   for (const auto& line : tail) text += "\n    | " + line;
   return text;
+}
+
+std::string ChildProcess::output() const {
+  std::ifstream in(logPath_);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool ChildProcess::waitForOutput(const std::string& text, std::chrono::milliseconds bound) {
+  bool seen = false;
+  waitUntil(
+      [&] {
+        seen = output().find(text) != std::string::npos;
+        return seen || !running();
+      },
+      bound);
+  return seen || output().find(text) != std::string::npos;
 }
 
 }  // namespace zv::vmtest

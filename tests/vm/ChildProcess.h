@@ -38,6 +38,10 @@ class ChildProcess {
   static std::string describeStatus(int status);
   // The last `lines` lines the child wrote.
   std::string outputTail(int lines = 15) const;
+  // Everything the child wrote so far.
+  std::string output() const;
+  // True once the child's output holds `text`; false when it ended or `bound` passed first.
+  bool waitForOutput(const std::string& text, std::chrono::milliseconds bound);
 
  private:
   ChildProcess(pid_t pid, std::string logPath) : pid_(pid), logPath_(std::move(logPath)) {}

@@ -15,6 +15,10 @@ inline constexpr std::uint16_t kDemoVendor = 0x5A56;
 inline constexpr std::uint16_t kDemoProduct = 0x1704;
 inline constexpr int kDemoDeviceType = 1;
 
+// HID_UNIQ of the two physical mice the guest plays: through uhid, and on a USB bus.
+inline constexpr const char* kUhidMouseUniq = "vmtest-physical";
+inline constexpr const char* kUsbMouseUniq = "vmtest-usb";
+
 // What one report of the mouse says. Buttons: bit n-1 is button n.
 struct MouseInput {
   std::uint16_t buttons = 0;

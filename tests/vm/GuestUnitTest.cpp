@@ -13,6 +13,7 @@
 #include "DemoMouse.h"
 #include "HidNodes.h"
 #include "Latency.h"
+#include "UsbGadgetMouse.h"
 #include "core/HIDReportDescriptor.h"
 #include "testing/TemporaryTree.h"
 
@@ -136,6 +137,61 @@ TEST(DemoMouse, ReportMatchesItsDescriptor) {
     }
   }
   EXPECT_EQ(seen, 3);
+}
+
+// The gadget as configfs must see it, in a tree that stands in for configfs, the controller
+// class and /dev.
+TEST(UsbGadgetMouse, DescribesTheMouseInConfigfsAndBindsIt) {
+  zv::testing::TemporaryTree tree;
+  fs::create_directories(tree.path("config/usb_gadget"));
+  fs::create_directories(tree.path("udc/dummy_udc.0"));
+  // What the kernel makes once the function exists and the gadget is bound.
+  tree.write("config/usb_gadget/vmtest/functions/hid.usb0/dev", "245:3\n");
+  tree.write("dev/hidg3", "");
+  UsbGadgetMouse::Roots roots{tree.path("config").string(), tree.path("udc").string(),
+                              tree.path("dev").string()};
+  UsbGadgetMouse::Setup setup;
+  setup.vendor = kDemoVendor;
+  setup.product = kDemoProduct;
+  setup.manufacturer = "Zenvor";
+  setup.productName = "Demo Mouse";
+  setup.serial = kUsbMouseUniq;
+  setup.descriptor = {0x05, 0x01, 0x00, 0xC0};  // a 0 byte inside must survive
+  setup.reportLength = 7;
+
+  std::string problem;
+  auto mouse = UsbGadgetMouse::create(setup, &problem, roots);
+  ASSERT_NE(mouse, nullptr) << problem;
+  const std::string gadget = "config/usb_gadget/vmtest/";
+  EXPECT_EQ(tree.read(gadget + "idVendor"), "0x5a56");
+  EXPECT_EQ(tree.read(gadget + "idProduct"), "0x1704");
+  EXPECT_EQ(tree.read(gadget + "strings/0x409/serialnumber"), "vmtest-usb");
+  EXPECT_EQ(tree.read(gadget + "functions/hid.usb0/report_length"), "7");
+  EXPECT_EQ(tree.read(gadget + "functions/hid.usb0/report_desc"),
+            std::string("\x05\x01\x00\xC0", 4));
+  EXPECT_TRUE(fs::is_symlink(tree.path(gadget + "configs/c.1/hid.usb0")));
+  EXPECT_EQ(tree.read(gadget + "UDC"), "dummy_udc.0");
+  EXPECT_EQ(mouse->reportNode(), tree.path("dev/hidg3").string());
+
+  const std::uint8_t report[] = {1, 2, 3};
+  ASSERT_TRUE(mouse->sendInput(report, 100ms, &problem)) << problem;
+  EXPECT_EQ(tree.read("dev/hidg3"), std::string("\x01\x02\x03", 3));
+  ASSERT_TRUE(mouse->unplug(&problem)) << problem;
+  EXPECT_EQ(tree.read(gadget + "UDC"), "\n");
+  ASSERT_TRUE(mouse->plugIn(&problem)) << problem;
+  EXPECT_EQ(tree.read(gadget + "UDC"), "dummy_udc.0");
+}
+
+TEST(UsbGadgetMouse, SaysWhatIsMissing) {
+  zv::testing::TemporaryTree tree;
+  UsbGadgetMouse::Roots roots{tree.path("config").string(), tree.path("udc").string(),
+                              tree.path("dev").string()};
+  std::string problem;
+  EXPECT_EQ(UsbGadgetMouse::create({}, &problem, roots), nullptr);
+  EXPECT_NE(problem.find("configfs not mounted"), std::string::npos) << problem;
+  fs::create_directories(tree.path("config/usb_gadget"));
+  EXPECT_EQ(UsbGadgetMouse::create({}, &problem, roots), nullptr);
+  EXPECT_NE(problem.find("dummy_hcd"), std::string::npos) << problem;
 }
 
 TEST(Latency, NearestRankPercentiles) {

@@ -10,6 +10,7 @@
 
 #include "HidrawNode.h"
 #include "Latency.h"
+#include "PointerBehaviour.h"
 #include "Wait.h"
 #include "core/SampleDescriptors.h"
 #include "output/Diagnostics.h"
@@ -20,7 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kPhysicalUniq = "vmtest-physical";
 // The descriptor a wrongly configured device would present: one with report IDs, so the
 // mouse's reports (which have none) are read with their first byte taken for an ID.
 constexpr int kWrongDescriptorType = 4;
@@ -43,11 +43,11 @@ std::string plugMouse(GuestSession& session) {
   const int type =
       session.options.breakLink == "wrong-descriptor" ? kWrongDescriptorType : kDemoDeviceType;
   std::string problem;
-  session.mouse = UhidDevice::create(demoMouseSetup(kPhysicalUniq, type), &problem);
+  session.mouse = UhidDevice::create(demoMouseSetup(kUhidMouseUniq, type), &problem);
   expect(session.mouse != nullptr, problem);
   expect(session.mouse->waitForStart(session.options.bound),
          "the kernel did not start the device: no HID driver bound it (is hid-generic loaded?)");
-  auto info = waitForHidDevice(matchHidDevice(kDemoVendor, kDemoProduct, kPhysicalUniq),
+  auto info = waitForHidDevice(matchHidDevice(kDemoVendor, kDemoProduct, kUhidMouseUniq),
                                session.options.bound);
   expect(info.has_value(), "no driver-bound HID device with hidraw and evdev nodes appeared");
   expect(info->underUhid, info->sysfsPath + " is not under the uhid parent");
@@ -107,51 +107,17 @@ std::string evdevIdentity(GuestSession& session) {
 
 std::string evdevMotion(GuestSession& session) {
   auto reader = session.openReader(session.mouseEvdev);
-  // Small steps, and full 16-bit ones in both directions.
-  const std::pair<std::int16_t, std::int16_t> moves[] = {{5, -3}, {-300, 1000}, {32767, -32767}};
-  for (const auto& [dx, dy] : moves) {
-    session.send({0, dx, dy, 0});
-    const std::string step = "motion " + std::to_string(dx) + "," + std::to_string(dy);
-    const EvdevFrame frame = session.expectFrame(*reader, step);
-    session.expectValue(frame, EV_REL, REL_X, dx, step + ", REL_X");
-    session.expectValue(frame, EV_REL, REL_Y, dy, step + ", REL_Y");
-  }
-  return "3 moves exact, up to 16 bits";
+  return expectMotion(session, *reader, [&](const MouseInput& input) { session.send(input); });
 }
 
 std::string evdevButtons(GuestSession& session) {
   auto reader = session.openReader(session.mouseEvdev);
-  for (int button = 1; button <= 5; ++button) {
-    const auto code = static_cast<std::uint16_t>(BTN_MOUSE + button - 1);
-    const std::string name = "button " + std::to_string(button);
-    session.send({static_cast<std::uint16_t>(1u << (button - 1)), 0, 0, 0});
-    session.expectValue(session.expectFrame(*reader, name + " press"), EV_KEY, code, 1,
-                        name + " press");
-    session.send({});
-    session.expectValue(session.expectFrame(*reader, name + " release"), EV_KEY, code, 0,
-                        name + " release");
-  }
-  // Two buttons in one report arrive in one frame.
-  session.send({0x0003, 0, 0, 0});
-  const EvdevFrame chord = session.expectFrame(*reader, "buttons 1+2 press");
-  session.expectValue(chord, EV_KEY, BTN_LEFT, 1, "chord, left");
-  session.expectValue(chord, EV_KEY, BTN_RIGHT, 1, "chord, right");
-  session.send({});
-  session.expectFrame(*reader, "buttons 1+2 release");
-  return "buttons 1-5 and a chord";
+  return expectButtons(session, *reader, [&](const MouseInput& input) { session.send(input); });
 }
 
 std::string evdevWheel(GuestSession& session) {
   auto reader = session.openReader(session.mouseEvdev);
-  const bool hiRes = reader->hasCode(EV_REL, REL_WHEEL_HI_RES);
-  for (std::int8_t steps : {1, -2}) {
-    session.send({0, 0, 0, steps});
-    const std::string step = "wheel " + std::to_string(steps);
-    const EvdevFrame frame = session.expectFrame(*reader, step);
-    session.expectValue(frame, EV_REL, REL_WHEEL, steps, step);
-    if (hiRes) session.expectValue(frame, EV_REL, REL_WHEEL_HI_RES, steps * 120, step + " hi-res");
-  }
-  return hiRes ? "whole and hi-res steps" : "whole steps";
+  return expectWheel(session, *reader, [&](const MouseInput& input) { session.send(input); });
 }
 
 std::string evdevGrab(GuestSession& session) {
@@ -287,7 +253,7 @@ std::string unplug(GuestSession& session) {
   const auto frame = reader->nextFrame(session.options.bound);
   expect(!frame.has_value() && reader->gone(),
          "the open evdev node did not report the device gone (ENODEV)");
-  expect(waitForHidDeviceGone(matchHidDevice(kDemoVendor, kDemoProduct, kPhysicalUniq),
+  expect(waitForHidDeviceGone(matchHidDevice(kDemoVendor, kDemoProduct, kUhidMouseUniq),
                               session.options.bound),
          "the HID device is still in sysfs");
   std::vector<std::string> nodes = session.mouseInfo.hidraw;

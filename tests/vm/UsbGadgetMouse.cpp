@@ -73,7 +73,7 @@ std::unique_ptr<UsbGadgetMouse> UsbGadgetMouse::create(const Setup& setup, std::
   }
 
   const fs::path gadget = gadgets / setup.name;
-  std::unique_ptr<UsbGadgetMouse> mouse(new UsbGadgetMouse(gadget.string(), roots));
+  std::unique_ptr<UsbGadgetMouse> mouse(new UsbGadgetMouse(gadget.string(), controller, roots));
   const fs::path strings = gadget / "strings/0x409";
   const fs::path function = gadget / kFunction;
   const fs::path config = gadget / kConfig;
@@ -102,9 +102,7 @@ std::unique_ptr<UsbGadgetMouse> UsbGadgetMouse::create(const Setup& setup, std::
     *problem = "cannot link the HID function into the configuration: " + error.message();
     return nullptr;
   }
-  if (!writeAttribute(gadget / "UDC", controller, problem)) return nullptr;
-  mouse->bound_ = true;
-  if (!mouse->openReportNode(std::chrono::milliseconds(5000), problem)) return nullptr;
+  if (!mouse->plugIn(problem)) return nullptr;
   return mouse;
 }
 
@@ -159,6 +157,16 @@ bool UsbGadgetMouse::unplug(std::string* problem) {
   if (!bound_) return true;
   bound_ = false;
   return writeAttribute(fs::path(gadget_) / "UDC", "\n", problem);
+}
+
+bool UsbGadgetMouse::plugIn(std::string* problem) {
+  if (bound_) return true;
+  if (!writeAttribute(fs::path(gadget_) / "UDC", controller_, problem)) return false;
+  bound_ = true;
+  // The function's node exists while the gadget is bound: open it anew each time.
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  return openReportNode(std::chrono::milliseconds(5000), problem);
 }
 
 void UsbGadgetMouse::remove() {

@@ -59,17 +59,21 @@ class UsbGadgetMouse {
                  std::string* problem);
   // Unbinds the gadget from its controller: to the host, the mouse was pulled out.
   bool unplug(std::string* problem);
+  // Binds it again after unplug(): the host enumerates it anew, with new nodes.
+  bool plugIn(std::string* problem);
 
   const std::string& gadgetPath() const { return gadget_; }
   // The /dev/hidgN node reports are written to; empty until the node exists.
   const std::string& reportNode() const { return node_; }
 
  private:
-  UsbGadgetMouse(std::string gadget, Roots roots) : gadget_(std::move(gadget)), roots_(roots) {}
+  UsbGadgetMouse(std::string gadget, std::string controller, Roots roots)
+      : gadget_(std::move(gadget)), controller_(std::move(controller)), roots_(roots) {}
   bool openReportNode(std::chrono::milliseconds bound, std::string* problem);
   void remove();
 
   std::string gadget_;
+  std::string controller_;
   Roots roots_;
   std::string node_;
   int fd_ = -1;

@@ -15,8 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kUsbUniq = "vmtest-usb";
-
 UsbGadgetMouse::Setup usbDemoMouseSetup(int descriptorType) {
   UsbGadgetMouse::Setup setup;
   setup.vendor = kDemoVendor;
@@ -24,7 +22,7 @@ UsbGadgetMouse::Setup usbDemoMouseSetup(int descriptorType) {
   // The host names the device "<manufacturer> <product>".
   setup.manufacturer = "Zenvor";
   setup.productName = "Demo Mouse";
-  setup.serial = kUsbUniq;
+  setup.serial = kUsbMouseUniq;
   const auto descriptor = zv::driver::sampleDescriptorForType(descriptorType);
   setup.descriptor.assign(descriptor.begin(), descriptor.end());
   setup.reportLength = kDemoReportLength;
@@ -37,7 +35,7 @@ std::string plugUsbMouse(GuestSession& session) {
   session.usbMouse = UsbGadgetMouse::create(usbDemoMouseSetup(type), &problem);
   expect(session.usbMouse != nullptr, problem);
   // USB enumeration under emulation is slower than a uhid device.
-  auto info = waitForHidDevice(matchHidDevice(kDemoVendor, kDemoProduct, kUsbUniq),
+  auto info = waitForHidDevice(matchHidDevice(kDemoVendor, kDemoProduct, kUsbMouseUniq),
                                session.options.bound * 2);
   expect(info.has_value(),
          "the host side made no driver-bound HID device with hidraw and "
@@ -104,7 +102,7 @@ std::string usbUnplug(GuestSession& session) {
   const auto frame = reader->nextFrame(session.options.bound);
   expect(!frame.has_value() && reader->gone(),
          "the open evdev node did not report the device gone (ENODEV)");
-  expect(waitForHidDeviceGone(matchHidDevice(kDemoVendor, kDemoProduct, kUsbUniq),
+  expect(waitForHidDeviceGone(matchHidDevice(kDemoVendor, kDemoProduct, kUsbMouseUniq),
                               session.options.bound),
          "the HID device is still in sysfs");
   expect(waitUntil([&] { return !std::filesystem::exists(session.usbMouseEvdev); },

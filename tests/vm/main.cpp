@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "DriverChecks.h"
 #include "GuestSession.h"
 #include "KernelPathChecks.h"
 #include "SuiteProgramChecks.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
 
   zv::vmtest::addKernelPathChecks(session);
   zv::vmtest::addUsbMouseChecks(session);
+  zv::vmtest::addDriverChecks(session);
   zv::vmtest::addSuiteProgramChecks(session);
   zv::vmtest::addUsbUnplugCheck(session);
   zv::vmtest::addUnplugCheck(session);
