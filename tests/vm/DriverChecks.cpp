@@ -1,0 +1,330 @@
+#include "DriverChecks.h"
+
+#include <linux/input.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "ChildProcess.h"
+#include "Latency.h"
+#include "PointerBehaviour.h"
+#include "Wait.h"
+
+namespace zv::vmtest {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char* const kServices = "/tmp/services";
+const char* const kDriverLog = "/tmp/zenvor-driver.log";
+
+// One run of the daemon and what it presents.
+struct DriverRun {
+  std::unique_ptr<ChildProcess> daemon;
+  std::string deviceId;  // the hidraw node's name, the daemon's device id: "hidraw1"
+  std::string socket;
+  HidDeviceInfo presented;
+  std::string presentedEvdev;
+};
+
+// The daemon logs to syslog when its standard error is not a terminal.
+std::string driverSyslog() {
+  std::ifstream in("/tmp/syslog");
+  std::deque<std::string> tail;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("zenvor-driver") == std::string::npos) continue;
+    tail.push_back(line);
+    if (tail.size() > 15) tail.pop_front();
+  }
+  std::string text;
+  for (const auto& line : tail) text += "\n    | " + line;
+  return text;
+}
+
+std::string daemonSaid(ChildProcess& daemon) {
+  return daemon.outputTail() + driverSyslog();
+}
+
+bool isPresented(const HidDeviceInfo& info) {
+  return info.underUhid && info.vendor == kDemoVendor && info.product == kDemoProduct &&
+         info.uniq != kUhidMouseUniq;
+}
+
+std::string findSocket(const std::string& deviceId) {
+  std::error_code error;
+  for (fs::directory_iterator it(kServices, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.ends_with("@" + deviceId)) return it->path().string();
+  }
+  return {};
+}
+
+void startDriver(GuestSession& session, DriverRun& run) {
+  expect(!session.usbMouseInfo.hidraw.empty(), "the USB mouse has no hidraw node");
+  const std::string hidraw = session.usbMouseInfo.hidraw.front();
+  run.deviceId = fs::path(hidraw).filename().string();
+  std::string problem;
+  run.daemon = ChildProcess::start(
+      {session.program("zenvor-driver"), "--hidraw", hidraw, "--services", kServices}, kDriverLog,
+      &problem);
+  expect(run.daemon != nullptr, problem);
+  std::optional<HidDeviceInfo> presented;
+  waitUntil(
+      [&] {
+        if (!run.daemon->running()) return true;
+        run.socket = findSocket(run.deviceId);
+        presented = waitForHidDevice(isPresented, std::chrono::milliseconds(0));
+        return presented.has_value() && !run.socket.empty();
+      },
+      session.options.bound * 4);
+  if (const auto status = run.daemon->waitForExit(std::chrono::milliseconds(0))) {
+    throw CheckFailed("zenvor-driver " + ChildProcess::describeStatus(*status) +
+                      daemonSaid(*run.daemon));
+  }
+  expect(presented.has_value(),
+         "zenvor-driver presented no mouse through uhid" + daemonSaid(*run.daemon));
+  expect(!run.socket.empty(), "zenvor-driver serves no socket for " + run.deviceId + " in " +
+                                  kServices + daemonSaid(*run.daemon));
+  run.presented = *presented;
+  run.presentedEvdev = session.pointerNode(*presented);
+}
+
+// `kinetra driver --services DIR ARGS...`, which must succeed.
+std::string kinetraDriver(GuestSession& session, std::vector<std::string> args) {
+  std::vector<std::string> argv = {session.program("kinetra"), "driver", "--services", kServices};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::string command;
+  for (std::size_t i = 1; i < argv.size(); ++i) command += (i > 1 ? " " : "") + argv[i];
+  std::string problem;
+  auto child = ChildProcess::start(argv, "/tmp/kinetra-driver.log", &problem);
+  expect(child != nullptr, problem);
+  const auto status = child->waitForExit(session.options.bound * 4);
+  expect(status.has_value(), "kinetra " + command + " did not end" + child->outputTail());
+  expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
+         "kinetra " + command + " " + ChildProcess::describeStatus(*status) + child->outputTail());
+  return child->output();
+}
+
+// A client that prints the element events it gets, connected before this returns.
+std::unique_ptr<ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
+                                              int count) {
+  std::string problem;
+  auto child =
+      ChildProcess::start({session.program("kinetra"), "driver", "--services", kServices, "events",
+                           run.deviceId, "--count", std::to_string(count), "--seconds", "60"},
+                          "/tmp/kinetra-events.log", &problem);
+  expect(child != nullptr, problem);
+  expect(child->waitForOutput("listening for element events", session.options.bound * 4),
+         "kinetra driver events did not connect" + child->outputTail());
+  return child;
+}
+
+void expectEvents(GuestSession& session, ChildProcess& listener,
+                  const std::vector<std::string>& events) {
+  for (const std::string& event : events) {
+    expect(listener.waitForOutput(event, session.options.bound),
+           "the client did not get '" + event + "'" + listener.outputTail());
+  }
+}
+
+std::string adoptMouse(GuestSession& session, DriverRun& run) {
+  startDriver(session, run);
+  return "presented as " + fs::path(run.presented.sysfsPath).filename().string() + " " +
+         run.presentedEvdev + ", socket " + run.socket;
+}
+
+std::string grabsMouse(GuestSession& session, DriverRun&) {
+  for (const std::string& node : session.usbMouseInfo.evdev) {
+    auto reader = session.openReader(node);
+    const int error = reader->grab(true);
+    if (error == 0) reader->grab(false);
+    expect(error == EBUSY, node + " of the USB mouse is not grabbed (EVIOCGRAB answered " +
+                               std::string(error ? std::strerror(error) : "success") + ")");
+  }
+  return std::to_string(session.usbMouseInfo.evdev.size()) + " evdev node(s) grabbed";
+}
+
+std::string movesAndClicks(GuestSession& session, DriverRun& run) {
+  auto reader = session.openReader(run.presentedEvdev);
+  const SendReport send = [&](const MouseInput& input) { session.sendUsb(input); };
+  const std::string motion = expectMotion(session, *reader, send);
+  const std::string buttons = expectButtons(session, *reader, send);
+  const std::string wheel = expectWheel(session, *reader, send);
+  return motion + "; " + buttons + "; " + wheel;
+}
+
+// A press of a hidden button followed by motion: the presented device's first frame after
+// it must be the motion alone (events reach a reader in order).
+void expectButtonHidden(GuestSession& session, EvdevReader& reader, int button) {
+  const auto mask = static_cast<std::uint16_t>(1u << (button - 1));
+  const auto code = static_cast<std::uint16_t>(BTN_MOUSE + button - 1);
+  session.sendUsb({mask, 0, 0, 0});
+  session.sendUsb({mask, 11, 0, 0});
+  const std::string what = "button " + std::to_string(button) + " held, then motion";
+  const EvdevFrame frame = session.expectFrame(reader, what);
+  expect(!frame.value(EV_KEY, code).has_value(), "button " + std::to_string(button) +
+                                                     " reached the presented mouse (" +
+                                                     frame.describe() + ")");
+  session.expectValue(frame, EV_REL, REL_X, 11, what);
+  session.sendUsb({});
+}
+
+std::string typeOverride(GuestSession& session, DriverRun& run) {
+  // Buttons 9 to 11 of this device type are taken over from the start.
+  auto reader = session.openReader(run.presentedEvdev);
+  auto listener = listenForEvents(session, run, 2);
+  expectButtonHidden(session, *reader, 9);
+  expectEvents(session, *listener, {"event 0x90009 1", "event 0x90009 0"});
+  return "button 9 hidden, its press and release reached the client";
+}
+
+std::string clientOverride(GuestSession& session, DriverRun& run) {
+  auto reader = session.openReader(run.presentedEvdev);
+  kinetraDriver(session, {"override", run.deviceId, "0x90004", "1"});
+  auto listener = listenForEvents(session, run, 2);
+  expectButtonHidden(session, *reader, 4);
+  expectEvents(session, *listener, {"event 0x90004 1", "event 0x90004 0"});
+  kinetraDriver(session, {"override", run.deviceId, "0x90004", "0"});
+  session.sendUsb({0x0008, 0, 0, 0});
+  session.expectValue(session.expectFrame(*reader, "button 4 given back"), EV_KEY, BTN_SIDE, 1,
+                      "button 4 after the override ended");
+  session.sendUsb({});
+  session.expectFrame(*reader, "button 4 release");
+  return "button 4 hidden while overridden, back afterwards";
+}
+
+std::string precisionAim(GuestSession& session, DriverRun& run) {
+  // Button 6 is this type's precision-aim button, at 50 % until a client says otherwise.
+  auto reader = session.openReader(run.presentedEvdev);
+  const std::uint16_t held = 0x0020;
+  auto expectMotionOf = [&](std::uint16_t buttons, std::int16_t dx, std::int16_t dy,
+                            std::int32_t wantX, std::int32_t wantY, const std::string& what) {
+    session.sendUsb({buttons, dx, dy, 0});
+    const EvdevFrame frame = session.expectFrame(*reader, what);
+    session.expectValue(frame, EV_REL, REL_X, wantX, what + ", REL_X");
+    session.expectValue(frame, EV_REL, REL_Y, wantY, what + ", REL_Y");
+  };
+  session.sendUsb({held, 0, 0, 0});
+  session.expectFrame(*reader, "precision button press");
+  expectMotionOf(held, 100, -40, 50, -20, "motion at 50 %");
+  kinetraDriver(session, {"precision", run.deviceId, "0", "25"});
+  expectMotionOf(held, 100, -40, 25, -10, "motion at 25 %");
+  session.sendUsb({});
+  session.expectFrame(*reader, "precision button release");
+  expectMotionOf(0, 100, -40, 100, -40, "motion after the release");
+  kinetraDriver(session, {"precision", run.deviceId, "0", "50"});
+  return "motion halved while held, quartered at 25 %, whole after the release";
+}
+
+std::string forcedButtons(GuestSession& session, DriverRun& run) {
+  auto reader = session.openReader(run.presentedEvdev);
+  kinetraDriver(session, {"buttons", run.deviceId, "0x2"});
+  session.expectValue(session.expectFrame(*reader, "forcing button 2"), EV_KEY, BTN_RIGHT, 1,
+                      "forced right button");
+  kinetraDriver(session, {"buttons", run.deviceId, "0"});
+  session.expectValue(session.expectFrame(*reader, "releasing the forced button"), EV_KEY,
+                      BTN_RIGHT, 0, "forced right button released");
+  return "button 2 pressed and released with no physical press";
+}
+
+std::string driverLatency(GuestSession& session, DriverRun& run) {
+  auto reader = session.openReader(run.presentedEvdev);
+  reader->drain();
+  std::vector<std::chrono::nanoseconds> samples;
+  samples.reserve(session.options.latencyReports);
+  for (std::size_t i = 0; i < session.options.latencyReports; ++i) {
+    const std::int16_t dx = (i % 2) ? 1 : -1;
+    const auto start = Clock::now();
+    session.sendUsb({0, dx, 0, 0});
+    const EvdevFrame frame = session.expectFrame(*reader, "USB report " + std::to_string(i));
+    samples.push_back(Clock::now() - start);
+    expect(frame.value(EV_REL, REL_X) == dx,
+           "USB report " + std::to_string(i) + " came out as " + frame.describe());
+  }
+  const LatencySummary summary = summarize(std::move(samples));
+  session.checks.metric(metricLine("latency.usb-driver-evdev", summary));
+  return std::to_string(summary.count) + " reports through the daemon";
+}
+
+std::string killGivesMouseBack(GuestSession& session, DriverRun& run) {
+  auto original = session.openReader(session.usbMouseEvdev);
+  const std::string presentedPath = run.presented.sysfsPath;
+  expect(run.daemon->signal(SIGKILL), "cannot signal zenvor-driver");
+  expect(run.daemon->waitForExit(session.options.bound).has_value(),
+         "zenvor-driver outlived SIGKILL");
+  expect(waitForHidDeviceGone(
+             [&](const HidDeviceInfo& info) { return info.sysfsPath == presentedPath; },
+             session.options.bound),
+         "the presented mouse outlived its daemon");
+  const int error = original->grab(true);
+  expect(error == 0, "the USB mouse is still grabbed (" + std::string(std::strerror(error)) + ")");
+  original->grab(false);
+  session.sendUsb({0, 13, 0, 0});
+  session.expectValue(session.expectFrame(*original, "motion after the kill"), EV_REL, REL_X, 13,
+                      "the plain mouse");
+  run.daemon.reset();
+  return "presented mouse gone, grab released, the plain mouse moves";
+}
+
+std::string unplugEndsDriver(GuestSession& session, DriverRun& run) {
+  startDriver(session, run);
+  auto presented = session.openReader(run.presentedEvdev);
+  // Held while the mouse goes away. The kernel releases whatever a vanishing input device
+  // held, so the desktop is safe once the presented mouse is gone.
+  session.sendUsb({0x0001, 0, 0, 0});
+  session.expectValue(session.expectFrame(*presented, "left press"), EV_KEY, BTN_LEFT, 1,
+                      "left press");
+  std::string problem;
+  expect(session.usbMouse->unplug(&problem), "unplugging the USB mouse: " + problem);
+  const auto status = run.daemon->waitForExit(session.options.bound * 2);
+  expect(status.has_value(), "zenvor-driver still runs after the unplug" + daemonSaid(*run.daemon));
+  expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
+         "zenvor-driver " + ChildProcess::describeStatus(*status) + " after the unplug" +
+             daemonSaid(*run.daemon));
+  while (presented->nextFrame(session.options.bound)) {
+  }
+  expect(presented->gone(), "the presented mouse outlived the unplug");
+  expect(waitForHidDeviceGone(isPresented, session.options.bound),
+         "the presented mouse is still in sysfs after its daemon ended");
+  run.daemon.reset();
+
+  // Plugged in again for the checks that follow.
+  expect(session.usbMouse->plugIn(&problem), "plugging the USB mouse in again: " + problem);
+  auto info = waitForHidDevice(matchHidDevice(kDemoVendor, kDemoProduct, kUsbMouseUniq),
+                               session.options.bound * 2);
+  expect(info.has_value(), "the USB mouse did not come back after plugging it in again");
+  session.usbMouseInfo = *info;
+  session.usbMouseEvdev = session.pointerNode(*info);
+  return "daemon exited with status 0, the presented mouse gone; mouse plugged in again";
+}
+
+}  // namespace
+
+void addDriverChecks(GuestSession& session) {
+  if (session.program("zenvor-driver").empty() || session.program("kinetra").empty()) return;
+  auto run = std::make_shared<DriverRun>();
+  auto bind = [&session, run](std::string (*body)(GuestSession&, DriverRun&)) {
+    return [&session, run, body] { return body(session, *run); };
+  };
+  const std::string adopted = "driver-adopts-usb-mouse";
+  CheckList& checks = session.checks;
+  checks.add(adopted, bind(adoptMouse), {"usb-mouse-reports"});
+  checks.add("driver-grabs-usb-mouse", bind(grabsMouse), {adopted});
+  checks.add("driver-moves-and-clicks", bind(movesAndClicks), {adopted});
+  checks.add("driver-type-override", bind(typeOverride), {adopted});
+  checks.add("driver-client-override", bind(clientOverride), {adopted});
+  checks.add("driver-precision-aim", bind(precisionAim), {adopted});
+  checks.add("driver-forced-buttons", bind(forcedButtons), {adopted});
+  checks.add("latency-usb-driver-evdev", bind(driverLatency), {"driver-moves-and-clicks"});
+  checks.add("driver-sigkill", bind(killGivesMouseBack), {adopted});
+  checks.add("driver-unplug", bind(unplugEndsDriver), {"driver-sigkill"});
+}
+
+}  // namespace zv::vmtest

@@ -1,0 +1,75 @@
+// What the guest's checks share: the options of the run, the physical mouse once it is
+// plugged in, the virtual output devices once created, and helpers that fail the running
+// check (CheckFailed) with a message naming the node and the step.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "CheckList.h"
+#include "DemoMouse.h"
+#include "EvdevReader.h"
+#include "HidNodes.h"
+#include "UhidDevice.h"
+#include "UsbGadgetMouse.h"
+
+namespace zv::output {
+class UinputOutput;
+}
+
+namespace zv::vmtest {
+
+struct GuestOptions {
+  // A link of the chain broken on purpose, to prove the checks notice: "wrong-descriptor"
+  // (the mouse presents another type's descriptor) or "no-grab" (the grab check takes no
+  // grab). Empty in a normal run.
+  std::string breakLink;
+  std::size_t latencyReports = 10000;
+  // Safety net for one wait; software emulation is slow, so it is generous.
+  std::chrono::milliseconds bound{5000};
+  // Where the host put the suite's programs and their data.
+  std::string programsFolder = "/opt/kinetra/bin";
+  std::string dataRoot = "/opt/kinetra/share/kinetra";
+};
+
+// The links that --break accepts.
+bool isBreakableLink(const std::string& link);
+
+struct GuestSession {
+  GuestOptions options;
+  CheckList checks;
+
+  std::unique_ptr<UhidDevice> mouse;  // the physical mouse played through uhid, once plugged in
+  HidDeviceInfo mouseInfo;            // its sysfs entry and nodes
+  std::string mouseEvdev;             // its pointer's evdev node
+
+  // The same mouse on a USB bus (a gadget on dummy_hcd): the one a driver that refuses
+  // virtual devices takes.
+  std::unique_ptr<UsbGadgetMouse> usbMouse;
+  HidDeviceInfo usbMouseInfo;
+  std::string usbMouseEvdev;
+
+  std::unique_ptr<zv::output::UinputOutput> output;  // the virtual keyboard and pointer
+
+  GuestSession();
+  ~GuestSession();
+
+  // The path of a suite program the host put into the guest; empty when this build has none.
+  std::string program(const std::string& name) const;
+
+  // One report of the physical mouse (uhid), or of the USB one.
+  void send(const MouseInput& input);
+  void sendUsb(const MouseInput& input);
+  // The evdev node of `device` that reports relative X: a mouse may have further nodes.
+  std::string pointerNode(const HidDeviceInfo& device);
+  std::unique_ptr<EvdevReader> openReader(const std::string& node);
+  // The next frame of `reader`; fails the check when none comes within the bound.
+  EvdevFrame expectFrame(EvdevReader& reader, const std::string& after);
+  // Fails the check unless `frame` has `value` for (type, code).
+  static void expectValue(const EvdevFrame& frame, std::uint16_t type, std::uint16_t code,
+                          std::int32_t value, const std::string& what);
+};
+
+}  // namespace zv::vmtest
