@@ -8,6 +8,7 @@
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
 #include "profile/Prototype.h"
+#include "text/Characters.h"
 #include "text/Numbers.h"
 
 namespace zv::profile {
@@ -89,17 +90,13 @@ const ObjectArray& emptyArray() {
   return empty;
 }
 
-bool isWhitespace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 }  // namespace
 
 // --- Conversions ----------------------------------------------------------------------
 
 std::uint32_t scanHexUnsigned(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && isWhitespace(text[i])) ++i;
+  while (i < text.size() && text::isBlank(text[i])) ++i;
   if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) i += 2;
   std::uint64_t value = 0;
   for (; i < text.size(); ++i) {
@@ -113,7 +110,7 @@ std::uint32_t scanHexUnsigned(std::string_view text) {
 
 double leadingDecimalNumber(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && isWhitespace(text[i])) ++i;
+  while (i < text.size() && text::isBlank(text[i])) ++i;
   std::size_t start = i;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
   // Only a plain decimal number: no "inf", "nan" or hexadecimal forms.
@@ -474,7 +471,7 @@ std::int32_t ZVPrototypedObject::integer(std::string_view name) const {
   // The leading decimal integer of the text: "12abc" → 12, "1.9" → 1, "-3" → -3.
   const std::string& text = v->asString();
   std::size_t i = 0;
-  while (i < text.size() && isWhitespace(text[i])) ++i;
+  while (i < text.size() && text::isBlank(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   std::int64_t value = 0;
