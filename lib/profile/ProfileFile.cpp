@@ -1,6 +1,7 @@
 #include "profile/ProfileFile.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
 #include "text/Unicode.h"
 
 namespace zv::profile {
@@ -32,7 +33,7 @@ std::optional<std::string> decodeProfileText(std::string_view bytes, std::string
 
 std::optional<std::string> readProfileText(const std::filesystem::path& path, std::string* error) {
   std::string bytes;
-  if (!platform::readFile(path, bytes, error)) return std::nullopt;
+  if (!platform::readFile(path, bytes, error, kProfileFileLimit)) return std::nullopt;
   std::string reason;
   auto text = decodeProfileText(bytes, &reason);
   if (!text && error) *error = path.string() + ": " + reason;

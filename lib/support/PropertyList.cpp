@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
 
 namespace zv::support {
 
@@ -208,7 +209,7 @@ std::optional<json::Value> readPropertyList(std::string_view bytes, std::string*
 std::optional<json::Value> readPropertyListFile(const std::filesystem::path& path,
                                                 std::string* error) {
   std::string bytes;
-  if (!platform::readFile(path, bytes, error)) return std::nullopt;
+  if (!platform::readFile(path, bytes, error, kPropertyListFileLimit)) return std::nullopt;
   std::string why;
   auto value = readPropertyList(bytes, &why);
   if (!value && error) *error = path.string() + ": " + why;

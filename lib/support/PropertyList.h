@@ -8,6 +8,7 @@
 // Reading never fails hard: damaged input answers nothing and says why in `error`.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,6 +17,12 @@
 #include "json/Value.h"
 
 namespace zv::support {
+
+// The largest property-list file read. The suite's own (preferences, the store's
+// information file, "mappings.xml", favourites, a bundle's Info.plist) hold a few KiB;
+// the parser builds a tree several times the size of the text, so 8 MiB bounds the
+// memory a wrong or hostile file can take while leaving room for years of entries.
+inline constexpr std::size_t kPropertyListFileLimit = std::size_t{8} << 20;
 
 std::optional<json::Value> readPropertyList(std::string_view bytes, std::string* error = nullptr);
 std::optional<json::Value> readPropertyListFile(const std::filesystem::path& path,

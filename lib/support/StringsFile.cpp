@@ -1,6 +1,6 @@
 #include "support/StringsFile.h"
 
-#include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
 #include "text/Characters.h"
 #include "text/Numbers.h"
 #include "text/Unicode.h"
@@ -239,7 +239,7 @@ std::optional<StringsTable> readStringsFile(const std::filesystem::path& path,
   }
   std::string bytes;
   std::string why;
-  if (!platform::readFile(path, bytes, &why)) {
+  if (!platform::readFile(path, bytes, &why, kLargestFile)) {
     if (error) *error = {why, 0, 0};
     return std::nullopt;
   }

@@ -73,7 +73,7 @@ expect check-list 1 "kinetra profile: $work/list.pr0: the top-level node reads a
   -- "$kinetra" profile check "$work/list.pr0"
 expect missing 1 "kinetra: cannot read $work/none.pr0: No such file or directory" \
   -- "$kinetra" profile check "$work/none.pr0"
-expect bad-prototype 1 "kinetra profile: cannot open $work/none.prototype: No such file or directory" \
+expect bad-prototype 1 "kinetra profile: cannot read $work/none.prototype: No such file or directory" \
   -- "$kinetra" profile check --prototype "$work/none.prototype" "$work/u.pr0"
 expect other-prototype 0 '{"profile":"U","_obj_order":["profile","controller"],"controller":{"controller":"C","_obj_order":["controller","shift"],"shift":{"shift":"{A}","name":"One","fallback":"{Z}","_obj_order":["shift"," name"," fallback","trigger"],"trigger":{"trigger":"0x9001E","_obj_order":["trigger"]}}}}' \
   -- bash -c "printf '{}' >'$work/empty.prototype'; '$kinetra' profile to-json --prototype '$work/empty.prototype' '$work/u.pr0'"

@@ -23,6 +23,8 @@ using zv::json::Value;
 using zv::profile::ObjectPtr;
 
 constexpr const char* kName = "profile";
+// The JSON of a profile is at most about twice the size of its node text.
+constexpr std::size_t kProfileJSONLimit = 2 * zv::profile::kProfileFileLimit;
 
 struct Options {
   std::string path;
@@ -44,7 +46,7 @@ zv::json::DictionaryPtr loadPrototype(const Options& options) {
 }
 
 std::optional<std::string> readProfile(const std::string& path) {
-  auto bytes = readInput(path);
+  auto bytes = readInput(path, zv::profile::kProfileFileLimit);
   if (!bytes) return std::nullopt;
   std::string error;
   auto text = zv::profile::decodeProfileText(*bytes, &error);
@@ -188,7 +190,7 @@ int runToJson(const Options& options, const zv::json::DictionaryPtr& prototype) 
 }
 
 int runToText(const Options& options, const zv::json::DictionaryPtr& prototype) {
-  auto data = readInput(options.path);
+  auto data = readInput(options.path, kProfileJSONLimit);
   if (!data) return 1;
   zv::json::Error jsonError;
   auto json = zv::json::CJSONDeserializer().deserialize(*data, &jsonError);

@@ -341,7 +341,8 @@ int runSimulate(const Options& options) {
   if (!prototype) return 1;
   zv::json::DictionaryPtr description = deviceDescription(options);
   if (!description) return 1;
-  const std::optional<std::string> scriptText = readInput(options.events);
+  const std::optional<std::string> scriptText =
+      readInput(options.events, zv::engine::kEventScriptFileLimit);
   if (!scriptText) return 1;
   zv::engine::EventScriptError scriptError;
   const auto steps = zv::engine::parseEventScript(*scriptText, &scriptError);
