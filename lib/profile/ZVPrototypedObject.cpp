@@ -8,6 +8,8 @@
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
 #include "profile/Prototype.h"
+#include "profile/UnreadableNumbers.h"
+#include "support/Log.h"
 #include "text/Characters.h"
 #include "text/Numbers.h"
 
@@ -265,6 +267,11 @@ void ZVPrototypedObject::setJSONDictionary(const json::DictionaryPtr& dictionary
                        {},
                        {}});
     } else if (J.isString() && isString(P, kHex)) {
+      if (!isHexNumberText(J.asString())) {
+        ZV_LOG(support::ZVLogLevel::Error, nullptr,
+               "%@=%@ is not a 32-bit hexadecimal number; it counts as %@", entry.first,
+               J.asString(), text::hexText(scanHexUnsigned(J.asString())));
+      }
       // The JSON tree itself changes: from now on the member is a number.
       entry.second = json::Value(scanHexUnsigned(J.asString()));
     }

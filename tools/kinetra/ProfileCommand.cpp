@@ -6,6 +6,7 @@
 
 #include "Command.h"
 #include "IO.h"
+#include "JsonErrorText.h"
 #include "PrototypeOption.h"
 #include "Report.h"
 #include "json/CJSONDeserializer.h"
@@ -13,6 +14,7 @@
 #include "profile/NodeText.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
+#include "profile/UnreadableNumbers.h"
 #include "profile/ZVPrototypedObject.h"
 #include "text/Numbers.h"
 
@@ -95,6 +97,8 @@ int runCheck(const Options& options, const zv::json::DictionaryPtr& prototype) {
   if (!text) return 1;
   auto json = convertProfile(options.path, *text, prototype);
   if (!json) return 1;
+  // Before the tree is built: building turns these members into numbers.
+  const auto unreadable = zv::profile::unreadableNumbers(*json, prototype);
   ObjectPtr root = buildTree(options.path, *json, prototype);
   if (!root) return 1;
 
@@ -171,6 +175,8 @@ int runCheck(const Options& options, const zv::json::DictionaryPtr& prototype) {
             << "; references: " << resolved << " resolved, " << unresolved.size()
             << " unresolved\n";
   for (const std::string& line : unresolved) std::cout << "unresolved reference: " << line << "\n";
+  for (const auto& number : unreadable)
+    std::cout << "unreadable number: " << number.describe() << "\n";
   return 0;
 }
 
@@ -195,8 +201,14 @@ int runToText(const Options& options, const zv::json::DictionaryPtr& prototype) 
   zv::json::Error jsonError;
   auto json = zv::json::CJSONDeserializer().deserialize(*data, &jsonError);
   if (!json) {
-    return fail(options.path + ": not JSON" +
-                (jsonError.code ? ": " + jsonError.message() : std::string()));
+    return fail(
+        options.path + ": not JSON" +
+        (jsonError.code ? ": " + describeJsonError(jsonError, options.path) : std::string()));
+  }
+  // Only a profile becomes a profile file: anything else would be written as " [ ] ".
+  std::string why;
+  if (!zv::profile::isProfileJSON(*json, &why)) {
+    return fail(options.path + ": " + why + (options.hasOutput ? "; nothing was written" : ""));
   }
   if (options.hasOutput) {
     std::string error;

@@ -31,7 +31,9 @@
 #include "engine/Workspace.h"
 #include "engine/ZVShiftState.h"
 #include "output/RecordingOutput.h"
+#include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
+#include "profile/UnreadableNumbers.h"
 #include "profile/ZVProfile.h"
 #include "support/Bundle.h"
 #include "support/Log.h"
@@ -393,6 +395,11 @@ int runSimulate(const Options& options) {
     return fail(error);
   }
   auto& profile = *session.profile;
+  if (const auto json = zv::profile::loadProfileJSON(options.profile, zv::json::Value(prototype))) {
+    for (const auto& number : zv::profile::unreadableNumbers(*json, prototype)) {
+      warn(kName, options.profile + ": " + number.describe());
+    }
+  }
   const std::string alias = session.device->balias();
   if (!profile.currentController()) {
     warn(kName, options.profile + " has no controller for device " + alias +
