@@ -118,6 +118,10 @@ expect fifo-get 1 "kinetra prefs: cannot read $fifo: not a regular file (a FIFO)
 expect fifo-set 1 "kinetra prefs: cannot read $fifo: not a regular file (a FIFO); the file was left as it is (remove it to start with empty preferences)" \
   -- timeout 60 "$kinetra" prefs --brand Fifo set HideStatusMenu true
 check fifo-kept test -p "$fifo"
+# A folder there: said once, plainly.
+mkdir -p "$KINETRA_HOME/.config/com.zenvor.Kinetra.Folder.plist"
+expect folder-get 1 "kinetra prefs: cannot read $KINETRA_HOME/.config/com.zenvor.Kinetra.Folder.plist: not a regular file (a folder)" \
+  -- "$kinetra" prefs --brand Folder get HideStatusMenu
 
 expect no-action 1 "kinetra prefs: expected 'get', 'set' or 'watch'" \
   -- bash -c "out=\$('$kinetra' prefs 2>&1); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"
