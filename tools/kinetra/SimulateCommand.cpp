@@ -6,15 +6,9 @@
 #include <linux/input-event-codes.h>
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <atomic>
-#include <charconv>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
 #include <thread>
-#include <tuple>
 
 #include "Command.h"
 #include "IO.h"
@@ -61,10 +55,6 @@ constexpr const char* kName = "simulate";
 
 int fail(const std::string& message) {
   return kinetra::fail(kName, message);
-}
-
-std::string hex(std::uint32_t value) {
-  return zv::text::hexText(value);
 }
 
 std::string describeOutput(const zv::output::RecordedEvent& event) {
@@ -284,8 +274,8 @@ int runSimulate(const Options& options) {
     if (!step.hasEvent) continue;
     journal.nextStep();
     const auto before = profile.currentShiftState();
-    const std::uint64_t seq =
-        journal.add("event   " + hex(step.element) + " " + std::to_string(step.value));
+    const std::uint64_t seq = journal.add("event   " + zv::text::hexText(step.element) + " " +
+                                          std::to_string(step.value));
     profile.onElementEvent(step.element, step.value, 0);
     const auto after = profile.currentShiftState();
     if (after != before) {
