@@ -15,7 +15,7 @@
 #include <string>
 
 #include "json/Value.h"
-#include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
 #include "profile/NodeText.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"

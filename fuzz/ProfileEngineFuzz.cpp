@@ -1,7 +1,8 @@
 // Any bytes as the node text of a profile for the demo mouse, loaded as the engine loads
 // it: the routing tables, fallback searches, selection sets and band choices of whatever
 // tree the text makes must build and answer without crashing, recursing without end or
-// leaking. Activation is exercised with a recording driver; shift commands and command
+// leaking; the "%X" members that do not read as numbers are listed as the tools list
+// them. Activation is exercised with a recording driver; shift commands and command
 // runs (threads) are left out.
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "json/CJSONDeserializer.h"
 #include "profile/NodeText.h"
 #include "profile/Prototype.h"
+#include "profile/UnreadableNumbers.h"
 #include "protocol/HIDConstants.h"
 
 namespace {
@@ -87,6 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const json::DictionaryPtr proto = prototype();
   auto json = profile::tevnodes2json(text, json::Value(proto));
   if (!json || !json->isDictionary()) return 0;
+  // What the tools report before the tree turns "%X" members into numbers.
+  for (const auto& number : profile::unreadableNumbers(*json, proto)) {
+    if (number.describe().empty()) std::abort();
+  }
   auto profile = engine::ZVProfile::create();
   profile->loadFromJSON(json->asDictionary(), proto, demoDevice());
   exercise(profile, text);

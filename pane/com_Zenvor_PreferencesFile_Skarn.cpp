@@ -98,6 +98,7 @@ bool Object::setBrand(const std::string& brand) {
   if (!std::filesystem::exists(filePath_, ec)) {
     std::filesystem::create_directories(filePath_.parent_path(), ec);
     prefs_ = json::makeDictionary();
+    original_.clear();
     readError_.clear();
     support::writePropertyListFile(filePath_, json::Value(prefs_));
   } else {
@@ -115,13 +116,18 @@ bool Object::setBrand(const std::string& brand) {
 
 void Object::reload() {
   std::string error;
-  auto value = support::readPropertyListFile(filePath_, &error);
+  std::string bytes;
+  auto value = support::readPropertyListFile(filePath_, &error, &bytes);
   if (value && value->isDictionary()) {
     prefs_ = value->asDictionary();
+    original_ = std::move(bytes);
     readError_.clear();
   } else {
     prefs_ = nullptr;  // the damaged file stays as it is until the user saves
-    readError_ = value ? filePath_.string() + ": the property list is not a dictionary" : error;
+    original_.clear();
+    readError_ =
+        value ? "cannot read " + filePath_.string() + ": the property list is not a dictionary"
+              : error;
   }
 }
 
@@ -134,7 +140,9 @@ bool Object::save(std::string* error) {
     if (error) *error = filePath_.string() + ": nothing to save (" + readError_ + ")";
     return false;
   }
-  return support::writePropertyListFile(filePath_, json::Value(prefs_), error);
+  // Entries the suite did not change keep their exact kind and value (dates, 64-bit
+  // integers): the file is the user's, and other programs may keep their own keys in it.
+  return support::writePropertyListFile(filePath_, json::Value(prefs_), error, 0644, original_);
 }
 
 void Object::sendNotification() {

@@ -60,6 +60,7 @@ class com_Zenvor_PreferencesFile_Skarn : public com_Zenvor_VDKQueue_SkarnDelegat
   std::filesystem::path filePath_;
   std::string brand_;
   std::string readError_;
+  std::string original_;  // the bytes prefs_ was read from, for save()
 };
 
 }  // namespace zv::pane

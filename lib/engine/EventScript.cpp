@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include <cstdio>
+#include "text/Characters.h"
 #include "text/Numbers.h"
 #include "text/Unicode.h"
 
@@ -12,17 +13,13 @@ namespace zv::engine {
 
 namespace {
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
 std::vector<std::string_view> tokens(std::string_view line) {
   std::vector<std::string_view> out;
   std::size_t i = 0;
   while (i < line.size()) {
-    while (i < line.size() && isBlank(line[i])) ++i;
+    while (i < line.size() && text::isBlank(line[i])) ++i;
     const std::size_t start = i;
-    while (i < line.size() && !isBlank(line[i])) ++i;
+    while (i < line.size() && !text::isBlank(line[i])) ++i;
     if (i > start) out.push_back(line.substr(start, i - start));
   }
   return out;
@@ -93,8 +90,8 @@ std::optional<std::vector<EventScriptStep>> parseEventScript(std::string_view te
     if (!all.empty() && all.front().substr(0, 2) == "##") {
       const std::size_t begin = line.find("##") + 2;
       std::string_view note = line.substr(begin);
-      while (!note.empty() && isBlank(note.front())) note.remove_prefix(1);
-      while (!note.empty() && isBlank(note.back())) note.remove_suffix(1);
+      while (!note.empty() && text::isBlank(note.front())) note.remove_prefix(1);
+      while (!note.empty() && text::isBlank(note.back())) note.remove_suffix(1);
       if (note.empty()) continue;
       EventScriptStep step;
       step.line = number;

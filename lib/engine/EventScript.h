@@ -43,6 +43,10 @@ struct EventScriptError {
   std::string describe() const;
 };
 
+// The largest script read: a line is about 20 bytes, so 32 MiB holds well over a million
+// steps, far more than a session worth simulating, while a wrong file is refused at once.
+inline constexpr std::size_t kEventScriptFileLimit = std::size_t{32} << 20;
+
 // A step's delay is at most an hour, and the whole script at most a day.
 inline constexpr std::chrono::milliseconds kEventScriptMaxDelay = std::chrono::hours(1);
 inline constexpr std::chrono::milliseconds kEventScriptMaxLength = std::chrono::hours(24);

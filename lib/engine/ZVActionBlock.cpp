@@ -9,6 +9,7 @@
 #include "output/ZVKeyboard.h"
 #include "output/ZVMouse.h"
 #include "protocol/HIDConstants.h"
+#include "text/Characters.h"
 
 namespace zv::engine {
 namespace {
@@ -21,17 +22,13 @@ constexpr std::uint32_t kHorizontalWheelUsage = 12;
 constexpr std::uint32_t kWheelNegative = 255;
 constexpr std::int32_t kWheelLines = 3;
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 }  // namespace
 
 std::string trimmed(std::string_view text) {
   std::size_t begin = 0;
   std::size_t end = text.size();
-  while (begin < end && isBlank(text[begin])) ++begin;
-  while (end > begin && isBlank(text[end - 1])) --end;
+  while (begin < end && text::isBlank(text[begin])) ++begin;
+  while (end > begin && text::isBlank(text[end - 1])) --end;
   return std::string(text.substr(begin, end - begin));
 }
 

@@ -170,7 +170,7 @@ bool ZVProfile::initFromFile(const std::optional<fs::path>& path,
     device_ = device;
     context_->setDevice(device);
     context_->setDelegate(delegate);
-    failLoad(path->string(), "cannot read " + reason, error);
+    failLoad(path->string(), reason, error);
   }
   if (device::DeviceController::isExecutive()) {
     stopWatching();
@@ -208,10 +208,10 @@ bool ZVProfile::initForDevice(const std::shared_ptr<device::DeviceController>& d
     device_ = device;
     context_->setDevice(device);
     context_->setDelegate(delegate);
-    failLoad(seed.string(),
-             seedName.empty() ? device->name() + " names no seed profile (\"SeedProfile\")"
-                              : "cannot read " + reason,
-             error);
+    failLoad(
+        seed.string(),
+        seedName.empty() ? device->name() + " names no seed profile (\"SeedProfile\")" : reason,
+        error);
   }
   if (!path_ && loaded_) {
     if (const auto store = device->profileStore()) path_ = store->pathForProfile(string("profile"));

@@ -5,15 +5,26 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include "platform/Umask.h"
 
 namespace zv::platform {
 
 namespace {
+
+bool failWith(std::string* error, const std::string& what, const std::filesystem::path& path,
+              const std::string& reason) {
+  if (error) *error = what + " " + path.string() + ": " + reason;
+  return false;
+}
+
 bool failWith(std::string* error, const std::string& what, const std::filesystem::path& path,
               int code) {
-  if (error) *error = what + " " + path.string() + ": " + std::strerror(code);
-  return false;
+  return failWith(error, what, path, std::strerror(code));
 }
 
 // Closes the descriptor and removes the temporary file unless released.
@@ -39,23 +50,87 @@ class TemporaryFile {
   int fd_;
   std::string path_;
 };
+
+// Where the bytes go, and what the file there is now.
+struct Target {
+  std::filesystem::path path;
+  bool exists = false;
+  struct stat info {};
+};
+
+const char* kindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a file of an unknown kind";
+}
+
+bool resolveTarget(const std::filesystem::path& path, Target& target, std::string* error) {
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) != 0) {
+    if (errno != ENOENT) return failWith(error, "cannot write", path, errno);
+    target.path = path;
+    return true;
+  }
+  target.path = path;
+  if (S_ISLNK(link.st_mode)) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved) {
+      if (errno == ENOENT) {
+        return failWith(error, "cannot write", path,
+                        "it is a symbolic link to nothing (its target is missing)");
+      }
+      return failWith(error, "cannot write", path, errno);
+    }
+    target.path = resolved.get();
+  }
+  if (::stat(target.path.c_str(), &target.info) != 0) {
+    return failWith(error, "cannot write", path, errno);
+  }
+  if (!S_ISREG(target.info.st_mode)) {
+    const std::string kind = kindOf(target.info.st_mode);
+    return failWith(error, "cannot write", path,
+                    S_ISLNK(link.st_mode) ? "it is a symbolic link to " + kind
+                                          : "it is " + kind + ", not a regular file");
+  }
+  target.exists = true;
+  return true;
+}
+
+// The folder is flushed too, so that the rename itself survives a crash.
+void syncFolder(const std::filesystem::path& file) {
+  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
 }  // namespace
 
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string* error, mode_t mode) {
-  std::string pattern = path.string() + ".XXXXXX";
+  Target target;
+  if (!resolveTarget(path, target, error)) return false;
+
+  std::string pattern = target.path.string() + ".XXXXXX";
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) return failWith(error, "cannot create a temporary file beside", path, errno);
   TemporaryFile temporary(fd, pattern);
 
-  struct stat existing {};
-  const bool exists = ::stat(path.c_str(), &existing) == 0;
-  mode_t finalMode = exists ? (existing.st_mode & 07777) : mode;
-  if (!exists) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    finalMode &= ~mask;
+  if (target.exists && (target.info.st_uid != ::geteuid() || target.info.st_gid != ::getegid())) {
+    if (::fchown(fd, target.info.st_uid, target.info.st_gid) != 0) {
+      return failWith(error, "cannot keep the owner and group of", path,
+                      std::string(std::strerror(errno)) +
+                          " (it belongs to another user; the file was left as it is)");
+    }
   }
+  // After fchown(), which may clear the set-user-ID and set-group-ID bits.
+  const mode_t finalMode =
+      target.exists ? (target.info.st_mode & 07777) : (mode & 07777 & ~currentUmask());
   if (::fchmod(fd, finalMode) != 0) return failWith(error, "cannot set the mode of", path, errno);
 
   std::size_t written = 0;
@@ -69,31 +144,11 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
   }
   if (::fsync(fd) != 0) return failWith(error, "cannot flush", path, errno);
   if (temporary.close() != 0) return failWith(error, "cannot close", path, errno);
-  if (::rename(temporary.path().c_str(), path.c_str()) != 0) {
+  if (::rename(temporary.path().c_str(), target.path.c_str()) != 0) {
     return failWith(error, "cannot replace", path, errno);
   }
   temporary.release();
-  return true;
-}
-
-bool readFile(const std::filesystem::path& path, std::string& bytes, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failWith(error, "cannot open", path, errno);
-  std::string data;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int code = errno;
-      ::close(fd);
-      return failWith(error, "cannot read", path, code);
-    }
-    if (n == 0) break;
-    data.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  bytes = std::move(data);
+  syncFolder(target.path);
   return true;
 }
 

@@ -1,7 +1,20 @@
-// Whole-file writes that never leave a truncated or half-written file: the bytes go
-// to a temporary file in the same folder, are flushed to disk, and the temporary
-// file is renamed over the target. On any failure the target is untouched and the
-// temporary file is removed.
+// Whole-file writes of a user's files that never leave a truncated or half-written file
+// and never replace what is not a regular file.
+//
+// The bytes go to a temporary file in the target's folder, are flushed to disk, and the
+// temporary file is renamed over the target. On any failure the target is untouched and
+// the temporary file is removed.
+//
+// What stands at the path decides the target:
+//   nothing             a new file, created with `mode` less the umask;
+//   a regular file      replaced, keeping its permissions, owner and group;
+//   a symbolic link     the regular file it finally names is replaced as above (through
+//                       any chain of links), so the link keeps working and its target
+//                       does not go stale; a link to nothing is refused;
+//   anything else       (a folder, a FIFO, a device, a socket) refused.
+//
+// Failures read "cannot write PATH: REASON" (or name the step that failed) and always
+// name the path given.
 #pragma once
 
 #include <sys/types.h>
@@ -12,13 +25,10 @@
 
 namespace zv::platform {
 
-// Answers whether the file now holds `bytes`; on failure `error` (when given) says
-// why, naming the path. A new file gets `mode` (less the umask); an existing file
-// keeps its own permissions.
+// Answers whether the file now holds `bytes`; on failure `error` (when given) says why.
+// An existing file whose owner or group this process cannot give the replacement (it
+// belongs to another user) is refused rather than taken over.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string* error = nullptr, mode_t mode = 0644);
-
-// The whole file, or false with `error` set.
-bool readFile(const std::filesystem::path& path, std::string& bytes, std::string* error = nullptr);
 
 }  // namespace zv::platform

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <thread>
 
-#include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
 #include "profile/NodeText.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
@@ -120,7 +120,7 @@ std::optional<ProfileControllersCache::Controllers> ProfileControllersCache::con
   // The stamp is taken before the read and kept with the answer: a change made while the
   // file is read and converted then shows as a different stamp at the next call.
   std::string bytes;
-  if (!platform::readFile(path, bytes)) return std::nullopt;
+  if (!platform::readFile(path, bytes, nullptr, kProfileFileLimit)) return std::nullopt;
   pause_(kSettleTime);
   Stamp after;
   const Look settled = look(path, after);
@@ -128,7 +128,7 @@ std::optional<ProfileControllersCache::Controllers> ProfileControllersCache::con
   if (settled == Look::Regular && !(after == stamp)) {
     // Still being written when it was read: read what is there now.
     stamp = after;
-    if (!platform::readFile(path, bytes)) return std::nullopt;
+    if (!platform::readFile(path, bytes, nullptr, kProfileFileLimit)) return std::nullopt;
   }
 
   std::optional<Controllers> controllers;

@@ -1,6 +1,7 @@
 #include "profile/ProfileFile.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
 #include "text/Unicode.h"
 
 namespace zv::profile {
@@ -9,19 +10,32 @@ std::string encodeProfileText(std::string_view utf8) {
   return "\xFF\xFE" + text::utf8ToUtf16LE(utf8);
 }
 
+namespace {
+
+// UTF-16 text must be whole units: a last odd byte means the file was cut short.
+std::optional<std::string> utf16Text(std::string_view bytes, bool bigEndian, std::string* error) {
+  if (bytes.size() % 2 != 0) {
+    if (error) *error = "UTF-16 text of an odd number of bytes (the file is cut short)";
+    return std::nullopt;
+  }
+  return text::utf16ToUtf8(bytes, bigEndian);
+}
+
+}  // namespace
+
 std::optional<std::string> decodeProfileText(std::string_view bytes, std::string* error) {
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    return text::utf16ToUtf8(bytes.substr(2), false);
+    return utf16Text(bytes.substr(2), false, error);
   }
   if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
-    return text::utf16ToUtf8(bytes.substr(2), true);
+    return utf16Text(bytes.substr(2), true, error);
   }
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     bytes.remove_prefix(3);
   } else if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) {
-    return text::utf16ToUtf8(bytes, false);
+    return utf16Text(bytes, false, error);
   } else if (bytes.size() >= 2 && bytes[0] == 0 && bytes[1] != 0) {
-    return text::utf16ToUtf8(bytes, true);
+    return utf16Text(bytes, true, error);
   }
   if (!text::isValidUtf8(bytes)) {
     if (error) *error = "neither UTF-16 nor UTF-8 text";
@@ -32,10 +46,10 @@ std::optional<std::string> decodeProfileText(std::string_view bytes, std::string
 
 std::optional<std::string> readProfileText(const std::filesystem::path& path, std::string* error) {
   std::string bytes;
-  if (!platform::readFile(path, bytes, error)) return std::nullopt;
+  if (!platform::readFile(path, bytes, error, kProfileFileLimit)) return std::nullopt;
   std::string reason;
   auto text = decodeProfileText(bytes, &reason);
-  if (!text && error) *error = path.string() + ": " + reason;
+  if (!text && error) *error = "cannot read " + path.string() + ": " + reason;
   return text;
 }
 
@@ -54,8 +68,23 @@ std::optional<json::Value> loadProfileJSON(const std::filesystem::path& path,
   return json;
 }
 
+bool isProfileJSON(const json::Value& json, std::string* why) {
+  if (json.isDictionary() && json.asDictionary()->contains("profile")) return true;
+  if (why) {
+    *why = json.isDictionary()
+               ? "a dictionary without a \"profile\" member"
+               : std::string(json.isArray() ? "an " : "a ") + std::string(json.typeName());
+    *why = "not a profile: the JSON is " + *why +
+           ", where a profile is a dictionary with a \"profile\" member";
+  }
+  return false;
+}
+
 bool saveProfileJSON(const std::filesystem::path& path, const json::Value& json,
                      const json::Value& prototype, std::string* error) {
+  // Node text of anything else reads back as something that no longer loads as a
+  // profile: a good file would be replaced by " [ ] ".
+  if (!isProfileJSON(json, error)) return false;
   NodeTextError failure;
   auto text = json2tevnodes(json, prototype, &failure);
   if (!text) {
@@ -64,10 +93,15 @@ bool saveProfileJSON(const std::filesystem::path& path, const json::Value& json,
   }
   // A value the format cannot hold (a bracket, a quote, a backslash) is written
   // unchanged and the file would no longer load: refuse instead of replacing a good file.
-  if (!tevnodes2json(*text, prototype, &failure)) {
+  const std::optional<json::Value> back = tevnodes2json(*text, prototype, &failure);
+  if (!back) {
     if (error) {
       *error = "the profile holds text that node text cannot store (" + failure.describe() + ")";
     }
+    return false;
+  }
+  if (!isProfileJSON(*back)) {
+    if (error) *error = "the profile's node text would not read back as a profile";
     return false;
   }
   return writeProfileText(path, *text, error);

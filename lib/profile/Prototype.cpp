@@ -1,7 +1,7 @@
 #include "profile/Prototype.h"
 
 #include "json/CJSONDeserializer.h"
-#include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
 #include "support/Bundle.h"
 
 namespace zv::profile {
@@ -36,7 +36,7 @@ json::DictionaryPtr parsePrototype(std::string_view text, json::Error* error) {
 
 json::DictionaryPtr readPrototypeFile(const std::filesystem::path& path, std::string* error) {
   std::string bytes;
-  if (!platform::readFile(path, bytes, error)) return nullptr;
+  if (!platform::readFile(path, bytes, error, kPrototypeFileLimit)) return nullptr;
   json::Error jsonError;
   json::DictionaryPtr prototype = parsePrototype(bytes, &jsonError);
   if (!prototype && error) {

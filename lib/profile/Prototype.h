@@ -4,6 +4,7 @@
 // both take it.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,6 +16,9 @@
 namespace zv::profile {
 
 inline constexpr const char* kPrototypeResourceName = "tevnodes.prototype";
+// The largest prototype file read: the suite's own is 3 KiB of JSON; 1 MiB is room for
+// any class table while refusing a wrong path at once.
+inline constexpr std::size_t kPrototypeFileLimit = std::size_t{1} << 20;
 
 // Every newline character (LF, VT, FF, CR, NEL, LINE SEPARATOR, PARAGRAPH SEPARATOR)
 // replaced by one blank; UTF-8 in and out. Readers of node text and of the prototype

@@ -7,7 +7,10 @@
 
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
+#include "log/Log.h"
 #include "profile/Prototype.h"
+#include "profile/UnreadableNumbers.h"
+#include "text/Characters.h"
 #include "text/Numbers.h"
 
 namespace zv::profile {
@@ -89,17 +92,13 @@ const ObjectArray& emptyArray() {
   return empty;
 }
 
-bool isWhitespace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 }  // namespace
 
 // --- Conversions ----------------------------------------------------------------------
 
 std::uint32_t scanHexUnsigned(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && isWhitespace(text[i])) ++i;
+  while (i < text.size() && text::isBlank(text[i])) ++i;
   if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) i += 2;
   std::uint64_t value = 0;
   for (; i < text.size(); ++i) {
@@ -113,7 +112,7 @@ std::uint32_t scanHexUnsigned(std::string_view text) {
 
 double leadingDecimalNumber(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && isWhitespace(text[i])) ++i;
+  while (i < text.size() && text::isBlank(text[i])) ++i;
   std::size_t start = i;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
   // Only a plain decimal number: no "inf", "nan" or hexadecimal forms.
@@ -268,6 +267,11 @@ void ZVPrototypedObject::setJSONDictionary(const json::DictionaryPtr& dictionary
                        {},
                        {}});
     } else if (J.isString() && isString(P, kHex)) {
+      if (!isHexNumberText(J.asString())) {
+        ZV_LOG(log::ZVLogLevel::Error, nullptr,
+               "%@=%@ is not a 32-bit hexadecimal number; it counts as %@", entry.first,
+               J.asString(), text::hexText(scanHexUnsigned(J.asString())));
+      }
       // The JSON tree itself changes: from now on the member is a number.
       entry.second = json::Value(scanHexUnsigned(J.asString()));
     }
@@ -474,7 +478,7 @@ std::int32_t ZVPrototypedObject::integer(std::string_view name) const {
   // The leading decimal integer of the text: "12abc" → 12, "1.9" → 1, "-3" → -3.
   const std::string& text = v->asString();
   std::size_t i = 0;
-  while (i < text.size() && isWhitespace(text[i])) ++i;
+  while (i < text.size() && text::isBlank(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   std::int64_t value = 0;

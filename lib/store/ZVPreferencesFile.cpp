@@ -105,6 +105,7 @@ bool ZVPreferencesFile::setBrand(const std::string& brand) {
   if (!std::filesystem::exists(filePath_, ec)) {
     std::filesystem::create_directories(filePath_.parent_path(), ec);
     prefs_ = json::makeDictionary();
+    original_.clear();
     readError_.clear();
     support::writePropertyListFile(filePath_, json::Value(prefs_));
   } else {
@@ -123,14 +124,19 @@ bool ZVPreferencesFile::setBrand(const std::string& brand) {
 
 void ZVPreferencesFile::reload() {
   std::string error;
-  auto value = support::readPropertyListFile(filePath_, &error);
+  std::string bytes;
+  auto value = support::readPropertyListFile(filePath_, &error, &bytes);
   if (value && value->isDictionary()) {
     prefs_ = value->asDictionary();
+    original_ = std::move(bytes);
     readError_.clear();
   } else {
     // Left on disk as it is: only the user's next save replaces it.
     prefs_ = nullptr;
-    readError_ = value ? filePath_.string() + ": the property list is not a dictionary" : error;
+    original_.clear();
+    readError_ =
+        value ? "cannot read " + filePath_.string() + ": the property list is not a dictionary"
+              : error;
   }
 }
 
@@ -143,7 +149,9 @@ bool ZVPreferencesFile::save(std::string* error) {
     if (error) *error = filePath_.string() + ": nothing to save (" + readError_ + ")";
     return false;
   }
-  return support::writePropertyListFile(filePath_, json::Value(prefs_), error);
+  // Entries the suite did not change keep their exact kind and value (dates, 64-bit
+  // integers): the file is the user's, and other programs may keep their own keys in it.
+  return support::writePropertyListFile(filePath_, json::Value(prefs_), error, 0644, original_);
 }
 
 void ZVPreferencesFile::sendNotification() {

@@ -63,13 +63,16 @@ class ZVPreferencesFile : public platform::VDKQueueDelegate {
   // The file's dictionary. Change it in place, then save(). Null when the file could
   // not be read as a dictionary (damaged, or not bound to a brand).
   const json::DictionaryPtr& prefs() const { return prefs_; }
-  // Why the last read gave no dictionary; empty when it gave one.
+  // Why the last read gave no dictionary ("cannot read PATH: REASON"); empty when it gave
+  // one.
   const std::string& readError() const { return readError_; }
   const std::filesystem::path& filePath() const { return filePath_; }
   const std::string& brand() const { return brand_; }
 
-  // Replaces the file with prefs() atomically. Answers false, with `error` set and the
-  // file untouched, when there is no dictionary to save or the write fails.
+  // Replaces the file with prefs() atomically (through a symbolic link, to the file it
+  // names). Entries left as they were read keep their exact kind and value in the file,
+  // dates and 64-bit integers included. Answers false, with `error` set and the file
+  // untouched, when there is no dictionary to save or the write fails.
   bool save(std::string* error = nullptr);
   // Posts "ZVPreferencesUpdated".
   void sendNotification();
@@ -93,6 +96,7 @@ class ZVPreferencesFile : public platform::VDKQueueDelegate {
   std::filesystem::path filePath_;
   std::string brand_;
   std::string readError_;
+  std::string original_;  // the bytes prefs_ was read from, for save()
 };
 
 }  // namespace zv::store

@@ -2,6 +2,8 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
@@ -9,6 +11,9 @@
 #include <memory>
 
 #include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
+#include "text/Characters.h"
+#include "text/Numbers.h"
 
 namespace zv::support {
 
@@ -27,6 +32,24 @@ std::string takeString(char* text) {
   std::string result = text ? text : "";
   std::free(text);
   return result;
+}
+
+// Whether an integer node with the top bit set stands for a negative number. The library
+// keeps whether such an integer was read as unsigned, but version 2.2 shows it only in
+// its XML output.
+bool isNegativeInteger(plist_t node) {
+  std::uint64_t number = 0;
+  plist_get_uint_val(node, &number);
+  if (number <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+  PlistPtr array(plist_new_array());
+  plist_array_append_item(array.get(), plist_copy(node));
+  char* xml = nullptr;
+  std::uint32_t length = 0;
+  plist_to_xml(array.get(), &xml, &length);
+  const bool negative =
+      xml && std::string_view(xml, length).find("<integer>-") != std::string_view::npos;
+  std::free(xml);
+  return negative;
 }
 
 std::optional<json::Value> toValue(plist_t node, int depth) {
@@ -85,7 +108,10 @@ std::optional<json::Value> toValue(plist_t node, int depth) {
       // Stored as 64 bits; negative integers come back in two's complement.
       std::uint64_t number = 0;
       plist_get_uint_val(node, &number);
-      return json::Value(static_cast<double>(static_cast<std::int64_t>(number)));
+      if (isNegativeInteger(node)) {
+        return json::Value(static_cast<double>(static_cast<std::int64_t>(number)));
+      }
+      return json::Value(static_cast<double>(number));
     }
     case PLIST_REAL: {
       double number = 0;
@@ -121,22 +147,39 @@ std::optional<json::Value> toValue(plist_t node, int depth) {
   }
 }
 
-plist_t toPlist(const json::Value& value, int depth) {
+// The original's node when `value` is what it reads as: the value was not changed.
+plist_t unchanged(const json::Value& value, plist_t original, int depth) {
+  // A key standing without its value reads as text but must be written as a string.
+  if (!original || plist_get_node_type(original) == PLIST_KEY) return nullptr;
+  const std::optional<json::Value> was = toValue(original, depth);
+  return was && *was == value ? plist_copy(original) : nullptr;
+}
+
+// `original`: the node at the same place in the file the value was read from, or null.
+plist_t toPlist(const json::Value& value, int depth, plist_t original) {
   if (depth > kMaxDepth) return plist_new_string("");
+  if (plist_t kept = unchanged(value, original, depth)) return kept;
   switch (value.type()) {
     case json::Value::Type::Dictionary: {
       plist_t dict = plist_new_dict();
+      const bool within = original && plist_get_node_type(original) == PLIST_DICT;
       for (const auto& [key, item] : *value.asDictionary()) {
         if (item.isNull()) continue;  // property lists have no null
-        plist_dict_set_item(dict, key.c_str(), toPlist(item, depth + 1));
+        plist_t was = within ? plist_dict_get_item(original, key.c_str()) : nullptr;
+        plist_dict_set_item(dict, key.c_str(), toPlist(item, depth + 1, was));
       }
       return dict;
     }
     case json::Value::Type::Array: {
       plist_t array = plist_new_array();
+      const bool within = original && plist_get_node_type(original) == PLIST_ARRAY;
+      const std::uint32_t size = within ? plist_array_get_size(original) : 0;
+      std::uint32_t index = 0;
       for (const auto& item : *value.asArray()) {
         if (item.isNull()) continue;
-        plist_array_append_item(array, toPlist(item, depth + 1));
+        plist_t was = index < size ? plist_array_get_item(original, index) : nullptr;
+        plist_array_append_item(array, toPlist(item, depth + 1, was));
+        ++index;
       }
       return array;
     }
@@ -163,12 +206,76 @@ plist_t toPlist(const json::Value& value, int depth) {
   return plist_new_string("");
 }
 
-}  // namespace
+// Whether an integer's text, read as the library reads it (strtoll/strtoull: blanks,
+// a sign, then decimal, 0x hexadecimal or 0 octal digits), fits in 64 bits.
+bool fitsIn64Bits(std::string_view text) {
+  while (!text.empty() && text::isBlank(text.front())) text.remove_prefix(1);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  } else if (text.size() > 1 && text[0] == '0') {
+    base = 8;
+  }
+  std::size_t digits = 0;
+  while (digits < text.size()) {
+    const int value = text::hexDigitValue(text[digits]);
+    if (value < 0 || value >= base) break;
+    ++digits;
+  }
+  if (digits == 0) return true;  // no number at all: read as 0, as it always was
+  std::uint64_t magnitude = 0;
+  const auto [end, status] = std::from_chars(text.data(), text.data() + digits, magnitude, base);
+  if (status != std::errc()) return false;
+  return !negative || magnitude <= (std::uint64_t{1} << 63);
+}
 
-std::optional<json::Value> readPropertyList(std::string_view bytes, std::string* error) {
+// "line 4: the integer 99999999999999999999999 does not fit in 64 bits", for the first
+// <integer> element of the XML text that does not; comments and CDATA are skipped.
+std::optional<std::string> oversizedInteger(std::string_view xml) {
+  constexpr std::string_view kOpen = "<integer>";
+  std::size_t at = 0;
+  while ((at = xml.find('<', at)) != std::string_view::npos) {
+    const std::string_view rest = xml.substr(at);
+    std::string_view skipTo;
+    if (rest.substr(0, 4) == "<!--") skipTo = "-->";
+    if (rest.substr(0, 9) == "<![CDATA[") skipTo = "]]>";
+    if (!skipTo.empty()) {
+      at = xml.find(skipTo, at);
+      if (at == std::string_view::npos) break;
+      at += skipTo.size();
+      continue;
+    }
+    if (rest.substr(0, kOpen.size()) != kOpen) {
+      ++at;
+      continue;
+    }
+    const std::size_t start = at + kOpen.size();
+    const std::size_t end = std::min(xml.find('<', start), xml.size());
+    const std::string_view number = xml.substr(start, end - start);
+    if (!fitsIn64Bits(number)) {
+      const std::size_t line =
+          1 + static_cast<std::size_t>(
+                  std::count(xml.begin(), xml.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+      std::string shown(number.substr(0, 40));
+      if (number.size() > 40) shown += "…";
+      return "line " + std::to_string(line) + ": the integer " + shown + " does not fit in 64 bits";
+    }
+    at = end;
+  }
+  return std::nullopt;
+}
+
+// The library's tree of the bytes, or null with `error` saying why.
+PlistPtr parse(std::string_view bytes, std::string* error) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
     if (error) *error = bytes.empty() ? "empty property list" : "property list too large";
-    return std::nullopt;
+    return nullptr;
   }
   // The property-list library aborts the process when it hands out a string or key
   // holding a NUL byte. XML cannot hold one, so such text is refused before parsing; a
@@ -180,7 +287,7 @@ std::optional<json::Value> readPropertyList(std::string_view bytes, std::string*
     PlistPtr binaryOwner(binary);
     if (!binary) {
       if (error) *error = "not a property list (damaged binary form)";
-      return std::nullopt;
+      return nullptr;
     }
     char* xml = nullptr;
     std::uint32_t length = 0;
@@ -191,32 +298,73 @@ std::optional<json::Value> readPropertyList(std::string_view bytes, std::string*
   }
   if (bytes.find('\0') != std::string_view::npos) {
     if (error) *error = "not a property list (contains a NUL byte)";
-    return std::nullopt;
+    return nullptr;
+  }
+  if (const auto problem = oversizedInteger(bytes)) {
+    if (error) *error = "not a property list this suite can keep (" + *problem + ")";
+    return nullptr;
   }
   plist_t root = nullptr;
   plist_from_xml(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
-  PlistPtr owner(root);
-  if (!root) {
-    if (error) *error = "not a property list";
-    return std::nullopt;
+  if (!root && error) *error = "not a property list";
+  return PlistPtr(root);
+}
+
+// What a property list cannot store, described; none when the tree can be written.
+std::optional<std::string> unstorable(const json::Value& value, int depth,
+                                      const std::string& where) {
+  if (depth > kMaxDepth)
+    return where + " is nested more than " + std::to_string(kMaxDepth) + " deep";
+  const auto hasNul = [](std::string_view text) { return text.find('\0') != text.npos; };
+  if (value.isString() && hasNul(value.asString())) {
+    return where + " holds a NUL character, which a property list cannot store";
   }
-  auto value = toValue(root, 0);
+  if (const auto* serialized = value.asSerialized(); serialized && hasNul(serialized->bytes)) {
+    return where + " holds a NUL character, which a property list cannot store";
+  }
+  if (value.isDictionary()) {
+    for (const auto& [key, item] : *value.asDictionary()) {
+      const std::string name = where + "/" + key;
+      if (hasNul(key)) return "a key in " + where + " holds a NUL character";
+      if (auto problem = unstorable(item, depth + 1, name)) return problem;
+    }
+  }
+  if (value.isArray()) {
+    std::size_t index = 0;
+    for (const auto& item : *value.asArray()) {
+      if (auto problem = unstorable(item, depth + 1, where + "/" + std::to_string(index++))) {
+        return problem;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<json::Value> readPropertyList(std::string_view bytes, std::string* error) {
+  const PlistPtr root = parse(bytes, error);
+  if (!root) return std::nullopt;
+  auto value = toValue(root.get(), 0);
   if (!value && error) *error = "property list nested too deeply or of unknown kind";
   return value;
 }
 
 std::optional<json::Value> readPropertyListFile(const std::filesystem::path& path,
-                                                std::string* error) {
-  std::string bytes;
-  if (!platform::readFile(path, bytes, error)) return std::nullopt;
+                                                std::string* error, std::string* bytes) {
+  std::string data;
+  if (!platform::readFile(path, data, error, kPropertyListFileLimit)) return std::nullopt;
   std::string why;
-  auto value = readPropertyList(bytes, &why);
-  if (!value && error) *error = path.string() + ": " + why;
+  auto value = readPropertyList(data, &why);
+  if (!value && error) *error = "cannot read " + path.string() + ": " + why;
+  if (value && bytes) *bytes = std::move(data);
   return value;
 }
 
-std::string writePropertyListXML(const json::Value& root) {
-  PlistPtr node(root.isDictionary() || root.isArray() ? toPlist(root, 0) : plist_new_dict());
+std::string writePropertyListXML(const json::Value& root, std::string_view original) {
+  PlistPtr was = original.empty() ? nullptr : parse(original, nullptr);
+  PlistPtr node(root.isDictionary() || root.isArray() ? toPlist(root, 0, was.get())
+                                                      : plist_new_dict());
   char* xml = nullptr;
   std::uint32_t length = 0;
   plist_to_xml(node.get(), &xml, &length);
@@ -226,9 +374,19 @@ std::string writePropertyListXML(const json::Value& root) {
 }
 
 bool writePropertyListFile(const std::filesystem::path& path, const json::Value& root,
-                           std::string* error, unsigned mode) {
-  return platform::writeFileAtomically(path, writePropertyListXML(root), error,
-                                       static_cast<mode_t>(mode));
+                           std::string* error, unsigned mode, std::string_view original) {
+  if (const auto problem = unstorable(root, 0, "the root")) {
+    if (error) *error = "cannot write " + path.string() + ": " + *problem;
+    return false;
+  }
+  const std::string xml = writePropertyListXML(root, original);
+  std::string why;
+  if (!readPropertyList(xml, &why)) {
+    if (error)
+      *error = "cannot write " + path.string() + ": the text would not read back (" + why + ")";
+    return false;
+  }
+  return platform::writeFileAtomically(path, xml, error, static_cast<mode_t>(mode));
 }
 
 }  // namespace zv::support

@@ -1,6 +1,7 @@
 #include "support/StringsFile.h"
 
-#include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
+#include "text/Characters.h"
 #include "text/Numbers.h"
 #include "text/Unicode.h"
 
@@ -13,10 +14,6 @@ constexpr std::size_t kLargestFile = 16 * 1024 * 1024;
 bool isBareCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
          c == '.' || c == '$' || c == ':' || c == '/' || c == '-';
-}
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
 class Reader {
@@ -76,7 +73,7 @@ class Reader {
 
   bool skipBlanksAndComments() {
     while (at_ < text_.size()) {
-      if (isBlank(text_[at_])) {
+      if (text::isBlank(text_[at_])) {
         ++at_;
       } else if (text_.substr(at_, 2) == "//") {
         const std::size_t end = text_.find('\n', at_);
@@ -242,7 +239,7 @@ std::optional<StringsTable> readStringsFile(const std::filesystem::path& path,
   }
   std::string bytes;
   std::string why;
-  if (!platform::readFile(path, bytes, &why)) {
+  if (!platform::readFile(path, bytes, &why, kLargestFile)) {
     if (error) *error = {why, 0, 0};
     return std::nullopt;
   }

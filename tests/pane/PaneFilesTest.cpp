@@ -220,3 +220,26 @@ TEST(com_Zenvor_PreferencesFile_Skarn, BehavesAsTheLibrarysPreferencesFile) {
   NotificationCenter::defaultCenter().removeObserver(observer);
   com_Zenvor_PreferencesFile_Skarn::forgetProcessInstanceForTesting();
 }
+
+TEST(com_Zenvor_PreferencesFile_Skarn, ASaveKeepsTheEntriesItDidNotChangeAndWritesThroughALink) {
+  zv::testing::TemporaryTree tree;
+  com_Zenvor_PreferencesFile_Skarn::forgetProcessInstanceForTesting();
+  const auto real = tree.write("home/dotfiles/prefs.plist",
+                               "<plist version=\"1.0\"><dict><key>Since</key>"
+                               "<date>2024-02-03T04:05:06Z</date><key>Id</key>"
+                               "<integer>18446744073709551615</integer></dict></plist>");
+  const auto path = tree.path("home/.config/com.zenvor.Kinetra.Zenvor.plist");
+  std::filesystem::create_directories(path.parent_path());
+  std::filesystem::create_symlink(real, path);
+
+  const auto prefs = com_Zenvor_PreferencesFile_Skarn::preferenceFileForBrand("Zenvor");
+  ASSERT_TRUE(prefs && prefs->prefs());
+  prefs->prefs()->set("HideStatusMenu", zv::json::Value::boolean(false));
+  ASSERT_TRUE(prefs->save());
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
+  const std::string saved = tree.read("home/dotfiles/prefs.plist");
+  EXPECT_NE(saved.find("<date>2024-02-03T04:05:06Z</date>"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<integer>18446744073709551615</integer>"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<key>HideStatusMenu</key>"), std::string::npos) << saved;
+  com_Zenvor_PreferencesFile_Skarn::forgetProcessInstanceForTesting();
+}

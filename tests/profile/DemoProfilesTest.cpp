@@ -13,7 +13,7 @@
 #include "engine/ZVShiftState.h"
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
-#include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
 #include "support/PropertyList.h"

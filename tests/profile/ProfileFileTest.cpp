@@ -30,6 +30,12 @@ TEST(ProfileFile, TextEncodings) {
   std::string error;
   EXPECT_FALSE(decodeProfileText("[\xC3(]", &error));
   EXPECT_EQ(error, "neither UTF-16 nor UTF-8 text");
+  // A UTF-16 file cut short by one byte is damaged, not quietly shortened.
+  for (const std::string& cut : {std::string("\xFF\xFE[\0a\0]", 7), std::string("[\0a\0]", 5),
+                                 std::string("\xFE\xFF\0[\0", 5)}) {
+    EXPECT_FALSE(decodeProfileText(cut, &error)) << cut.size();
+    EXPECT_EQ(error, "UTF-16 text of an odd number of bytes (the file is cut short)");
+  }
 }
 
 TEST(ProfileFile, SavingNeverDamagesTheFile) {
@@ -61,6 +67,15 @@ TEST(ProfileFile, SavingNeverDamagesTheFile) {
     EXPECT_EQ(tree.read("home/Profiles/Mine.pr0"), good) << value;
   }
   EXPECT_EQ(error.rfind("the profile holds text that node text cannot store", 0), 0u) << error;
+  // JSON that is not a profile would be written as " [ ] ", which loads as no profile.
+  for (const char* notAProfile : {R"("hello")", "[1,2,3]", "{}", R"({"name":"x"})"}) {
+    EXPECT_FALSE(saveProfileJSON(path, parse(notAProfile), prototype, &error)) << notAProfile;
+    EXPECT_EQ(error.rfind("not a profile: the JSON is ", 0), 0u) << error;
+    EXPECT_EQ(tree.read("home/Profiles/Mine.pr0"), good) << notAProfile;
+  }
+  EXPECT_EQ(error,
+            "not a profile: the JSON is a dictionary without a \"profile\" member, where a "
+            "profile is a dictionary with a \"profile\" member");
   // No temporary files are left behind.
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(path.parent_path())) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -160,6 +162,49 @@ TEST_F(ZVPreferencesFileTest, ADamagedFileReadsAsNoDictionaryAndIsKeptUntilTheUs
   ASSERT_TRUE(waitFor([&] { return contents.size() == 3; }));
   EXPECT_EQ(contents[2], "null");
   EXPECT_EQ(prefs->prefs(), nullptr);
+}
+
+// The file is the user's: another program's entries, and kinds the suite has no exact
+// form for, come back from a save as they were. A dotfile manager's link stays a link.
+TEST_F(ZVPreferencesFileTest, ASaveKeepsEveryOtherEntryExactlyAndWritesThroughALink) {
+  const std::string foreign =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+      "\t<key>LastRun</key>\n\t<date>2024-02-03T04:05:06Z</date>\n"
+      "\t<key>Serial</key>\n\t<integer>9007199254740993</integer>\n"
+      "\t<key>Lowest</key>\n\t<integer>-9223372036854775808</integer>\n"
+      "\t<key>Scale</key>\n\t<real>2</real>\n"
+      "</dict>\n</plist>\n";
+  const auto real = tree.write("home/dotfiles/prefs.plist", foreign);
+  std::filesystem::create_directories(fileFor("Zenvor").parent_path());
+  std::filesystem::create_symlink(real, fileFor("Zenvor"));
+
+  const auto prefs = ZVPreferencesFile::preferenceFileForBrand("Zenvor");
+  ASSERT_TRUE(prefs && prefs->prefs()) << (prefs ? prefs->readError() : "no object");
+  prefs->prefs()->set("HideStatusMenu", Value::boolean(true));
+  std::string error;
+  ASSERT_TRUE(prefs->save(&error)) << error;
+
+  EXPECT_TRUE(std::filesystem::is_symlink(fileFor("Zenvor")));
+  const std::string saved = tree.read("home/dotfiles/prefs.plist");
+  for (const char* kept :
+       {"<key>LastRun</key>\n\t<date>2024-02-03T04:05:06Z</date>",
+        "<key>Serial</key>\n\t<integer>9007199254740993</integer>",
+        "<key>Lowest</key>\n\t<integer>-9223372036854775808</integer>",
+        "<key>Scale</key>\n\t<real>2</real>", "<key>HideStatusMenu</key>\n\t<true/>"}) {
+    EXPECT_NE(saved.find(kept), std::string::npos) << kept << "\nin\n" << saved;
+  }
+}
+
+TEST_F(ZVPreferencesFileTest, AFifoInPlaceOfTheFileIsReportedWithoutWaitingForAWriter) {
+  std::filesystem::create_directories(fileFor("Zenvor").parent_path());
+  ASSERT_EQ(::mkfifo(fileFor("Zenvor").c_str(), 0600), 0);
+  const auto prefs = ZVPreferencesFile::preferenceFileForBrand("Zenvor");
+  ASSERT_TRUE(prefs);
+  EXPECT_FALSE(prefs->prefs());
+  EXPECT_EQ(prefs->readError(),
+            "cannot read " + fileFor("Zenvor").string() + ": not a regular file (a FIFO)");
+  EXPECT_FALSE(prefs->save());
+  EXPECT_TRUE(std::filesystem::is_fifo(fileFor("Zenvor")));
 }
 
 TEST_F(ZVPreferencesFileTest, BrandsThatCannotNameAFileAreRefused) {

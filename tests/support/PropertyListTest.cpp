@@ -86,7 +86,128 @@ TEST(PropertyList, DamagedInputAnswersNothing) {
 
   std::string error;
   EXPECT_FALSE(readPropertyListFile("/nonexistent/file.plist", &error));
-  EXPECT_NE(error.find("/nonexistent/file.plist"), std::string::npos);
+  EXPECT_EQ(error, "cannot read /nonexistent/file.plist: No such file or directory");
+  testing::TemporaryTree tree;
+  const auto damaged = tree.write("home/damaged.plist", "<plist><dict><key>A");
+  EXPECT_FALSE(readPropertyListFile(damaged, &error));
+  EXPECT_EQ(error, "cannot read " + damaged.string() + ": not a property list");
+}
+
+// A file another program wrote: kinds the JSON model has no exact form for.
+const char* const kForeignFile = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>When</key>
+	<date>2024-02-03T04:05:06Z</date>
+	<key>Above53Bits</key>
+	<integer>9007199254740993</integer>
+	<key>Lowest</key>
+	<integer>-9223372036854775808</integer>
+	<key>Highest</key>
+	<integer>18446744073709551615</integer>
+	<key>WholeReal</key>
+	<real>2</real>
+	<key>Blob</key>
+	<data>AAEC/w==</data>
+	<key>Nested</key>
+	<dict>
+		<key>Since</key>
+		<date>2001-01-01T00:00:00Z</date>
+		<key>Counts</key>
+		<array>
+			<integer>9007199254740995</integer>
+			<real>1</real>
+		</array>
+		<key>Changed</key>
+		<string>before</string>
+	</dict>
+	<key>Setting</key>
+	<true/>
+</dict>
+</plist>
+)";
+
+std::string withoutBlanks(std::string text) {
+  std::erase_if(text, [](char c) { return c == ' ' || c == '\t' || c == '\n'; });
+  return text;
+}
+
+TEST(PropertyList, KeepsEveryValueTheWriterDidNotChangeExactly) {
+  auto value = readPropertyList(kForeignFile);
+  ASSERT_TRUE(value);
+  const auto& root = *value->asDictionary();
+  EXPECT_GT(root.find("Highest")->asNumber(), 1.8e19);  // unsigned, not -1
+  EXPECT_EQ(root.find("Lowest")->asNumber(), -9223372036854775808.0);
+
+  root.find("Nested")->asDictionary()->set("Changed", json::Value("after"));
+  value->asDictionary()->set("X", json::Value(1));
+  const std::string written = withoutBlanks(writePropertyListXML(*value, kForeignFile));
+  for (const char* kept : {
+           "<key>When</key><date>2024-02-03T04:05:06Z</date>",
+           "<key>Above53Bits</key><integer>9007199254740993</integer>",
+           "<key>Lowest</key><integer>-9223372036854775808</integer>",
+           "<key>Highest</key><integer>18446744073709551615</integer>",
+           "<key>WholeReal</key><real>2",
+           "<key>Blob</key><data>AAEC/w==</data>",
+           "<key>Since</key><date>2001-01-01T00:00:00Z</date>",
+           "<array><integer>9007199254740995</integer><real>1",
+           "<key>Changed</key><string>after</string>",
+           "<key>Setting</key><true/>",
+           "<key>X</key><integer>1</integer></dict>",
+       }) {
+    EXPECT_NE(written.find(kept), std::string::npos) << kept << "\nin\n" << written;
+  }
+  // Without the original, the model's own forms (as before).
+  const std::string plain = withoutBlanks(writePropertyListXML(*value));
+  EXPECT_NE(plain.find("<key>When</key><string>2024-02-03T04:05:06Z</string>"), std::string::npos);
+  // A damaged original keeps nothing and costs nothing.
+  EXPECT_EQ(writePropertyListXML(*value, "<plist><dict"), writePropertyListXML(*value));
+}
+
+TEST(PropertyList, RefusesIntegersBeyond64BitsInsteadOfClampingThem) {
+  const auto file = [](const std::string& integer) {
+    return "<plist version=\"1.0\"><dict>\n<key>A</key>\n<integer>" + integer +
+           "</integer></dict></plist>";
+  };
+  for (const char* big : {"99999999999999999999999", "18446744073709551616", "-9223372036854775809",
+                          "0x10000000000000000"}) {
+    std::string error;
+    EXPECT_FALSE(readPropertyList(file(big), &error)) << big;
+    EXPECT_EQ(error, std::string("not a property list this suite can keep (line 3: the integer ") +
+                         big + " does not fit in 64 bits)");
+  }
+  for (const char* fits :
+       {"-9223372036854775808", "18446744073709551615", " 7 ", "0x10", "12abc"}) {
+    EXPECT_TRUE(readPropertyList(file(fits))) << fits;
+  }
+  // Text that only looks like an integer element is not one.
+  EXPECT_TRUE(readPropertyList(
+      "<plist><dict><!-- <integer>99999999999999999999999</integer> --></dict></plist>"));
+}
+
+TEST(PropertyList, TheFileWriterRefusesWhatTheReaderWouldNotGiveBack) {
+  testing::TemporaryTree tree;
+  const auto path = tree.write("home/p.plist", kForeignFile);
+  auto root = json::makeDictionary();
+  root->set("Name", json::Value(std::string("a\0b", 3)));
+  std::string error;
+  EXPECT_FALSE(writePropertyListFile(path, json::Value(root), &error));
+  EXPECT_EQ(error, "cannot write " + path.string() +
+                       ": the root/Name holds a NUL character, which a property list cannot store");
+  auto nested = json::makeDictionary();
+  nested->set(std::string("k\0", 2), json::Value(1));
+  root->set("Name", json::Value(nested));
+  EXPECT_FALSE(writePropertyListFile(path, json::Value(root), &error));
+  EXPECT_EQ(tree.read("home/p.plist"), kForeignFile);
+
+  std::string bytes;
+  auto value = readPropertyListFile(path, &error, &bytes);
+  ASSERT_TRUE(value) << error;
+  EXPECT_EQ(bytes, kForeignFile);
+  ASSERT_TRUE(writePropertyListFile(path, *value, &error, 0644, bytes)) << error;
+  EXPECT_EQ(withoutBlanks(tree.read("home/p.plist")),
+            withoutBlanks(writePropertyListXML(*value, bytes)));
 }
 
 }  // namespace

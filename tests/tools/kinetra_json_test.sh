@@ -22,7 +22,7 @@ expect strict 1 'error: CJSONScannerErrorDomain -8: Could not scan array. Could 
   -- "$kinetra" json check --strict "$work/escape.json"
 expect single-quote 1 "error: CJSONScannerErrorDomain -11: Could not scan string constant. String not started by a '\"' character." \
   -- "$kinetra" json check "$work/single.json"
-expect empty 1 'error: CJSONDeserializerErrorDomain -1' -- "$kinetra" json check "$work/empty.json"
+expect empty 1 "error: CJSONDeserializerErrorDomain -1: $work/empty.json is empty" -- "$kinetra" json check "$work/empty.json"
 expect comma 1 "error: CJSONScannerErrorDomain -5: Could not scan dictionary. Key value pairs not delimited with a ',' character." \
   -- "$kinetra" json check "$work/comma.json"
 expect missing-file 1 "kinetra: cannot read $work/none.json: No such file or directory" \

@@ -73,6 +73,57 @@ check damaged-kept test "$(cat "$damaged")" = '<plist><dict><key>HideStatus'
 expect damaged-get 1 "kinetra prefs: cannot read $damaged: not a property list" \
   -- "$kinetra" prefs --brand Broken get HideStatusMenu
 
+# Other programs' entries survive a set exactly: dates, 64-bit integers, whole reals.
+foreign=$KINETRA_HOME/.config/com.zenvor.Kinetra.Foreign.plist
+cat >"$foreign" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0">
+<dict>
+	<key>When</key>
+	<date>2024-02-03T04:05:06Z</date>
+	<key>Serial</key>
+	<integer>9007199254740993</integer>
+	<key>Lowest</key>
+	<integer>-9223372036854775808</integer>
+	<key>Scale</key>
+	<real>2</real>
+</dict>
+</plist>
+EOF
+expect foreign-set 0 '' -- "$kinetra" prefs --brand Foreign set X 1
+for kept in '<date>2024-02-03T04:05:06Z</date>' '<integer>9007199254740993</integer>' \
+  '<integer>-9223372036854775808</integer>' '<real>2</real>' '<integer>1</integer>'; do
+  check "foreign-kept $kept" grep -qF -- "$kept" "$foreign"
+done
+# An integer beyond 64 bits cannot be kept: the file is refused, not rewritten with -1.
+huge=$KINETRA_HOME/.config/com.zenvor.Kinetra.Huge.plist
+printf '<plist version="1.0"><dict><key>Big</key><integer>99999999999999999999999</integer></dict></plist>' >"$huge"
+expect huge-refused 1 "kinetra prefs: cannot read $huge: not a property list this suite can keep (line 1: the integer 99999999999999999999999 does not fit in 64 bits); the file was left as it is (remove it to start with empty preferences)" \
+  -- "$kinetra" prefs --brand Huge set X 1
+check huge-kept grep -q '99999999999999999999999' "$huge"
+
+# A preferences file kept elsewhere and linked (as dotfile managers do) stays linked.
+mkdir -p "$work/dotfiles"
+printf '<plist version="1.0"><dict><key>Kept</key><string>yes</string></dict></plist>' >"$work/dotfiles/linked.plist"
+ln -s "$work/dotfiles/linked.plist" "$KINETRA_HOME/.config/com.zenvor.Kinetra.Linked.plist"
+expect linked-set 0 '' -- "$kinetra" prefs --brand Linked set HideStatusMenu true
+check linked-still-a-link test -L "$KINETRA_HOME/.config/com.zenvor.Kinetra.Linked.plist"
+check linked-target-written grep -q HideStatusMenu "$work/dotfiles/linked.plist"
+expect linked-get 0 'yes' -- "$kinetra" prefs --brand Linked get Kept
+
+# A FIFO where the file should be is reported at once (timeout only as a safety net).
+fifo=$KINETRA_HOME/.config/com.zenvor.Kinetra.Fifo.plist
+mkfifo "$fifo"
+expect fifo-get 1 "kinetra prefs: cannot read $fifo: not a regular file (a FIFO)" \
+  -- timeout 60 "$kinetra" prefs --brand Fifo get HideStatusMenu
+expect fifo-set 1 "kinetra prefs: cannot read $fifo: not a regular file (a FIFO); the file was left as it is (remove it to start with empty preferences)" \
+  -- timeout 60 "$kinetra" prefs --brand Fifo set HideStatusMenu true
+check fifo-kept test -p "$fifo"
+# A folder there: said once, plainly.
+mkdir -p "$KINETRA_HOME/.config/com.zenvor.Kinetra.Folder.plist"
+expect folder-get 1 "kinetra prefs: cannot read $KINETRA_HOME/.config/com.zenvor.Kinetra.Folder.plist: not a regular file (a folder)" \
+  -- "$kinetra" prefs --brand Folder get HideStatusMenu
+
 expect no-action 1 "kinetra prefs: expected 'get', 'set' or 'watch'" \
   -- bash -c "out=\$('$kinetra' prefs 2>&1); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"
 

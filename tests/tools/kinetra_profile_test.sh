@@ -55,6 +55,62 @@ printf '{"profile":null,"_obj_order":["profile"]}' >"$work/null.json"
 expect to-text-null 1 "kinetra profile: $work/null.json: cannot write node text: a null value under \"profile\"" \
   -- "$kinetra" profile to-text "$work/null.json"
 
+# Only a profile becomes a profile file: other JSON is refused and the file kept.
+for json in '"hello"' '[1,2,3]' '{}'; do
+  printf '%s' "$json" >"$work/notprofile.json"
+  expect "not-a-profile $json" 1 "kinetra profile: $work/notprofile.json: not a profile: the JSON is $(
+    case $json in '"hello"') echo 'a string' ;; '[1,2,3]') echo 'an array' ;; *) echo 'a dictionary without a "profile" member' ;; esac
+  ), where a profile is a dictionary with a \"profile\" member; nothing was written" \
+    -- "$kinetra" profile to-text "$work/notprofile.json" --output "$work/T.pr0"
+  expect "not-a-profile-kept $json" 0 "identical: $work/T.pr0 (37 bytes of text)" \
+    -- "$kinetra" profile roundtrip "$work/T.pr0"
+done
+printf '' >"$work/empty.json"
+expect empty-json 1 "kinetra profile: $work/empty.json: not JSON: CJSONDeserializerErrorDomain -1: $work/empty.json is empty" \
+  -- "$kinetra" profile to-text "$work/empty.json"
+
+# --output through a symbolic link replaces the file it names; a FIFO or a link to
+# nothing is refused and left as it is.
+mkdir -p "$work/real"
+cp "$work/T.pr0" "$work/real/Linked.pr0"
+ln -s real/Linked.pr0 "$work/Linked.pr0"
+printf '{"profile":"L","_obj_order":["profile"]}' >"$work/l.json"
+expect output-link 0 '' -- "$kinetra" profile to-text "$work/l.json" --output "$work/Linked.pr0"
+expect output-link-kept 0 "$work/Linked.pr0" -- bash -c "test -L '$work/Linked.pr0' && echo '$work/Linked.pr0'"
+expect output-link-target 0 "identical: $work/real/Linked.pr0 (14 bytes of text)" \
+  -- "$kinetra" profile roundtrip "$work/real/Linked.pr0"
+mkfifo "$work/fifo.pr0"
+expect output-fifo 1 "kinetra profile: $work/fifo.pr0 not written: cannot write $work/fifo.pr0: it is a FIFO, not a regular file" \
+  -- timeout 60 "$kinetra" profile to-text "$work/l.json" --output "$work/fifo.pr0"
+expect output-fifo-kept 0 '' -- test -p "$work/fifo.pr0"
+ln -s nowhere.pr0 "$work/dangling.pr0"
+expect output-dangling 1 "kinetra profile: $work/dangling.pr0 not written: cannot write $work/dangling.pr0: it is a symbolic link to nothing (its target is missing)" \
+  -- "$kinetra" profile to-text "$work/l.json" --output "$work/dangling.pr0"
+
+# What is not a regular file is refused before it is read (no wait on a FIFO, no
+# endless read of a device); the timeout is only a safety net.
+expect check-fifo 1 "kinetra: cannot read $work/fifo.pr0: not a regular file (a FIFO)" \
+  -- timeout 60 "$kinetra" profile check "$work/fifo.pr0"
+if [[ -c /dev/zero ]]; then
+  expect check-device 1 "kinetra: cannot read /dev/zero: not a regular file (a character device)" \
+    -- timeout 60 "$kinetra" profile check /dev/zero
+fi
+# A UTF-16 file cut short by a byte is damaged, and roundtrip does not call it identical.
+head -c 37 "$work/T.pr0" >"$work/cut.pr0"
+expect check-odd-utf16 1 "kinetra profile: $work/cut.pr0: UTF-16 text of an odd number of bytes (the file is cut short)" \
+  -- "$kinetra" profile check "$work/cut.pr0"
+expect roundtrip-odd-utf16 1 "kinetra profile: $work/cut.pr0: UTF-16 text of an odd number of bytes (the file is cut short)" \
+  -- "$kinetra" profile roundtrip "$work/cut.pr0"
+# Numbers that are not hexadecimal run as 0: check says so.
+printf '[profile=N [controller=C [shift={A} name=One [trigger=0x90004 [band=1 [command={C} name=X [actionblock type=press [action page=0x7 usage=0x4 value=0x1 time=zz ] [action page=0x7 usage=0x4 time=-1 ]]]]]]]]' >"$work/n.pr0"
+expect check-numbers 0 'profile "N": 1 controller
+controller "C": 0 controls, 1 shift state
+  shift state "One": 1 trigger
+nodes: 9; triggers: 1; references: 0 resolved, 0 unresolved
+unreadable number: time=zz in an action node is not a 32-bit hexadecimal number; it counts as 0x0
+unreadable number: time=-1 in an action node is not a 32-bit hexadecimal number; it counts as 0x0' \
+  -- "$kinetra" profile check "$work/n.pr0"
+
 # Damaged files: a clear message, status 1.
 printf '[profile=x\r\n  [a=1 ] junk ]' >"$work/damaged.pr0"
 expect check-damaged 1 "kinetra profile: $work/damaged.pr0: not a readable profile: line 2, column 10: text after a child node" \
@@ -73,7 +129,7 @@ expect check-list 1 "kinetra profile: $work/list.pr0: the top-level node reads a
   -- "$kinetra" profile check "$work/list.pr0"
 expect missing 1 "kinetra: cannot read $work/none.pr0: No such file or directory" \
   -- "$kinetra" profile check "$work/none.pr0"
-expect bad-prototype 1 "kinetra profile: cannot open $work/none.prototype: No such file or directory" \
+expect bad-prototype 1 "kinetra profile: cannot read $work/none.prototype: No such file or directory" \
   -- "$kinetra" profile check --prototype "$work/none.prototype" "$work/u.pr0"
 expect other-prototype 0 '{"profile":"U","_obj_order":["profile","controller"],"controller":{"controller":"C","_obj_order":["controller","shift"],"shift":{"shift":"{A}","name":"One","fallback":"{Z}","_obj_order":["shift"," name"," fallback","trigger"],"trigger":{"trigger":"0x9001E","_obj_order":["trigger"]}}}}' \
   -- bash -c "printf '{}' >'$work/empty.prototype'; '$kinetra' profile to-json --prototype '$work/empty.prototype' '$work/u.pr0'"

@@ -34,6 +34,7 @@ session() {  # session NAME SCRIPT EXPECTED [OPTIONS…]
 session demo sessions/demo.events sessions/demo.expected
 session held-at-end "$scripts/held-at-end.events" "$scripts/held-at-end.expected" --settle 700
 session layers "$scripts/layers.events" "$scripts/layers.expected"
+session settle "$scripts/settle.events" "$scripts/settle.expected" --settle 300
 # The same script from standard input.
 "$kinetra" simulate "$default" --bundle "$bundle" --device DemoMouse --events - \
   <sessions/demo.events >"$work/stdin" 2>&1

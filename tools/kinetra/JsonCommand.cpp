@@ -5,6 +5,7 @@
 
 #include "Command.h"
 #include "IO.h"
+#include "JsonErrorText.h"
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
 
@@ -26,7 +27,7 @@ int runCheck(const Options& options) {
   const auto value = reader.deserialize(*data, &error);
   if (!value) {
     if (error.code != 0) {
-      std::cerr << "error: " << error.message() << "\n";
+      std::cerr << "error: " << describeJsonError(error, options.path) << "\n";
     } else {
       std::cerr << "error: no JSON value at the start of " << options.path << "\n";
     }

@@ -80,7 +80,7 @@ int runGet(const std::string& brand, const std::string& key) {
   }
   const auto prefs = ZVPreferencesFile::preferenceFileForBrand(brand);
   if (!prefs) return fail("cannot open the preferences of brand '" + brand + "'");
-  if (!prefs->prefs()) return fail("cannot read " + prefs->readError());
+  if (!prefs->prefs()) return fail(prefs->readError());
   const Value* value = prefs->prefs()->find(key);
   if (!value) return fail(key + " is not set in " + prefs->filePath().string());
   if (value->isString()) {
@@ -99,7 +99,7 @@ int runSet(const std::string& brand, const std::string& key, const std::string& 
   const auto prefs = ZVPreferencesFile::preferenceFileForBrand(brand);
   if (!prefs) return fail("cannot open the preferences of brand '" + brand + "'");
   if (!prefs->prefs()) {
-    return fail("cannot read " + prefs->readError() +
+    return fail(prefs->readError() +
                 "; the file was left as it is (remove it to start with empty preferences)");
   }
   prefs->prefs()->set(key, *value);
@@ -122,7 +122,7 @@ int runWatch(const std::string& brand) {
       });
   const auto prefs = ZVPreferencesFile::preferenceFileForBrand(brand);
   if (!prefs) return fail("cannot open the preferences of brand '" + brand + "'");
-  if (!prefs->prefs()) std::cerr << "kinetra prefs: cannot read " << prefs->readError() << "\n";
+  if (!prefs->prefs()) warn(kName, prefs->readError());
   std::cerr << "kinetra prefs: watching " << prefs->filePath().string() << "\n";
   loop.run();
   return 0;

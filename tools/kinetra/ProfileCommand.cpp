@@ -6,6 +6,7 @@
 
 #include "Command.h"
 #include "IO.h"
+#include "JsonErrorText.h"
 #include "PrototypeOption.h"
 #include "Report.h"
 #include "json/CJSONDeserializer.h"
@@ -13,6 +14,7 @@
 #include "profile/NodeText.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
+#include "profile/UnreadableNumbers.h"
 #include "profile/ZVPrototypedObject.h"
 #include "text/Numbers.h"
 
@@ -23,6 +25,8 @@ using zv::json::Value;
 using zv::profile::ObjectPtr;
 
 constexpr const char* kName = "profile";
+// The JSON of a profile is at most about twice the size of its node text.
+constexpr std::size_t kProfileJSONLimit = 2 * zv::profile::kProfileFileLimit;
 
 struct Options {
   std::string path;
@@ -44,7 +48,7 @@ zv::json::DictionaryPtr loadPrototype(const Options& options) {
 }
 
 std::optional<std::string> readProfile(const std::string& path) {
-  auto bytes = readInput(path);
+  auto bytes = readInput(path, zv::profile::kProfileFileLimit);
   if (!bytes) return std::nullopt;
   std::string error;
   auto text = zv::profile::decodeProfileText(*bytes, &error);
@@ -93,6 +97,8 @@ int runCheck(const Options& options, const zv::json::DictionaryPtr& prototype) {
   if (!text) return 1;
   auto json = convertProfile(options.path, *text, prototype);
   if (!json) return 1;
+  // Before the tree is built: building turns these members into numbers.
+  const auto unreadable = zv::profile::unreadableNumbers(*json, prototype);
   ObjectPtr root = buildTree(options.path, *json, prototype);
   if (!root) return 1;
 
@@ -169,6 +175,8 @@ int runCheck(const Options& options, const zv::json::DictionaryPtr& prototype) {
             << "; references: " << resolved << " resolved, " << unresolved.size()
             << " unresolved\n";
   for (const std::string& line : unresolved) std::cout << "unresolved reference: " << line << "\n";
+  for (const auto& number : unreadable)
+    std::cout << "unreadable number: " << number.describe() << "\n";
   return 0;
 }
 
@@ -188,13 +196,19 @@ int runToJson(const Options& options, const zv::json::DictionaryPtr& prototype) 
 }
 
 int runToText(const Options& options, const zv::json::DictionaryPtr& prototype) {
-  auto data = readInput(options.path);
+  auto data = readInput(options.path, kProfileJSONLimit);
   if (!data) return 1;
   zv::json::Error jsonError;
   auto json = zv::json::CJSONDeserializer().deserialize(*data, &jsonError);
   if (!json) {
-    return fail(options.path + ": not JSON" +
-                (jsonError.code ? ": " + jsonError.message() : std::string()));
+    return fail(
+        options.path + ": not JSON" +
+        (jsonError.code ? ": " + describeJsonError(jsonError, options.path) : std::string()));
+  }
+  // Only a profile becomes a profile file: anything else would be written as " [ ] ".
+  std::string why;
+  if (!zv::profile::isProfileJSON(*json, &why)) {
+    return fail(options.path + ": " + why + (options.hasOutput ? "; nothing was written" : ""));
   }
   if (options.hasOutput) {
     std::string error;

@@ -6,20 +6,15 @@
 #include <linux/input-event-codes.h>
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <atomic>
-#include <charconv>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
 #include <thread>
-#include <tuple>
 
 #include "Command.h"
 #include "IO.h"
 #include "PrototypeOption.h"
 #include "Report.h"
+#include "SimulationJournal.h"
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
 #include "device/ProfileStoreInterface.h"
@@ -33,7 +28,9 @@
 #include "log/Log.h"
 #include "output/RecordingOutput.h"
 #include "output/Workspace.h"
+#include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
+#include "profile/UnreadableNumbers.h"
 #include "support/Bundle.h"
 #include "text/Numbers.h"
 
@@ -60,189 +57,6 @@ int fail(const std::string& message) {
   return kinetra::fail(kName, message);
 }
 
-std::string hex(std::uint32_t value) {
-  return zv::text::hexText(value);
-}
-
-// " 0x10039 0x90004-0x90005 0x90007-0x90010": elements in order, runs of consecutive
-// identifiers as ranges.
-std::string ranges(std::vector<std::uint32_t> elements) {
-  std::sort(elements.begin(), elements.end());
-  std::string text;
-  for (std::size_t i = 0; i < elements.size();) {
-    std::size_t j = i;
-    while (j + 1 < elements.size() && elements[j + 1] == elements[j] + 1) ++j;
-    text += " " + hex(elements[i]);
-    if (j > i) text += "-" + hex(elements[j]);
-    i = j + 1;
-  }
-  return text;
-}
-
-// Everything that happens, from the main thread and from the command threads, kept
-// with its time and printed in time order at the end.
-//
-// On the simulated clock, lines of one millisecond are ordered by what caused them:
-// what happened before an event of the script comes before it; then the event and what
-// the main thread did with it (shift-state change, driver calls); then what the command
-// threads did, thread by thread. The clock lets every command settle before the next
-// step, so the output is the same on every run.
-class Journal {
- public:
-  // `byCause`: order the lines of one millisecond by cause (see above); that needs the
-  // simulated clock. Otherwise they keep the order in which they were written.
-  Journal(std::shared_ptr<zv::engine::Clock> clock, bool byCause)
-      : clock_(std::move(clock)),
-        start_(clock_->now()),
-        main_(std::this_thread::get_id()),
-        byCause_(byCause) {}
-
-  zv::engine::Clock::TimePoint start() const { return start_; }
-  long long msAt(std::chrono::nanoseconds sinceEpoch) const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch -
-                                                                 start_.time_since_epoch())
-        .count();
-  }
-  long long now() const { return msAt(clock_->now().time_since_epoch()); }
-  // Called on the main thread before each event of the script.
-  void nextStep() { ++step_; }
-
-  // Answers the line's place, for addAfter().
-  std::uint64_t add(long long ms, std::string text, const DriverCall* call = nullptr,
-                    bool heading = false) {
-    const std::thread::id thread = std::this_thread::get_id();
-    Entry entry{thread,
-                ms,
-                step_.load(),
-                thread == main_ ? 0 : 1,
-                0,
-                std::move(text),
-                heading,
-                call && call->kind == DriverCall::Kind::overrideElement,
-                false,
-                0};
-    if (call) {
-      entry.enabled = call->enabled;
-      entry.element = call->element;
-    }
-    std::lock_guard lock(mutex_);
-    entry.seq = (next_ += 2);
-    entries_.push_back(std::move(entry));
-    return entries_.back().seq;
-  }
-  std::uint64_t add(std::string text) { return add(now(), std::move(text)); }
-  // A note of the script: a heading between the lines.
-  void addHeading(std::string text) { add(now(), std::move(text), nullptr, true); }
-  // A line placed right after the line `seq` (same time, step and thread kind).
-  void addAfter(std::uint64_t seq, std::string text) {
-    std::lock_guard lock(mutex_);
-    for (const Entry& entry : entries_) {
-      if (entry.seq != seq) continue;
-      Entry after = entry;
-      after.seq = seq + 1;
-      after.text = std::move(text);
-      after.override = false;
-      after.heading = false;
-      entries_.push_back(std::move(after));
-      return;
-    }
-  }
-
-  // Consecutive overrideElement calls of one moment are printed as one line.
-  void print(std::ostream& out) {
-    std::lock_guard lock(mutex_);
-    std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
-      if (!byCause_) return std::tie(a.ms, a.seq) < std::tie(b.ms, b.seq);
-      return std::tie(a.ms, a.step, a.phase, a.seq) < std::tie(b.ms, b.step, b.phase, b.seq);
-    });
-    if (byCause_) orderSimultaneousCommands();
-    for (std::size_t i = 0; i < entries_.size();) {
-      const Entry& entry = entries_[i];
-      std::string text = entry.text;
-      std::size_t j = i + 1;
-      if (entry.override) {
-        text = std::string("driver  overrideElement ") + (entry.enabled ? "on" : "off");
-        std::vector<std::uint32_t> elements;
-        for (j = i; j < entries_.size() && entries_[j].override &&
-                    entries_[j].enabled == entry.enabled && entries_[j].ms == entry.ms &&
-                    entries_[j].step == entry.step && entries_[j].phase == entry.phase;
-             ++j) {
-          elements.push_back(entries_[j].element);
-        }
-        text += ranges(elements);
-      }
-      if (entry.heading) {
-        out << "\n== " << text << "\n";
-        i = j;
-        continue;
-      }
-      char time[32];
-      std::snprintf(time, sizeof time, "%7lld ms  ", entry.ms);
-      out << time << text << "\n";
-      i = j;
-    }
-    out.flush();
-  }
-
- private:
-  // Command threads that act at the same millisecond run truly at once; their lines are
-  // put thread by thread, in the order of each thread's text, so that a run prints the
-  // same whichever thread the system scheduled first.
-  void orderSimultaneousCommands() {
-    for (std::size_t i = 0; i < entries_.size();) {
-      std::size_t j = i + 1;
-      const Entry& first = entries_[i];
-      while (j < entries_.size() && entries_[j].ms == first.ms && entries_[j].step == first.step &&
-             entries_[j].phase == first.phase) {
-        ++j;
-      }
-      if (first.phase == 1 && j - i > 1) {
-        std::vector<std::pair<std::string, std::vector<Entry>>> groups;
-        for (std::size_t k = i; k < j; ++k) {
-          auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
-            return g.second.front().thread == entries_[k].thread;
-          });
-          if (group == groups.end()) {
-            groups.emplace_back();
-            group = groups.end() - 1;
-          }
-          group->first += entries_[k].text + "\n";
-          group->second.push_back(std::move(entries_[k]));
-        }
-        std::stable_sort(groups.begin(), groups.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::size_t k = i;
-        for (auto& group : groups) {
-          for (Entry& entry : group.second) entries_[k++] = std::move(entry);
-        }
-      }
-      i = j;
-    }
-  }
-
-  struct Entry {
-    std::thread::id thread;
-    long long ms;
-    std::uint64_t step;
-    int phase;  // 0: the main thread, 1: a command thread
-    std::uint64_t seq;
-    std::string text;
-    bool heading;
-    bool override;
-    bool enabled;
-    std::uint32_t element;
-  };
-
-  std::shared_ptr<zv::engine::Clock> clock_;
-  zv::engine::Clock::TimePoint start_;
-  std::thread::id main_;
-  bool byCause_;
-  std::atomic<std::uint64_t> step_{0};
-  std::mutex mutex_;
-  std::uint64_t next_ = 0;
-  std::vector<Entry> entries_;
-};
-
 std::string describeOutput(const zv::output::RecordedEvent& event) {
   const std::string name = zv::output::codeName(event.type, event.code);
   if (event.type == EV_KEY) {
@@ -260,7 +74,7 @@ std::string describeOutput(const zv::output::RecordedEvent& event) {
 // Opened files go into the journal; nothing is started.
 class JournalWorkspace : public zv::output::Workspace {
  public:
-  explicit JournalWorkspace(Journal& journal) : journal_(journal) {}
+  explicit JournalWorkspace(SimulationJournal& journal) : journal_(journal) {}
   bool openFile(const std::string& path) override {
     journal_.add("open    " + path);
     return true;
@@ -272,7 +86,7 @@ class JournalWorkspace : public zv::output::Workspace {
   }
 
  private:
-  Journal& journal_;
+  SimulationJournal& journal_;
 };
 
 std::string stateName(const std::shared_ptr<zv::engine::ZVShiftState>& state) {
@@ -318,7 +132,7 @@ zv::json::DictionaryPtr deviceDescription(const Options& options) {
 struct Session {
   std::shared_ptr<zv::engine::Clock> clock;
   std::shared_ptr<zv::engine::ManualClock> manual;  // null with --real-time
-  std::unique_ptr<Journal> journal;
+  std::unique_ptr<SimulationJournal> journal;
   std::shared_ptr<zv::output::RecordingOutput> output;
   std::shared_ptr<zv::device::RecordingDriver> driver;
   std::shared_ptr<zv::device::DeviceController> device;
@@ -341,7 +155,8 @@ int runSimulate(const Options& options) {
   if (!prototype) return 1;
   zv::json::DictionaryPtr description = deviceDescription(options);
   if (!description) return 1;
-  const std::optional<std::string> scriptText = readInput(options.events);
+  const std::optional<std::string> scriptText =
+      readInput(options.events, zv::engine::kEventScriptFileLimit);
   if (!scriptText) return 1;
   zv::engine::EventScriptError scriptError;
   const auto steps = zv::engine::parseEventScript(*scriptText, &scriptError);
@@ -361,8 +176,9 @@ int runSimulate(const Options& options) {
     session.manual = std::make_shared<zv::engine::ManualClock>();
     session.clock = session.manual;
   }
-  session.journal = std::make_unique<Journal>(session.clock, !options.realTime);
-  Journal& journal = *session.journal;
+  session.journal =
+      std::make_unique<SimulationJournal>(session.clock, !options.realTime, std::cout);
+  SimulationJournal& journal = *session.journal;
   auto clock = session.clock;
   session.output = std::make_shared<zv::output::RecordingOutput>(
       [clock] { return clock->now().time_since_epoch(); });
@@ -392,6 +208,11 @@ int runSimulate(const Options& options) {
     return fail(error);
   }
   auto& profile = *session.profile;
+  if (const auto json = zv::profile::loadProfileJSON(options.profile, zv::json::Value(prototype))) {
+    for (const auto& number : zv::profile::unreadableNumbers(*json, prototype)) {
+      warn(kName, options.profile + ": " + number.describe());
+    }
+  }
   const std::string alias = session.device->balias();
   if (!profile.currentController()) {
     warn(kName, options.profile + " has no controller for device " + alias +
@@ -409,18 +230,25 @@ int runSimulate(const Options& options) {
   }
 
   // Moves time to `ms` after the start: on the simulated clock deadline by deadline, with
-  // every command settled after each; in real time by sleeping.
+  // every command settled after each; in real time by sleeping. Then writes out what can
+  // no longer change: every line before `ms` (in real time, before `ms` less a margin for
+  // lines still on their way from the command threads).
   const auto realStart = std::chrono::steady_clock::now();
   auto runTo = [&](long long ms) {
     if (!session.manual) {
       std::this_thread::sleep_until(realStart + std::chrono::milliseconds(ms));
+      journal.flushBefore(ms - 100);
       return true;
     }
-    return zv::engine::advanceClockTo(*session.manual,
-                                      journal.start() + std::chrono::milliseconds(ms));
+    if (!zv::engine::advanceClockTo(*session.manual,
+                                    journal.start() + std::chrono::milliseconds(ms))) {
+      return false;
+    }
+    journal.flushBefore(ms);
+    return true;
   };
   const auto stuck = [&](std::size_t line) {
-    journal.print(std::cout);
+    journal.flush();
     return fail(options.events + ": line " + std::to_string(line) +
                 ": the profile's commands did not settle within 10 s of real time");
   };
@@ -446,8 +274,8 @@ int runSimulate(const Options& options) {
     if (!step.hasEvent) continue;
     journal.nextStep();
     const auto before = profile.currentShiftState();
-    const std::uint64_t seq =
-        journal.add("event   " + hex(step.element) + " " + std::to_string(step.value));
+    const std::uint64_t seq = journal.add("event   " + zv::text::hexText(step.element) + " " +
+                                          std::to_string(step.value));
     profile.onElementEvent(step.element, step.value, 0);
     const auto after = profile.currentShiftState();
     if (after != before) {
@@ -455,18 +283,23 @@ int runSimulate(const Options& options) {
     }
   }
 
-  // The end: time runs on until every command has ended, for at most the settle time.
+  // The end: time runs on until every command has ended, for at most the settle time;
+  // commands still running then are stopped at its end.
   auto& threads = zv::engine::CommandThreads::shared();
+  const std::size_t lastLine = steps->empty() ? 0 : steps->back().line;
   if (session.manual) {
-    if (!runTo(at)) return stuck(steps->empty() ? 0 : steps->back().line);
-    const auto end = session.manual->now() + std::chrono::milliseconds(options.settleMs);
+    if (!runTo(at)) return stuck(lastLine);
+    const long long end = at + options.settleMs;
+    const auto endTime = journal.start() + std::chrono::milliseconds(end);
     while (threads.active() > 0) {
       const auto next = session.manual->nextDeadline();
-      if (!next || *next > end) break;
-      if (!zv::engine::advanceClockTo(*session.manual, *next)) {
-        return stuck(steps->empty() ? 0 : steps->back().line);
-      }
+      if (!next || *next > endTime) break;
+      if (!zv::engine::advanceClockTo(*session.manual, *next)) return stuck(lastLine);
+      journal.flushBefore(journal.msAt(next->time_since_epoch()));
     }
+    // A command waiting beyond the settle time (a long delay in a macro) or for nothing
+    // the clock brings (a button held to the end) is stopped when the settle time is up.
+    if (threads.active() > 0 && !runTo(end)) return stuck(lastLine);
   } else {
     threads.waitIdle(std::chrono::milliseconds(options.settleMs));
   }
@@ -477,7 +310,7 @@ int runSimulate(const Options& options) {
         (running == 1 ? " command still running; stopped" : " commands still running; stopped"));
     threads.cancelAndJoinAll();
   }
-  journal.print(std::cout);
+  journal.flush();
   return 0;
 }
 
