@@ -84,21 +84,27 @@ class FrontmostApplication {
   void removeObserver(ObserverId id);
 
   // Whether the provider still hears from the desktop; false once the connection broke
-  // (the compositor or X server went away). Nothing is reported after that.
+  // (the compositor or X server went away, or spoke garbage). Nothing is reported after
+  // that; disconnectReason() says why.
   bool connected() const { return connected_; }
+  const std::string& disconnectReason() const { return disconnectReason_; }
 
  protected:
   FrontmostApplication() = default;
   // Records `application` as current and tells every observer, in the order they were
   // added. An observer may add or remove observers, or destroy nothing else.
   void report(const FocusedApplication& application);
-  void setDisconnected() { connected_ = false; }
+  void setDisconnected(std::string why) {
+    connected_ = false;
+    disconnectReason_ = std::move(why);
+  }
 
  private:
   std::optional<FocusedApplication> current_;
   std::map<ObserverId, Observer> observers_;
   ObserverId nextId_ = 1;
   bool connected_ = true;
+  std::string disconnectReason_;
 };
 
 }  // namespace zv::platform

@@ -6,7 +6,6 @@
 #include <cstdlib>
 
 #include "platform/linux/UnixSocket.h"
-#include "support/Log.h"
 
 namespace zv::platform {
 
@@ -60,13 +59,11 @@ HyprlandFrontmostApplication::~HyprlandFrontmostApplication() {
 }
 
 void HyprlandFrontmostApplication::disconnect(const std::string& why) {
-  ZV_LOG(support::ZVLogLevel::Error, nullptr,
-         "Hyprland: %@; the focused application is no longer followed", why);
   if (watch_) loop_.unwatchFd(watch_);
   watch_ = 0;
   ::close(fd_);
   fd_ = -1;
-  setDisconnected();
+  setDisconnected(why);
 }
 
 void HyprlandFrontmostApplication::onEvents() {
@@ -86,8 +83,8 @@ void HyprlandFrontmostApplication::query() {
   std::string error;
   const int fd = connectUnixSocket(requestSocket_, &error);
   if (fd < 0 || !sendAll(fd, hyprland::kActiveWindowRequest, &error)) {
+    // No answer this time; the next focus change asks again.
     if (fd >= 0) ::close(fd);
-    ZV_LOG(support::ZVLogLevel::Error, nullptr, "Hyprland: %@", error);
     return;
   }
   const std::uint64_t sequence = nextSequence_++;

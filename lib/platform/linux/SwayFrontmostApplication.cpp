@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "platform/linux/UnixSocket.h"
-#include "support/Log.h"
 
 namespace zv::platform {
 
@@ -39,13 +38,11 @@ SwayFrontmostApplication::~SwayFrontmostApplication() {
 }
 
 void SwayFrontmostApplication::disconnect(const std::string& why) {
-  ZV_LOG(support::ZVLogLevel::Error, nullptr,
-         "sway: %@; the focused application is no longer followed", why);
   if (watch_) loop_.unwatchFd(watch_);
   watch_ = 0;
   ::close(fd_);
   fd_ = -1;
-  setDisconnected();
+  setDisconnected(why);
 }
 
 void SwayFrontmostApplication::onReadable() {

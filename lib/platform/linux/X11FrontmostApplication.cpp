@@ -6,8 +6,6 @@
 
 #include <cstdlib>
 
-#include "support/Log.h"
-
 namespace zv::platform {
 
 struct X11FrontmostApplication::Connection {
@@ -131,12 +129,9 @@ void X11FrontmostApplication::onReadable() {
     refresh();
   }
   if (xcb_connection_has_error(connection)) {
-    ZV_LOG(support::ZVLogLevel::Error, nullptr,
-           "X11: the connection to the display broke; the focused application is no longer "
-           "followed");
     loop_.unwatchFd(watch_);
     watch_ = 0;
-    setDisconnected();
+    setDisconnected("the connection to the X display broke");
   }
 }
 
