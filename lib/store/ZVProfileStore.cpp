@@ -441,10 +441,13 @@ bool ZVProfileStore::renameProfile(const std::string& oldName, const std::string
     return false;
   }
   bool wasCurrent;
+  bool wasStartup;
   {
     std::lock_guard lock(mutex_);
     wasCurrent = currentProfileName_ == oldName;
+    wasStartup = startupProfilePath_ == from;
   }
+  if (wasStartup) setStartupProfilePath(to);
   if (wasCurrent) setCurrentProfileByName(newName);
   return true;
 }

@@ -135,9 +135,10 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   // Removes the profile's file. Refused (false, `error` set) for the default profile, a
   // name that is not a profile name, or a file that cannot be removed.
   bool deleteProfileWithName(const std::string& name, std::string* error = nullptr);
-  // Moves the profile's file to the new name; the current profile stays current under
-  // its new name. Refused for the default profile, for a new name that is taken (nothing
-  // is overwritten) and for names that are not profile names.
+  // Moves the profile's file to the new name; the current profile stays current, and the
+  // start-up profile stays the start-up profile, under its new name. Refused for the default
+  // profile, for a new name that is taken (nothing is overwritten) and for names that are not
+  // profile names.
   bool renameProfile(const std::string& oldName, const std::string& newName,
                      std::string* error = nullptr);
   // Whether `name` can name a profile file in the folder: not empty, no '/', not "." or
