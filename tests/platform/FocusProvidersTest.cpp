@@ -9,7 +9,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
-#include <xcb/xcb_ewmh.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -28,6 +27,7 @@
 #include "platform/linux/X11FrontmostApplication.h"
 #include "testing/SwaySession.h"
 #include "testing/TemporaryTree.h"
+#include "testing/X11WindowManagerStandIn.h"
 #include "testing/XvfbServer.h"
 
 namespace zv::platform {
@@ -49,41 +49,7 @@ bool focusedPid(const FrontmostApplication& provider, pid_t pid) {
 
 // --- X11 -------------------------------------------------------------------------------
 
-// A client that does what a window manager does with the EWMH hints.
-class WindowManagerStandIn {
- public:
-  explicit WindowManagerStandIn(const std::string& display) {
-    connection_ = xcb_connect(display.c_str(), &screen_);
-    xcb_ewmh_init_atoms_replies(&ewmh_, xcb_ewmh_init_atoms(connection_, &ewmh_), nullptr);
-  }
-  ~WindowManagerStandIn() {
-    xcb_ewmh_connection_wipe(&ewmh_);
-    xcb_disconnect(connection_);
-  }
-
-  // A window owned by `pid` (none: without _NET_WM_PID) with WM_CLASS `name`.
-  xcb_window_t window(std::optional<pid_t> pid, const std::string& name) {
-    const xcb_window_t id = xcb_generate_id(connection_);
-    xcb_screen_t* screen = ewmh_.screens[screen_];
-    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, id, screen->root, 0, 0, 10, 10, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    if (pid) xcb_ewmh_set_wm_pid(&ewmh_, id, static_cast<std::uint32_t>(*pid));
-    const std::string wmClass = name + '\0' + name + '\0';
-    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING,
-                        8, static_cast<std::uint32_t>(wmClass.size()), wmClass.data());
-    xcb_flush(connection_);
-    return id;
-  }
-  void activate(xcb_window_t window) {
-    xcb_ewmh_set_active_window(&ewmh_, screen_, window);
-    xcb_flush(connection_);
-  }
-
- private:
-  xcb_connection_t* connection_ = nullptr;
-  xcb_ewmh_connection_t ewmh_{};
-  int screen_ = 0;
-};
+using WindowManagerStandIn = testing::X11WindowManagerStandIn;
 
 TEST(X11Provider, FollowsTheActiveWindowOfTheRoot) {
   std::string why;
