@@ -41,11 +41,9 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
   if (pid == 0) {
     const int null = ::open("/dev/null", O_RDONLY);
     const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (null >= 0) ::dup2(null, 0);
-    if (out >= 0) {
-      ::dup2(out, 1);
-      ::dup2(out, 2);
-    }
+    ::dup2(options.standardInput >= 0 ? options.standardInput : null, 0);
+    ::dup2(options.standardOutput >= 0 ? options.standardOutput : out, 1);
+    ::dup2(out, 2);
     for (int fd = 3; fd < 1024; ++fd) {
       if (std::find(options.keepDescriptors.begin(), options.keepDescriptors.end(), fd) ==
           options.keepDescriptors.end()) {

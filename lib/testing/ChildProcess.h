@@ -20,6 +20,10 @@ struct ChildOptions {
   std::optional<uid_t> uid;                        // with gid: run as this user (needs root)
   std::optional<gid_t> gid;
   std::filesystem::path output = "/dev/null";  // standard output and error
+  // Instead of /dev/null and `output`: descriptors (pipe ends) for standard input and
+  // output; standard error still goes to `output`.
+  int standardInput = -1;
+  int standardOutput = -1;
   // Kept open in the child (for example the write end of a pipe the child reports on).
   std::vector<int> keepDescriptors;
 };
