@@ -12,14 +12,14 @@
 
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
+#include "engine/ZVProfile.h"
+#include "log/Log.h"
 #include "platform/RunLoop.h"
 #include "platform/linux/X11FrontmostApplication.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
-#include "profile/ZVProfile.h"
 #include "store/ZVProfileStore.h"
 #include "store/ZVProfileSwitcher.h"
-#include "support/Log.h"
 #include "testing/X11WindowManagerStandIn.h"
 #include "testing/XvfbServer.h"
 
@@ -37,8 +37,8 @@ void BM_FocusChangeToLinkedProfileX11(benchmark::State& state) {
   std::string pattern = (fs::temp_directory_path() / "kinetra-bench-XXXXXX").string();
   const fs::path root = ::mkdtemp(pattern.data());
   ::setenv("KINETRA_HOME", root.c_str(), 1);
-  support::setSystemLogHandler([](std::string_view) {});
-  profile::ZVProfile::setSharedPrototype(
+  log::setSystemLogHandler([](std::string_view) {});
+  engine::ZVProfile::setSharedPrototype(
       profile::readPrototypeFile(ZV_SOURCE_DIR "/data/tevnodes.prototype"));
   auto device = std::make_shared<device::DeviceController>(
       device::deviceDescriptions(support::Bundle(kBundle)).front(), kBundle);

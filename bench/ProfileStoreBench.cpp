@@ -11,12 +11,12 @@
 
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
+#include "engine/ZVProfile.h"
+#include "log/Log.h"
 #include "profile/ProfileControllersCache.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
-#include "profile/ZVProfile.h"
 #include "store/ZVProfileStore.h"
-#include "support/Log.h"
 
 namespace {
 
@@ -34,8 +34,8 @@ struct Folder {
     std::string pattern = (fs::temp_directory_path() / "kinetra-bench-XXXXXX").string();
     root = ::mkdtemp(pattern.data());
     ::setenv("KINETRA_HOME", root.c_str(), 1);
-    support::setSystemLogHandler([](std::string_view) {});
-    profile::ZVProfile::setSharedPrototype(
+    log::setSystemLogHandler([](std::string_view) {});
+    engine::ZVProfile::setSharedPrototype(
         profile::readPrototypeFile(ZV_SOURCE_DIR "/data/tevnodes.prototype"));
     device = std::make_shared<device::DeviceController>(
         device::deviceDescriptions(support::Bundle(kBundle)).front(), kBundle);

@@ -305,7 +305,12 @@ bool ReplayScript::runLine(const std::string& rawLine, std::string* error) {
     if (!arguments(1, "buttons MASK") || !number(1, "button mask", UINT64_MAX, &mask)) {
       return false;
     }
-    handler->setButtonOverrides(mask);
+    const std::uint64_t kept = handler->setButtonOverrides(mask);
+    if (kept != mask) {
+      out_ << "note: buttons " << hexNumber(mask) << " reach beyond the button field "
+           << hexNumber(handler->buttonFieldMask()) << " of the default report; " << hexNumber(kept)
+           << " kept\n";
+    }
   } else if (command == "precision") {
     std::uint64_t element;
     std::int64_t percent;

@@ -60,8 +60,8 @@ ZVCommandStore::ZVCommandStore(fs::path bundleDirectory)
   std::error_code ec;
   fs::create_directories(commonFolder_, ec);
   favouritesPath_ = commonFolder_ / "Favourites.xml";
-  commandDirectoryWatcher_ = VDKQueue::create();
-  favouritesWatcher_ = VDKQueue::create();
+  commandDirectoryWatcher_ = platform::VDKQueue::create();
+  favouritesWatcher_ = platform::VDKQueue::create();
   if (commandDirectoryWatcher_) {
     commandDirectoryWatcher_->setDelegate(this);
     commandDirectoryWatcher_->addPath(commonFolder_.string());

@@ -19,11 +19,11 @@
 #include <memory>
 #include <string>
 
-#include "store/VDKQueue.h"
+#include "platform/VDKQueue.h"
 
 namespace zv::store {
 
-class ZVCommandStore : public VDKQueueDelegate {
+class ZVCommandStore : public platform::VDKQueueDelegate {
  public:
   // The process's object, created on first use for bundleDirectory().
   static std::shared_ptr<ZVCommandStore> sharedCommandStore();
@@ -50,7 +50,8 @@ class ZVCommandStore : public VDKQueueDelegate {
   const std::filesystem::path& directory() const { return bundleDirectory_; }
 
   // Changes of the common folder are watched and have no effect.
-  void VDKQueueReceivedNotification(VDKQueue&, std::string_view, const std::string&) override {}
+  void VDKQueueReceivedNotification(platform::VDKQueue&, std::string_view,
+                                    const std::string&) override {}
 
   // Tests only: forgets the process's object, as a fresh process would start.
   static void forgetProcessInstanceForTesting();
@@ -61,8 +62,8 @@ class ZVCommandStore : public VDKQueueDelegate {
   std::filesystem::path bundleDirectory_;
   std::filesystem::path commonFolder_;
   std::filesystem::path favouritesPath_;
-  std::shared_ptr<VDKQueue> commandDirectoryWatcher_;
-  std::shared_ptr<VDKQueue> favouritesWatcher_;
+  std::shared_ptr<platform::VDKQueue> commandDirectoryWatcher_;
+  std::shared_ptr<platform::VDKQueue> favouritesWatcher_;
 };
 
 }  // namespace zv::store

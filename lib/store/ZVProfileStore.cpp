@@ -10,16 +10,17 @@
 #include <cstring>
 
 #include "device/DeviceController.h"
+#include "engine/ZVProfile.h"
+#include "log/Log.h"
 #include "platform/ConsoleUser.h"
 #include "platform/ExclusiveFile.h"
-#include "profile/ZVProfile.h"
-#include "support/Log.h"
+#include "profile/ProfileControllersCache.h"
 #include "support/PropertyList.h"
 
 namespace zv::store {
 
 namespace fs = std::filesystem;
-using support::ZVLogLevel;
+using log::ZVLogLevel;
 
 namespace {
 
@@ -97,8 +98,8 @@ std::shared_ptr<ZVProfileStore> ZVProfileStore::profileStoreForDevice(
     const std::shared_ptr<device::DeviceController>& device) {
   if (!device) return nullptr;
   std::shared_ptr<ZVProfileStore> store(new ZVProfileStore(device));
-  store->directoryWatcher_ = VDKQueue::create();
-  store->infoWatcher_ = VDKQueue::create();
+  store->directoryWatcher_ = platform::VDKQueue::create();
+  store->infoWatcher_ = platform::VDKQueue::create();
   if (store->infoWatcher_) {
     store->infoWatcher_->setDelegate(store.get());
     store->infoWatcher_->addPath(store->profileInfoFile_.string());
@@ -153,7 +154,7 @@ bool ZVProfileStore::writeEmptyInfoFile() {
   return false;
 }
 
-void ZVProfileStore::watchInfoFile(VDKQueue& queue) {
+void ZVProfileStore::watchInfoFile(platform::VDKQueue& queue) {
   // The entry follows the file it was made for; a new file needs a new entry.
   queue.removePath(profileInfoFile_.string());
   queue.addPath(profileInfoFile_.string());
@@ -231,7 +232,7 @@ void ZVProfileStore::readDirectory() {
     name.resize(name.size() - kExtension.size());
     if (std::find(known.begin(), known.end(), name) != known.end()) {
       accepted.push_back(std::move(name));
-    } else if (profile::ZVProfile::isProfileAtPath(path, *device)) {
+    } else if (profile::isProfileAtPath(path, device->balias())) {
       accepted.push_back(std::move(name));
       changed = true;
     }
@@ -352,8 +353,8 @@ bool ZVProfileStore::profileExistsWithName(const std::string& name) const {
   return !name.empty() && fileExists(pathForProfile(name));
 }
 
-std::shared_ptr<profile::ZVProfile> ZVProfileStore::profileWithName(const std::string& name) {
-  auto profile = profile::ZVProfile::create();
+std::shared_ptr<engine::ZVProfile> ZVProfileStore::profileWithName(const std::string& name) {
+  auto profile = engine::ZVProfile::create();
   profile->initFromFile(pathForProfile(name), device_.lock());
   return profile;
 }
@@ -363,13 +364,13 @@ fs::path ZVProfileStore::seedPathForProfilePath(const fs::path& profilePath) con
   return seedPath_;
 }
 
-std::shared_ptr<profile::ZVProfile> ZVProfileStore::seedProfile() {
-  auto profile = profile::ZVProfile::create();
+std::shared_ptr<engine::ZVProfile> ZVProfileStore::seedProfile() {
+  auto profile = engine::ZVProfile::create();
   profile->initForDevice(device_.lock());
   return profile;
 }
 
-std::shared_ptr<profile::ZVProfile> ZVProfileStore::createUntitledProfile(std::string* error) {
+std::shared_ptr<engine::ZVProfile> ZVProfileStore::createUntitledProfile(std::string* error) {
   const auto device = device_.lock();
   fs::path path;
   for (int n = 1; n <= kUntitledLimit && path.empty(); ++n) {
@@ -385,7 +386,7 @@ std::shared_ptr<profile::ZVProfile> ZVProfileStore::createUntitledProfile(std::s
     }
     return nullptr;
   }
-  auto profile = profile::ZVProfile::create();
+  auto profile = engine::ZVProfile::create();
   std::string reason;
   if (!profile->initForDevice(device, {}, &reason) || !profile->saveToPath(path, &reason)) {
     std::error_code ec;
@@ -461,7 +462,7 @@ std::optional<ZVProfileStore::FileIdentity> ZVProfileStore::identityOf(const fs:
 }
 
 void ZVProfileStore::loadCurrentProfile(const fs::path& path) {
-  auto profile = profile::ZVProfile::create();
+  auto profile = engine::ZVProfile::create();
   profile->initFromFile(path, device_.lock());
   currentProfile_ = profile;
   currentProfileName_ = profile->string("profile");
@@ -475,7 +476,7 @@ void ZVProfileStore::dropCurrentProfile() {
   currentProfile_.reset();
 }
 
-std::shared_ptr<profile::ZVProfile> ZVProfileStore::currentProfile() const {
+std::shared_ptr<engine::ZVProfile> ZVProfileStore::currentProfile() const {
   std::lock_guard lock(mutex_);
   return currentProfile_;
 }
@@ -507,7 +508,7 @@ void ZVProfileStore::setCurrentProfilePath(const fs::path& path) {
   if (const auto listener = delegate()) listener->activeProfileHasChanged();
 }
 
-void ZVProfileStore::setCurrentProfile(std::shared_ptr<profile::ZVProfile> profile) {
+void ZVProfileStore::setCurrentProfile(std::shared_ptr<engine::ZVProfile> profile) {
   std::lock_guard lock(mutex_);
   currentProfile_ = profile;
   if (!profile) return;
@@ -568,12 +569,13 @@ void ZVProfileStore::setDelegate(std::weak_ptr<ZVProfileStoreDelegate> delegate)
 
 // --- File changes ---------------------------------------------------------------------------
 
-void ZVProfileStore::VDKQueueReceivedNotification(VDKQueue& queue, std::string_view notification,
+void ZVProfileStore::VDKQueueReceivedNotification(platform::VDKQueue& queue,
+                                                  std::string_view notification,
                                                   const std::string& path) {
   // The store may be let go of by a delegate while it reacts.
   const auto keep = weak_from_this().lock();
-  bool isDelete = notification == VDKQueueDeleteNotification;
-  bool isWrite = notification == VDKQueueWriteNotification;
+  bool isDelete = notification == platform::VDKQueueDeleteNotification;
+  bool isWrite = notification == platform::VDKQueueWriteNotification;
   if (isDelete && fileExists(profileInfoFile_)) {
     // The info file was replaced: the new one is watched, and read like a write.
     isDelete = false;

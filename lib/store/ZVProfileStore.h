@@ -43,22 +43,22 @@
 
 #include "device/ProfileStoreInterface.h"
 #include "json/Value.h"
+#include "platform/VDKQueue.h"
 #include "store/ProfileStoreInfo.h"
 #include "store/SharedFile.h"
-#include "store/VDKQueue.h"
 #include "store/ZVProfileStoreDelegate.h"
 
 namespace zv::device {
 class DeviceController;
 }
-namespace zv::profile {
+namespace zv::engine {
 class ZVProfile;
 }
 
 namespace zv::store {
 
 class ZVProfileStore : public device::ProfileStoreInterface,
-                       public VDKQueueDelegate,
+                       public platform::VDKQueueDelegate,
                        public std::enable_shared_from_this<ZVProfileStore> {
  public:
   // Untitled1 … Untitled10000: createUntitledProfile() looks no further.
@@ -116,7 +116,7 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   bool profileExistsWithName(const std::string& name) const;
   // Loads the profile as a new, inactive profile (a missing file is first made from the
   // seed, as every profile load does).
-  std::shared_ptr<profile::ZVProfile> profileWithName(const std::string& name);
+  std::shared_ptr<engine::ZVProfile> profileWithName(const std::string& name);
   std::filesystem::path seedPath() const override { return seedPath_; }
   const std::filesystem::path& defaultProfilePath() const { return defaultProfilePath_; }
   const std::filesystem::path& defaultPath() const { return defaultProfilePath_; }
@@ -125,13 +125,13 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   std::filesystem::path seedPathForProfilePath(
       const std::filesystem::path& profilePath) const override;
   // The seed profile, loaded, not saved.
-  std::shared_ptr<profile::ZVProfile> seedProfile();
+  std::shared_ptr<engine::ZVProfile> seedProfile();
 
   // Makes a profile from the seed and saves it as "Untitled<n>" with the smallest n from
   // 1 whose file does not exist (the name is claimed exclusively, so two processes never
   // take the same one). Nothing, with `error` set, when Untitled1 to Untitled10000 all
   // exist or the profile cannot be saved.
-  std::shared_ptr<profile::ZVProfile> createUntitledProfile(std::string* error = nullptr);
+  std::shared_ptr<engine::ZVProfile> createUntitledProfile(std::string* error = nullptr);
   // Removes the profile's file. Refused (false, `error` set) for the default profile, a
   // name that is not a profile name, or a file that cannot be removed.
   bool deleteProfileWithName(const std::string& name, std::string* error = nullptr);
@@ -147,7 +147,7 @@ class ZVProfileStore : public device::ProfileStoreInterface,
 
   // --- Current, start-up and no profile -------------------------------------------------
 
-  std::shared_ptr<profile::ZVProfile> currentProfile() const override;
+  std::shared_ptr<engine::ZVProfile> currentProfile() const override;
   std::string currentProfileName() const;
   std::optional<std::filesystem::path> currentProfilePath() const;
   // Makes the named profile current (loads and activates it, records it); an empty name
@@ -156,7 +156,7 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   void setCurrentProfileByName(const std::string& name);
   void setCurrentProfilePath(const std::filesystem::path& path);
   // Called by a profile when it becomes active.
-  void setCurrentProfile(std::shared_ptr<profile::ZVProfile> profile) override;
+  void setCurrentProfile(std::shared_ptr<engine::ZVProfile> profile) override;
 
   bool noProfile() const;
   // Records the state in the settings and writes the info file; the current profile is
@@ -179,7 +179,7 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   void setDelegate(std::weak_ptr<ZVProfileStoreDelegate> delegate);
 
   // The file watch of the folder and the info file.
-  void VDKQueueReceivedNotification(VDKQueue& queue, std::string_view notification,
+  void VDKQueueReceivedNotification(platform::VDKQueue& queue, std::string_view notification,
                                     const std::string& path) override;
 
   // Tests: how the store waits before reading a damaged info file again.
@@ -199,7 +199,7 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   void loadCurrentProfile(const std::filesystem::path& path);
   void dropCurrentProfile();
   bool writeEmptyInfoFile();
-  void watchInfoFile(VDKQueue& queue);
+  void watchInfoFile(platform::VDKQueue& queue);
   // When the loaded current profile's file has gone, looks for it under another name in
   // the folder (by file identity) and follows it there; answers whether it did.
   bool followRenamedCurrentProfile();
@@ -214,7 +214,7 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   std::vector<std::string> profileList_;
   json::DictionaryPtr settings_;
   json::DictionaryPtr otherInfo_;
-  std::shared_ptr<profile::ZVProfile> currentProfile_;
+  std::shared_ptr<engine::ZVProfile> currentProfile_;
   std::string currentProfileName_;
   std::optional<std::filesystem::path> currentProfilePath_;
   std::optional<FileIdentity> currentIdentity_;
@@ -222,8 +222,8 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   bool exists_ = true;
   bool started_ = false;
   std::weak_ptr<ZVProfileStoreDelegate> delegate_;
-  std::shared_ptr<VDKQueue> directoryWatcher_;
-  std::shared_ptr<VDKQueue> infoWatcher_;
+  std::shared_ptr<platform::VDKQueue> directoryWatcher_;
+  std::shared_ptr<platform::VDKQueue> infoWatcher_;
   Pause pause_ = sleepPause;
 };
 

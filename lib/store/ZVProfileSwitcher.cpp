@@ -3,16 +3,16 @@
 #include <mutex>
 
 #include "device/DeviceController.h"
+#include "log/Log.h"
 #include "platform/OpenFrontmostApplication.h"
 #include "platform/RunLoop.h"
 #include "store/ZVProfileStore.h"
-#include "support/Log.h"
 #include "support/PropertyList.h"
 
 namespace zv::store {
 
 namespace fs = std::filesystem;
-using support::ZVLogLevel;
+using log::ZVLogLevel;
 
 namespace {
 
@@ -36,7 +36,7 @@ std::shared_ptr<platform::FrontmostApplication> ZVProfileSwitcher::sharedFrontmo
     shared.provider = std::move(choice.provider);
     shared.unavailable = std::move(choice.unavailable);
     // Said once per process, where the user can find it.
-    if (!shared.provider) support::writeSystemLogNotice(shared.unavailable);
+    if (!shared.provider) log::writeSystemLogNotice(shared.unavailable);
   });
   return shared.provider;
 }
@@ -62,7 +62,7 @@ ZVProfileSwitcher::ZVProfileSwitcher(std::shared_ptr<ZVProfileStore> store,
     : store_(std::move(store)), frontmost_(std::move(frontmost)) {
   configPath_ = store_->profilePath() / "mappings.xml";
   appMappings_ = json::makeDictionary();
-  configWatcher_ = VDKQueue::create();
+  configWatcher_ = platform::VDKQueue::create();
   if (configWatcher_) {
     configWatcher_->setDelegate(this);
     configWatcher_->addPath(configPath_.string());
@@ -135,7 +135,7 @@ void ZVProfileSwitcher::check() {
   const std::string key = platform::applicationKey(application.executable);
   if (currentApplicationURL_ == key) return;
 
-  support::systemLogNotice("switched APP!\n");
+  log::systemLogNotice("switched APP!\n");
   currentApplicationURL_ = key;
   const auto linked = key.empty() ? std::nullopt : profileForKey(key);
   if (!linked) {
@@ -214,10 +214,11 @@ std::vector<std::string> ZVProfileSwitcher::mappingsForProfile(
   return keys;
 }
 
-void ZVProfileSwitcher::VDKQueueReceivedNotification(VDKQueue&, std::string_view notification,
+void ZVProfileSwitcher::VDKQueueReceivedNotification(platform::VDKQueue&,
+                                                     std::string_view notification,
                                                      const std::string&) {
-  const bool isWrite = notification == VDKQueueWriteNotification;
-  const bool isDelete = notification == VDKQueueDeleteNotification;
+  const bool isWrite = notification == platform::VDKQueueWriteNotification;
+  const bool isDelete = notification == platform::VDKQueueDeleteNotification;
   if (!isWrite && !isDelete) return;
   // A file replaced by another program: watch the new one, or later changes go unseen.
   std::error_code ec;

@@ -27,8 +27,8 @@
 
 #include "json/Value.h"
 #include "platform/FrontmostApplication.h"
+#include "platform/VDKQueue.h"
 #include "store/SharedFile.h"
-#include "store/VDKQueue.h"
 
 namespace zv::device {
 class DeviceController;
@@ -46,7 +46,7 @@ class ZVProfileSwitcherDelegate {
   virtual void profileSwitcherConfigurationUpdated(ZVProfileSwitcher& /*switcher*/) {}
 };
 
-class ZVProfileSwitcher : public VDKQueueDelegate {
+class ZVProfileSwitcher : public platform::VDKQueueDelegate {
  public:
   // The process's provider of the focused application, opened on the main run loop at
   // the first call (openFrontmostApplication). Null when the desktop offers none; the
@@ -111,7 +111,7 @@ class ZVProfileSwitcher : public VDKQueueDelegate {
     delegate_ = std::move(delegate);
   }
 
-  void VDKQueueReceivedNotification(VDKQueue& queue, std::string_view notification,
+  void VDKQueueReceivedNotification(platform::VDKQueue& queue, std::string_view notification,
                                     const std::string& path) override;
 
   // Tests: how the switcher waits before reading a damaged file again.
@@ -126,7 +126,7 @@ class ZVProfileSwitcher : public VDKQueueDelegate {
   std::shared_ptr<platform::FrontmostApplication> frontmost_;
   platform::FrontmostApplication::ObserverId observer_ = 0;
   std::filesystem::path configPath_;
-  std::shared_ptr<VDKQueue> configWatcher_;
+  std::shared_ptr<platform::VDKQueue> configWatcher_;
   json::DictionaryPtr appMappings_;
   std::optional<std::string> originalProfile_;
   std::optional<std::string> lastAutoProfile_;

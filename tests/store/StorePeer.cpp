@@ -19,11 +19,11 @@
 
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
+#include "engine/ZVProfile.h"
+#include "log/Log.h"
 #include "platform/RunLoop.h"
 #include "profile/Prototype.h"
-#include "profile/ZVProfile.h"
 #include "store/ZVProfileStore.h"
-#include "support/Log.h"
 
 namespace {
 
@@ -97,14 +97,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   // Profile loads send a notice each; the tests need no system log.
-  support::setSystemLogHandler([](std::string_view) {});
+  log::setSystemLogHandler([](std::string_view) {});
   std::string error;
   const auto prototype = profile::readPrototypeFile(argv[2], &error);
   if (!prototype) {
     std::cerr << "store_peer: " << error << "\n";
     return 2;
   }
-  profile::ZVProfile::setSharedPrototype(prototype);
+  engine::ZVProfile::setSharedPrototype(prototype);
   const support::Bundle bundle(argv[1]);
   const auto descriptions = device::deviceDescriptions(bundle);
   if (descriptions.empty()) return 2;

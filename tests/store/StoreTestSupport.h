@@ -11,17 +11,18 @@
 
 #include "WatchTestSupport.h"
 #include "device/DeviceController.h"
+#include "engine/ZVProfile.h"
+#include "log/Log.h"
 #include "profile/ProfileFile.h"
-#include "profile/ZVProfile.h"
 #include "store/SharedFile.h"
 #include "store/ZVProfileStore.h"
-#include "support/Log.h"
 #include "testing/EngineHarness.h"
 #include "testing/TemporaryTree.h"
 
 namespace zv::store::testing {
 
 namespace fs = std::filesystem;
+using platform::testing::waitFor;
 
 // Hears what a store tells its delegate.
 class StoreListener : public ZVProfileStoreDelegate {
@@ -36,20 +37,20 @@ class StoreListener : public ZVProfileStoreDelegate {
 class StoreTest : public ::testing::Test {
  protected:
   StoreTest() {
-    profile::ZVProfile::setSharedPrototype(zv::testing::bundledPrototype());
+    engine::ZVProfile::setSharedPrototype(zv::testing::bundledPrototype());
     wasExecutive_ = device::DeviceController::isExecutive();
     device::DeviceController::setIsExecutive(false);
     device = zv::testing::makeDemoDevice();
-    previousHandler_ = support::setSystemLogHandler(
+    previousHandler_ = log::setSystemLogHandler(
         [this](std::string_view message) { notices.emplace_back(message); });
   }
   ~StoreTest() override {
     if (store) store->setDelegate({});
     store.reset();
     device.reset();
-    support::setSystemLogHandler(std::move(previousHandler_));
+    log::setSystemLogHandler(std::move(previousHandler_));
     device::DeviceController::setIsExecutive(wasExecutive_);
-    profile::ZVProfile::setSharedPrototype(nullptr);
+    engine::ZVProfile::setSharedPrototype(nullptr);
   }
 
   fs::path folder() const { return ZVProfileStore::profileFolderForDevice(*device); }
@@ -101,7 +102,7 @@ class StoreTest : public ::testing::Test {
 
  private:
   bool wasExecutive_ = false;
-  support::SystemLogHandler previousHandler_;
+  log::SystemLogHandler previousHandler_;
 };
 
 }  // namespace zv::store::testing

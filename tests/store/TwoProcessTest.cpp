@@ -137,7 +137,7 @@ TEST_F(StoreTest, AWriterKilledAtAnyMomentLosesNoProfileAndLeavesAReadableStore)
     if (info.state == SharedDictionary::State::Empty) ++emptyInfo;
     if (round % 100 == 99 || round == rounds - 1) {
       for (const auto& name : names) {
-        auto profile = profile::ZVProfile::create();
+        auto profile = engine::ZVProfile::create();
         std::string error;
         ASSERT_TRUE(profile->initFromFile(folder() / (name + ".pr0"), device, {}, &error))
             << "round " << round << ": " << error;

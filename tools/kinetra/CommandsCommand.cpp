@@ -1,35 +1,39 @@
 // kinetra commands [--device ALIAS] [--bundle PATH]
+#include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "Command.h"
 #include "DeviceOption.h"
+#include "Report.h"
 #include "store/ZVCommandStore.h"
 
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra commands [--device ALIAS] [--bundle PATH]\n\n"
-    "Prints the library of ready-made commands the editor offers: the XML command files\n"
-    "of the device bundles installed beside the device's own bundle, one after another.\n";
+constexpr const char* kName = "commands";
 
-int run(const Arguments& arguments) {
-  Arguments args = arguments;
-  DeviceOptions options;
+int run(const DeviceOptions& options) {
   std::string error;
-  if (!takeDeviceOptions(args, options, error)) return failWith("commands", error);
-  if (!args.empty()) return usageError(*findCommand("commands"), "unexpected '" + args[0] + "'");
   const auto device = openDevice(options, error);
-  if (!device) return failWith("commands", error);
+  if (!device) return fail(kName, error);
   const auto store = zv::store::ZVCommandStore::create(device->bundle().bundlePath().parent_path());
   const std::string xml = store ? store->commandXML() : std::string();
-  if (xml.empty()) return failWith("commands", "the device bundles ship no commands");
+  if (xml.empty()) return fail(kName, "the device bundles ship no commands");
   std::cout << xml;
   if (!xml.ends_with('\n')) std::cout << "\n";
   return 0;
 }
 
-const CommandRegistration registration("commands", "print the library of ready-made commands",
-                                       kUsage, run);
+void define(CLI::App& command) {
+  auto options = std::make_shared<DeviceOptions>();
+  command.footer(
+      "Prints the library of ready-made commands the editor offers: the XML command files\n"
+      "of the device bundles installed beside the device's own bundle, one after another.\n");
+  addDeviceOptions(command, *options);
+  setAction(command, [options] { return run(*options); });
+}
+
+const CommandRegistration registration(kName, "print the library of ready-made commands", define);
 
 }  // namespace
 }  // namespace kinetra

@@ -1,12 +1,13 @@
 #include "DeviceOption.h"
 
+#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <iostream>
 
 #include "PrototypeOption.h"
 #include "device/DeviceDescriptions.h"
+#include "engine/ZVProfile.h"
 #include "platform/Paths.h"
-#include "profile/ZVProfile.h"
 
 namespace kinetra {
 
@@ -48,28 +49,16 @@ std::string aliasOf(const Candidate& candidate) {
 
 }  // namespace
 
-bool takeDeviceOptions(Arguments& args, DeviceOptions& options, std::string& error) {
-  Arguments rest;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::string* target = arg == "--device" || arg.starts_with("--device=")   ? &options.alias
-                          : arg == "--bundle" || arg.starts_with("--bundle=") ? &options.bundle
-                                                                              : nullptr;
-    if (!target) {
-      rest.push_back(arg);
-      continue;
-    }
-    if (const auto equals = arg.find('='); equals != std::string::npos) {
-      *target = arg.substr(equals + 1);
-    } else if (i + 1 < args.size()) {
-      *target = args[++i];
-    } else {
-      error = arg + " needs a value";
-      return false;
-    }
-  }
-  args = std::move(rest);
-  return true;
+void addDeviceOptions(CLI::App& command, DeviceOptions& options) {
+  command
+      .add_option("--device", options.alias,
+                  "the device with this \"Alias\" (when several are installed)")
+      ->type_name("ALIAS");
+  command
+      .add_option(
+          "--bundle", options.bundle,
+          "find the device in this bundle or folder of bundles instead of the installed ones")
+      ->type_name("PATH");
 }
 
 std::shared_ptr<zv::device::DeviceController> openDevice(const DeviceOptions& options,
@@ -104,7 +93,7 @@ std::shared_ptr<zv::device::DeviceController> openDevice(const DeviceOptions& op
   }
   auto prototype = loadPrototypeOption("", error);
   if (!prototype) return nullptr;
-  zv::profile::ZVProfile::setSharedPrototype(prototype);
+  zv::engine::ZVProfile::setSharedPrototype(prototype);
   zv::device::DeviceController::setIsExecutive(false);
   auto device = std::make_shared<zv::device::DeviceController>(matching.front().description,
                                                                matching.front().bundle);
@@ -117,11 +106,6 @@ std::shared_ptr<zv::device::DeviceController> openDevice(const DeviceOptions& op
 
 std::shared_ptr<zv::store::ZVProfileStore> storeOf(const zv::device::DeviceController& device) {
   return std::dynamic_pointer_cast<zv::store::ZVProfileStore>(device.profileStore());
-}
-
-int failWith(const std::string& command, const std::string& message) {
-  std::cerr << "kinetra " << command << ": " << message << "\n";
-  return 1;
 }
 
 }  // namespace kinetra

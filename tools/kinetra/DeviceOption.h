@@ -9,9 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "Command.h"
 #include "device/DeviceController.h"
 #include "store/ZVProfileStore.h"
+
+namespace CLI {
+class App;
+}
 
 namespace kinetra {
 
@@ -20,9 +23,8 @@ struct DeviceOptions {
   std::string bundle;
 };
 
-// Takes the device options out of `args` (the rest stays, in order). False, with
-// `error` set, when an option lacks its value.
-bool takeDeviceOptions(Arguments& args, DeviceOptions& options, std::string& error);
+// Adds --device and --bundle to `command`, filling `options`.
+void addDeviceOptions(CLI::App& command, DeviceOptions& options);
 
 // The chosen device with its profile store open (as the editor opens it: not the
 // executive), the profile prototype loaded. Null, with `error` saying what to do, when
@@ -30,8 +32,5 @@ bool takeDeviceOptions(Arguments& args, DeviceOptions& options, std::string& err
 std::shared_ptr<zv::device::DeviceController> openDevice(const DeviceOptions& options,
                                                          std::string& error);
 std::shared_ptr<zv::store::ZVProfileStore> storeOf(const zv::device::DeviceController& device);
-
-// The usual ending of the profile subcommands: prints "kinetra NAME: MESSAGE"; answers 1.
-int failWith(const std::string& command, const std::string& message);
 
 }  // namespace kinetra

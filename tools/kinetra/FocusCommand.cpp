@@ -1,10 +1,12 @@
 // kinetra focus [--switch] [--count N] [--device ALIAS] [--bundle PATH]
 #include <signal.h>
 
-#include <charconv>
+#include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "Command.h"
 #include "DeviceOption.h"
+#include "Report.h"
 #include "platform/OpenFrontmostApplication.h"
 #include "platform/RunLoop.h"
 #include "store/ZVProfileSwitcher.h"
@@ -12,49 +14,30 @@
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra focus [--switch] [--count N] [--device ALIAS] [--bundle PATH]\n\n"
-    "Follows the application that has the focus, as the agent does, and prints each\n"
-    "change: the application, its key for kinetra link, and the profile its link would\n"
-    "make current. The desktop is asked through its own interface (X11 window-manager\n"
-    "hints, the sway/i3 IPC socket or Hyprland's sockets); desktops that do not tell\n"
-    "(GNOME and KDE Plasma on Wayland) are reported as such.\n\n"
-    "  --switch    also switch the profile, as the agent would\n"
-    "  --count N   end after N changes (default: run until interrupted)\n";
+constexpr const char* kName = "focus";
 
-int run(const Arguments& arguments) {
-  Arguments args = arguments;
-  DeviceOptions options;
-  std::string error;
-  if (!takeDeviceOptions(args, options, error)) return failWith("focus", error);
+struct Options {
+  DeviceOptions device;
   bool doSwitch = false;
   long long count = -1;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--switch") {
-      doSwitch = true;
-    } else if (args[i] == "--count" && i + 1 < args.size()) {
-      const std::string& text = args[++i];
-      const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), count);
-      if (status != std::errc() || end != text.data() + text.size() || count < 1) {
-        return usageError(*findCommand("focus"), "--count takes a whole number from 1");
-      }
-    } else {
-      return usageError(*findCommand("focus"), "unexpected '" + args[i] + "'");
-    }
-  }
+};
 
+int run(const Options& options) {
+  const bool doSwitch = options.doSwitch;
+  const long long count = options.count;
+  std::string error;
   auto& loop = zv::platform::RunLoop::main();
   // Before any thread starts, so that every thread inherits the blocked signals.
   if (!loop.watchSignals({SIGINT, SIGTERM}, [&loop](int) { loop.stop(); })) {
-    return failWith("focus", "cannot watch for interrupts");
+    return fail(kName, "cannot watch for interrupts");
   }
-  const auto device = openDevice(options, error);
+  const auto device = openDevice(options.device, error);
   if (!device) {
-    if (doSwitch) return failWith("focus", error);
-    std::cerr << "kinetra focus: " << error << "; showing keys without profiles\n";
+    if (doSwitch) return fail(kName, error);
+    warn(kName, error + "; showing keys without profiles");
   }
   auto choice = zv::platform::openFrontmostApplication(loop);
-  if (!choice.provider) return failWith("focus", choice.unavailable);
+  if (!choice.provider) return fail(kName, choice.unavailable);
   std::shared_ptr<zv::platform::FrontmostApplication> provider = std::move(choice.provider);
   const auto switcher =
       device ? zv::store::ZVProfileSwitcher::create(device, doSwitch ? provider : nullptr)
@@ -93,12 +76,28 @@ int run(const Arguments& arguments) {
     if (switcher && doSwitch) switcher->check();
   }
   loop.run();
-  if (!provider->connected()) return failWith("focus", provider->disconnectReason());
+  if (!provider->connected()) return fail(kName, provider->disconnectReason());
   return 0;
 }
 
-const CommandRegistration registration("focus", "follow the application that has the focus", kUsage,
-                                       run);
+void define(CLI::App& command) {
+  auto options = std::make_shared<Options>();
+  command.footer(
+      "Prints each change of the application that has the focus, as the agent sees it: the\n"
+      "application, its key for kinetra link, and the profile its link would make current.\n"
+      "The desktop is asked through its own interface (X11 window-manager hints, the sway/i3\n"
+      "IPC socket or Hyprland's sockets); desktops that do not tell (GNOME and KDE Plasma\n"
+      "on Wayland) are reported as such.\n");
+  command.add_flag("--switch", options->doSwitch, "also switch the profile, as the agent would");
+  command
+      .add_option("--count", options->count, "end after N changes (default: run until interrupted)")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
+  addDeviceOptions(command, options->device);
+  setAction(command, [options] { return run(*options); });
+}
+
+const CommandRegistration registration(kName, "follow the application that has the focus", define);
 
 }  // namespace
 }  // namespace kinetra

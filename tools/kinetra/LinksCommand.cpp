@@ -1,26 +1,21 @@
 // kinetra links [--device ALIAS] [--bundle PATH]
+#include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "Command.h"
 #include "DeviceOption.h"
+#include "Report.h"
 #include "store/ZVProfileSwitcher.h"
 
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra links [--device ALIAS] [--bundle PATH]\n\n"
-    "Lists the application links: each application's key and its profile. A profile\n"
-    "that no longer exists is marked; its link is dropped when the application next\n"
-    "has the focus.\n";
+constexpr const char* kName = "links";
 
-int run(const Arguments& arguments) {
-  Arguments args = arguments;
-  DeviceOptions options;
+int run(const DeviceOptions& options) {
   std::string error;
-  if (!takeDeviceOptions(args, options, error)) return failWith("links", error);
-  if (!args.empty()) return usageError(*findCommand("links"), "unexpected '" + args[0] + "'");
   const auto device = openDevice(options, error);
-  if (!device) return failWith("links", error);
+  if (!device) return fail(kName, error);
   const auto store = storeOf(*device);
   const auto switcher = zv::store::ZVProfileSwitcher::create(device, nullptr);
   for (const auto& [key, value] : *switcher->appMappings()) {
@@ -32,7 +27,16 @@ int run(const Arguments& arguments) {
   return 0;
 }
 
-const CommandRegistration registration("links", "list the application links", kUsage, run);
+void define(CLI::App& command) {
+  auto options = std::make_shared<DeviceOptions>();
+  command.footer(
+      "Lists each linked application's key and its profile. A profile that no longer\n"
+      "exists is marked; its link is dropped when the application next has the focus.\n");
+  addDeviceOptions(command, *options);
+  setAction(command, [options] { return run(*options); });
+}
+
+const CommandRegistration registration(kName, "list the application links", define);
 
 }  // namespace
 }  // namespace kinetra

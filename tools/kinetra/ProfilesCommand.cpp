@@ -1,25 +1,20 @@
 // kinetra profiles [--device ALIAS] [--bundle PATH]
+#include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "Command.h"
 #include "DeviceOption.h"
+#include "Report.h"
 
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra profiles [--device ALIAS] [--bundle PATH]\n\n"
-    "Lists the device's profiles in the order the agent's menu shows them, the default\n"
-    "profile first. '*' marks the current profile; 'start-up' the one the agent starts\n"
-    "with. The profiles live in ~/.local/share/Kinetra/<ProfilePath>/.\n";
+constexpr const char* kName = "profiles";
 
-int run(const Arguments& arguments) {
-  Arguments args = arguments;
-  DeviceOptions options;
+int run(const DeviceOptions& options) {
   std::string error;
-  if (!takeDeviceOptions(args, options, error)) return failWith("profiles", error);
-  if (!args.empty()) return usageError(*findCommand("profiles"), "unexpected '" + args[0] + "'");
   const auto device = openDevice(options, error);
-  if (!device) return failWith("profiles", error);
+  if (!device) return fail(kName, error);
   const auto store = storeOf(*device);
   const bool none = store->noProfile();
   const std::string current = store->currentProfileName();
@@ -39,7 +34,17 @@ int run(const Arguments& arguments) {
   return 0;
 }
 
-const CommandRegistration registration("profiles", "list a device's profiles", kUsage, run);
+void define(CLI::App& command) {
+  auto options = std::make_shared<DeviceOptions>();
+  command.footer(
+      "Lists the profiles in the order of the agent's menu, the default profile first.\n"
+      "'*' marks the current profile, 'start-up' the one the agent starts with. The\n"
+      "profiles live in ~/.local/share/Kinetra/<ProfilePath>/.\n");
+  addDeviceOptions(command, *options);
+  setAction(command, [options] { return run(*options); });
+}
+
+const CommandRegistration registration(kName, "list a device's profiles", define);
 
 }  // namespace
 }  // namespace kinetra

@@ -1,40 +1,53 @@
 // kinetra rename OLD NEW [--device ALIAS] [--bundle PATH]
+#include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "Command.h"
 #include "DeviceOption.h"
+#include "Report.h"
 #include "store/ZVProfileSwitcher.h"
 
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra rename OLD NEW [--device ALIAS] [--bundle PATH]\n\n"
-    "Renames a profile. It stays current, start-up profile and linked to its applications\n"
-    "under the new name. A profile that already has the name NEW is never overwritten.\n";
+constexpr const char* kName = "rename";
 
-int run(const Arguments& arguments) {
-  Arguments args = arguments;
-  DeviceOptions options;
+struct Options {
+  DeviceOptions device;
+  std::string oldName;
+  std::string newName;
+};
+
+int run(const Options& options) {
   std::string error;
-  if (!takeDeviceOptions(args, options, error)) return failWith("rename", error);
-  if (args.size() != 2) return usageError(*findCommand("rename"), "give OLD and NEW");
-  const auto device = openDevice(options, error);
-  if (!device) return failWith("rename", error);
+  const auto device = openDevice(options.device, error);
+  if (!device) return fail(kName, error);
   const auto store = storeOf(*device);
-  if (!store->profileExistsWithName(args[0])) {
-    return failWith("rename", "no profile named '" + args[0] + "' (see kinetra profiles)");
+  if (!store->profileExistsWithName(options.oldName)) {
+    return fail(kName, "no profile named '" + options.oldName + "' (see kinetra profiles)");
   }
-  if (!store->renameProfile(args[0], args[1], &error)) return failWith("rename", error);
+  if (!store->renameProfile(options.oldName, options.newName, &error)) return fail(kName, error);
   const auto switcher = zv::store::ZVProfileSwitcher::create(device, nullptr);
-  if (switcher && !switcher->mappingsForProfile(args[0]).empty()) {
-    switcher->renameProfile(args[0], args[1]);
-    if (!switcher->writeConfig(&error)) return failWith("rename", error);
+  if (switcher && !switcher->mappingsForProfile(options.oldName).empty()) {
+    switcher->renameProfile(options.oldName, options.newName);
+    if (!switcher->writeConfig(&error)) return fail(kName, error);
   }
-  std::cout << "renamed " << args[0] << " to " << args[1] << "\n";
+  std::cout << "renamed " << options.oldName << " to " << options.newName << "\n";
   return 0;
 }
 
-const CommandRegistration registration("rename", "rename a profile", kUsage, run);
+void define(CLI::App& command) {
+  auto options = std::make_shared<Options>();
+  command.footer(
+      "Renames a profile. It stays current, start-up profile and linked to its applications\n"
+      "under the new name. A profile that already has the name NEW is never overwritten.\n");
+  command.add_option("OLD", options->oldName, "the profile")->required();
+  command.add_option("NEW", options->newName, "its new name")->required();
+  addDeviceOptions(command, options->device);
+  setAction(command, [options] { return run(*options); });
+}
+
+const CommandRegistration registration(kName, "rename a profile", define);
 
 }  // namespace
 }  // namespace kinetra

@@ -1,42 +1,55 @@
 // kinetra startup NAME|--none [--device ALIAS] [--bundle PATH]
+#include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "Command.h"
 #include "DeviceOption.h"
+#include "Report.h"
 
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra startup NAME|--none [--device ALIAS] [--bundle PATH]\n\n"
-    "Chooses the profile the agent makes current when it starts; --none chooses none\n"
-    "(the agent then starts with the default profile).\n";
+constexpr const char* kName = "startup";
 
-int run(const Arguments& arguments) {
-  Arguments args = arguments;
-  DeviceOptions options;
-  std::string error;
-  if (!takeDeviceOptions(args, options, error)) return failWith("startup", error);
-  if (args.size() != 1) {
-    return usageError(*findCommand("startup"), "give one profile NAME or --none");
+struct Options {
+  DeviceOptions device;
+  std::string name;
+  bool none = false;
+};
+
+int run(const Options& options, const CLI::App& command) {
+  if (options.none == !options.name.empty()) {
+    return usageError(command, "give one profile NAME or --none");
   }
-  const auto device = openDevice(options, error);
-  if (!device) return failWith("startup", error);
+  std::string error;
+  const auto device = openDevice(options.device, error);
+  if (!device) return fail(kName, error);
   const auto store = storeOf(*device);
-  if (args[0] == "--none") {
+  if (options.none) {
     store->setStartupProfileByName("");
     std::cout << "no start-up profile\n";
     return 0;
   }
-  if (!store->profileExistsWithName(args[0])) {
-    return failWith("startup", "no profile named '" + args[0] + "' (see kinetra profiles)");
+  if (!store->profileExistsWithName(options.name)) {
+    return fail(kName, "no profile named '" + options.name + "' (see kinetra profiles)");
   }
-  store->setStartupProfileByName(args[0]);
-  std::cout << "start-up profile: " << args[0] << "\n";
+  store->setStartupProfileByName(options.name);
+  std::cout << "start-up profile: " << options.name << "\n";
   return 0;
 }
 
-const CommandRegistration registration("startup", "choose the profile the agent starts with",
-                                       kUsage, run);
+void define(CLI::App& command) {
+  auto options = std::make_shared<Options>();
+  command.footer(
+      "Chooses the profile the agent makes current when it starts; --none chooses none\n"
+      "(the agent then starts with the default profile).\n");
+  command.add_option("NAME", options->name, "the profile");
+  command.add_flag("--none", options->none, "no start-up profile");
+  addDeviceOptions(command, options->device);
+  setAction(command, [options, &command] { return run(*options, command); });
+}
+
+const CommandRegistration registration(kName, "choose the profile the agent starts with", define);
 
 }  // namespace
 }  // namespace kinetra

@@ -1,35 +1,45 @@
 // kinetra unlink APP [--device ALIAS] [--bundle PATH]
+#include <CLI/CLI.hpp>
 #include <iostream>
 
 #include "ApplicationOption.h"
+#include "Command.h"
 #include "DeviceOption.h"
+#include "Report.h"
 #include "store/ZVProfileSwitcher.h"
 
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra unlink APP [--device ALIAS] [--bundle PATH]\n\n"
-    "Removes the link of an application (named as for kinetra link).\n";
+constexpr const char* kName = "unlink";
 
-int run(const Arguments& arguments) {
-  Arguments args = arguments;
-  DeviceOptions options;
+struct Options {
+  DeviceOptions device;
+  std::string application;
+};
+
+int run(const Options& options) {
   std::string error;
-  if (!takeDeviceOptions(args, options, error)) return failWith("unlink", error);
-  if (args.size() != 1) return usageError(*findCommand("unlink"), "give one APP");
-  const std::string key = applicationKeyFor(args[0], error);
-  if (key.empty()) return failWith("unlink", error);
-  const auto device = openDevice(options, error);
-  if (!device) return failWith("unlink", error);
+  const std::string key = applicationKeyFor(options.application, error);
+  if (key.empty()) return fail(kName, error);
+  const auto device = openDevice(options.device, error);
+  if (!device) return fail(kName, error);
   const auto switcher = zv::store::ZVProfileSwitcher::create(device, nullptr);
-  if (!switcher->profileForKey(key)) return failWith("unlink", key + " has no link");
-  if (!switcher->unsetProfile("", key, &error)) return failWith("unlink", error);
+  if (!switcher->profileForKey(key)) return fail(kName, key + " has no link");
+  if (!switcher->unsetProfile("", key, &error)) return fail(kName, error);
   std::cout << "unlinked " << key << "\n";
   return 0;
 }
 
-const CommandRegistration registration("unlink", "remove an application's link", kUsage, run);
+void define(CLI::App& command) {
+  auto options = std::make_shared<Options>();
+  command.footer("APP is named as for kinetra link.\n");
+  command.add_option("APP", options->application, "the application")->required();
+  addDeviceOptions(command, options->device);
+  setAction(command, [options] { return run(*options); });
+}
+
+const CommandRegistration registration(kName, "remove an application's link", define);
 
 }  // namespace
 }  // namespace kinetra

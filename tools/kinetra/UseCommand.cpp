@@ -1,41 +1,57 @@
 // kinetra use NAME|--none [--device ALIAS] [--bundle PATH]
+#include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "Command.h"
 #include "DeviceOption.h"
+#include "Report.h"
 
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra use NAME|--none [--device ALIAS] [--bundle PATH]\n\n"
-    "Makes profile NAME the current one, as choosing it in the agent's menu does; the\n"
-    "running agent and editor follow at once. --none turns profiles off (the mouse\n"
-    "works as a plain mouse).\n";
+constexpr const char* kName = "use";
 
-int run(const Arguments& arguments) {
-  Arguments args = arguments;
-  DeviceOptions options;
+struct Options {
+  DeviceOptions device;
+  std::string name;
+  bool none = false;
+};
+
+int run(const Options& options, const CLI::App& command) {
+  if (options.none == !options.name.empty()) {
+    return usageError(command, "give one profile NAME or --none");
+  }
   std::string error;
-  if (!takeDeviceOptions(args, options, error)) return failWith("use", error);
-  if (args.size() != 1) return usageError(*findCommand("use"), "give one profile NAME or --none");
-  const auto device = openDevice(options, error);
-  if (!device) return failWith("use", error);
+  const auto device = openDevice(options.device, error);
+  if (!device) return fail(kName, error);
   const auto store = storeOf(*device);
-  if (args[0] == "--none") {
+  if (options.none) {
     store->setNoProfile(true);
     std::cout << "no profile is active\n";
     return 0;
   }
-  if (!store->profileExistsWithName(args[0])) {
-    return failWith("use", "no profile named '" + args[0] + "' (see kinetra profiles)");
+  if (!store->profileExistsWithName(options.name)) {
+    return fail(kName, "no profile named '" + options.name + "' (see kinetra profiles)");
   }
-  store->setCurrentProfileByName(args[0]);
+  store->setCurrentProfileByName(options.name);
   if (store->noProfile()) store->setNoProfile(false);
   std::cout << "current profile: " << store->currentProfileName() << "\n";
   return 0;
 }
 
-const CommandRegistration registration("use", "make a profile current", kUsage, run);
+void define(CLI::App& command) {
+  auto options = std::make_shared<Options>();
+  command.footer(
+      "Makes profile NAME the current one, as choosing it in the agent's menu does; the\n"
+      "running agent and editor follow at once. --none turns profiles off (the mouse\n"
+      "works as a plain mouse).\n");
+  command.add_option("NAME", options->name, "the profile");
+  command.add_flag("--none", options->none, "no profile");
+  addDeviceOptions(command, options->device);
+  setAction(command, [options, &command] { return run(*options, command); });
+}
+
+const CommandRegistration registration(kName, "make a profile current", define);
 
 }  // namespace
 }  // namespace kinetra

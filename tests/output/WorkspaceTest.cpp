@@ -1,26 +1,48 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
-#include "engine/Workspace.h"
+#include "output/Workspace.h"
 #include "testing/MessageCapture.h"
 #include "testing/TemporaryTree.h"
 
-namespace zv::engine {
+namespace zv::output {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Started programs run on their own; wait (generously) for what they leave behind.
+// Started programs run on their own: wait for what they leave behind. The folder is
+// watched before the file is looked for, so a file that comes in between is not missed;
+// the 10 s are only a safety net.
 bool appears(const fs::path& path) {
-  for (int i = 0; i < 1000; ++i) {
-    if (fs::exists(path)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  struct Watch {
+    int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ~Watch() {
+      if (fd >= 0) ::close(fd);
+    }
+  } watch;
+  const int fd = watch.fd;
+  if (fd < 0 || ::inotify_add_watch(fd, path.parent_path().c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
+    return fs::exists(path);
   }
-  return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    if (fs::exists(path)) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
+    char events[4096];
+    while (::read(fd, events, sizeof events) > 0) {
+    }
+  }
 }
 
 fs::path writeScript(const zv::testing::TemporaryTree& tree, const std::string& name,
@@ -143,4 +165,4 @@ TEST(Workspace, RecordingAndShared) {
 }
 
 }  // namespace
-}  // namespace zv::engine
+}  // namespace zv::output
