@@ -84,6 +84,13 @@ ProfileControllersCache::Look ProfileControllersCache::look(const std::filesyste
   return Look::Regular;
 }
 
+bool ProfileControllersCache::changedRecently(const Stamp& stamp) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  // A modification time in the future (a clock set back, a copied file) counts as recent.
+  return stamp.modified.tv_sec > now.tv_sec - kQuietTime.count();
+}
+
 json::DictionaryPtr ProfileControllersCache::prototype() {
   std::lock_guard lock(mutex_);
   if (!prototype_ && !prototypeTried_) {
@@ -121,7 +128,7 @@ std::optional<ProfileControllersCache::Controllers> ProfileControllersCache::con
   // file is read and converted then shows as a different stamp at the next call.
   std::string bytes;
   if (!platform::readFile(path, bytes, nullptr, kProfileFileLimit)) return std::nullopt;
-  pause_(kSettleTime);
+  if (changedRecently(stamp)) pause_(kSettleTime);
   Stamp after;
   const Look settled = look(path, after);
   if (settled == Look::Missing) return std::nullopt;

@@ -57,7 +57,7 @@ class ProfileControllersCacheTest : public ::testing::Test {
         }) {}
 
   testing::TemporaryTree tree;
-  int conversions = 0;  // every read of a file is followed by one pause
+  int conversions = 0;  // every read of a recently changed file is followed by one pause
   std::function<void()> duringPause;
   ProfileControllersCache cache;
 };
@@ -70,6 +70,17 @@ TEST_F(ProfileControllersCacheTest, DemoProfilesServeTheDemoMouse) {
     EXPECT_FALSE(cache.isProfileAtPath(path, "Demo")) << name;
     EXPECT_FALSE(cache.isProfileAtPath(path, "")) << name;
   }
+}
+
+TEST_F(ProfileControllersCacheTest, AFileQuietForLongNeedsNoPause) {
+  const fs::path path = tree.write("profiles/Old.pr0", profileFor("Old", "Zed"));
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  timespec times[2] = {info.st_atim, info.st_mtim};
+  times[1].tv_sec -= 3600;
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(cache.controllersInFile(path), (Controllers{"Old", "Zed"}));
+  EXPECT_EQ(conversions, 0) << "nobody has written it for an hour";
 }
 
 TEST_F(ProfileControllersCacheTest, AnswersAreKeptUntilTheFileChanges) {

@@ -1,0 +1,33 @@
+// Chooses the provider of the focused application (FrontmostApplication.h) that the
+// user's session offers, from its environment:
+//
+//   HYPRLAND_INSTANCE_SIGNATURE   Hyprland's event and request sockets
+//   SWAYSOCK, I3SOCK              the sway / i3 IPC socket
+//   WAYLAND_DISPLAY (any other compositor, e.g. GNOME or KDE Plasma on Wayland): none —
+//                                 these do not tell other programs which window has the
+//                                 focus, and their X11 compatibility server only knows
+//                                 about X11 windows
+//   DISPLAY                       X11 (EWMH window managers: GNOME and Plasma on X11,
+//                                 Xfce, i3, Openbox, ...)
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/FrontmostApplication.h"
+#include "platform/RunLoop.h"
+
+namespace zv::platform {
+
+struct FrontmostApplicationChoice {
+  // Nothing when the session offers no provider, or the one it names does not answer.
+  std::unique_ptr<FrontmostApplication> provider;
+  // Then this says why, in words for the user, ending in what it means for links.
+  std::string unavailable;
+};
+
+// Opens the provider on `loop` (call on the loop's thread).
+FrontmostApplicationChoice openFrontmostApplication(RunLoop& loop,
+                                                    ExecutableLookup lookup = executableOfProcess);
+
+}  // namespace zv::platform

@@ -1,0 +1,93 @@
+#include "store/ZVCommandStore.h"
+
+#include <mutex>
+
+#include "platform/AtomicFile.h"
+#include "platform/ReadFile.h"
+#include "platform/Paths.h"
+#include "store/ZVProfileStore.h"
+#include "support/Bundle.h"
+#include "text/Unicode.h"
+
+namespace zv::store {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ProcessState {
+  std::mutex lock;
+  std::shared_ptr<ZVCommandStore> instance;
+};
+
+ProcessState& state() {
+  static ProcessState* const shared = new ProcessState;  // lives as long as the process
+  return *shared;
+}
+
+}  // namespace
+
+fs::path ZVCommandStore::bundleDirectory() {
+  std::error_code ec;
+  if (const auto bundle = support::Bundle::main()) {
+    if (fs::is_directory(bundle->builtInPlugInsPath(), ec)) return bundle->builtInPlugInsPath();
+  }
+  return platform::devicesFolder();
+}
+
+std::shared_ptr<ZVCommandStore> ZVCommandStore::sharedCommandStore() {
+  std::lock_guard lock(state().lock);
+  if (!state().instance) {
+    state().instance.reset(new ZVCommandStore(bundleDirectory()));
+  }
+  return state().instance;
+}
+
+std::shared_ptr<ZVCommandStore> ZVCommandStore::create(fs::path bundleDirectory) {
+  std::lock_guard lock(state().lock);
+  if (state().instance) return nullptr;
+  state().instance.reset(new ZVCommandStore(std::move(bundleDirectory)));
+  return state().instance;
+}
+
+void ZVCommandStore::forgetProcessInstanceForTesting() {
+  std::lock_guard lock(state().lock);
+  state().instance.reset();
+}
+
+ZVCommandStore::ZVCommandStore(fs::path bundleDirectory)
+    : bundleDirectory_(std::move(bundleDirectory)) {
+  commonFolder_ = ZVProfileStore::applicationSupportFolder() / "Common";
+  std::error_code ec;
+  fs::create_directories(commonFolder_, ec);
+  favouritesPath_ = commonFolder_ / "Favourites.xml";
+  commandDirectoryWatcher_ = platform::VDKQueue::create();
+  favouritesWatcher_ = platform::VDKQueue::create();
+  if (commandDirectoryWatcher_) {
+    commandDirectoryWatcher_->setDelegate(this);
+    commandDirectoryWatcher_->addPath(commonFolder_.string());
+  }
+}
+
+ZVCommandStore::~ZVCommandStore() {
+  if (commandDirectoryWatcher_) commandDirectoryWatcher_->setDelegate(nullptr);
+}
+
+std::string ZVCommandStore::commandXML() const {
+  std::string text;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(
+           bundleDirectory_, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const fs::path relative = it->path().lexically_relative(bundleDirectory_);
+    if (relative == "Favourites.xml" || !it->path().filename().string().ends_with(".xml")) continue;
+    std::error_code typeError;
+    if (!it->is_regular_file(typeError)) continue;
+    std::string bytes;
+    if (!platform::readFile(it->path(), bytes) || !text::isValidUtf8(bytes)) continue;
+    text += bytes;
+  }
+  return text;
+}
+
+}  // namespace zv::store

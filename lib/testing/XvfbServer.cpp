@@ -1,0 +1,54 @@
+#include "testing/XvfbServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace zv::testing {
+
+std::unique_ptr<XvfbServer> XvfbServer::start(std::string* why) {
+  const auto program = findProgram("Xvfb");
+  if (!program) {
+    *why = "Xvfb is not installed (Debian package xvfb)";
+    return nullptr;
+  }
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    *why = "cannot create a pipe";
+    return nullptr;
+  }
+  ChildOptions options;
+  options.keepDescriptors = {fds[1]};
+  auto process = ChildProcess::start({program->string(), "-displayfd", std::to_string(fds[1]),
+                                      "-nolisten", "tcp", "-screen", "0", "640x480x24"},
+                                     options);
+  ::close(fds[1]);
+  if (!process) {
+    ::close(fds[0]);
+    *why = "cannot start Xvfb";
+    return nullptr;
+  }
+  // Xvfb writes the display number once it accepts connections, and closes the pipe if
+  // it dies first. The bound is a safety net.
+  std::string number;
+  for (;;) {
+    pollfd ready{fds[0], POLLIN, 0};
+    const int result = ::poll(&ready, 1, 20'000);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) break;
+    char c;
+    const ssize_t n = ::read(fds[0], &c, 1);
+    if (n <= 0 || c == '\n') break;
+    number += c;
+  }
+  ::close(fds[0]);
+  if (number.empty()) {
+    *why = "Xvfb did not come up";
+    return nullptr;
+  }
+  return std::unique_ptr<XvfbServer>(new XvfbServer(std::move(*process), ":" + number));
+}
+
+}  // namespace zv::testing
