@@ -181,7 +181,10 @@ std::optional<int> parseLogThreshold(std::string_view text) {
 
 std::optional<int> logThresholdFromEnvironment() {
   const char* value = std::getenv("KINETRA_LOG");
-  return value ? parseLogThreshold(value) : std::nullopt;
+  if (!value || std::string_view(value).find_first_not_of(" \t") == std::string_view::npos) {
+    return kDefaultLogThreshold;
+  }
+  return parseLogThreshold(value);
 }
 
 std::optional<int> logThreshold() {

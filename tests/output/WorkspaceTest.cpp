@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "output/Workspace.h"
-#include "testing/MessageCapture.h"
+#include "testing/LogCapture.h"
 #include "testing/TemporaryTree.h"
 
 namespace zv::output {
@@ -42,7 +42,7 @@ class DesktopWorkspaceTest : public ::testing::Test {
   }
 
   zv::testing::TemporaryTree tree;
-  zv::testing::MessageCapture messages;
+  zv::testing::LogCapture messages;
   fs::path opener;
 };
 
