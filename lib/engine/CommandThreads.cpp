@@ -4,6 +4,7 @@
 
 #include "engine/ButtonState.h"
 #include "engine/Clock.h"
+#include "log/Log.h"
 #include "output/OutputDevice.h"
 #include "output/Workspace.h"
 
@@ -69,7 +70,8 @@ bool CommandThreads::launch(Body body, Abort abort) {
       try {
         body();
       } catch (...) {
-        // A run must never take the process down; what failed already said so.
+        // A run must never take the process down.
+        ZV_LOG_SWALLOWED(log::ZVLogLevel::Error, "a command run");
       }
       body = nullptr;  // let go of the run's objects before reporting the end
       std::lock_guard done(mutex_);

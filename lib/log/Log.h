@@ -124,6 +124,22 @@ class LogOnce {
     if ((once).first()) ZV_LOG((level), (object), __VA_ARGS__); \
   } while (false)
 
+// For a catch (...) that goes on after a failure: logs "<what> failed: <the exception's
+// what(), or its kind>; carrying on" at `level`. Call it inside the handler only. It never
+// throws: when the line itself cannot be made (memory is short) a fixed line goes to
+// standard error instead.
+//
+//   } catch (...) {
+//     ZV_LOG_SWALLOWED(ZVLogLevel::Error, "a command run");
+//   }
+void logSwallowedException(ZVLogLevel level, const char* file, int line, const char* function,
+                           std::string_view what) noexcept;
+// The exception being handled, in words: its what() for a std::exception.
+std::string currentExceptionText();
+
+#define ZV_LOG_SWALLOWED(level, what) \
+  ::zv::log::logSwallowedException((level), __FILE__, __LINE__, __PRETTY_FUNCTION__, (what))
+
 // The system log: syslog at LOG_NOTICE, with the program's name as identifier (opened
 // once per process, with the process id). Tests set a handler to capture notices instead;
 // an empty handler restores syslog. Answers the handler that was set before.

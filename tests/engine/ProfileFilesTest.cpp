@@ -71,7 +71,8 @@ class ProfileFiles : public ::testing::Test {
   }
   Lines notices() const { return logCapture.notices(); }
 
-  static fs::path seedPath() { return testing::demoBundlePath() / "Contents/Resources/Seed.pr0"; }
+  // The seed of the harness's copy of the demo bundle.
+  fs::path seedPath() const { return h.device->bundle().resourcePath() / "Seed.pr0"; }
   static std::string demoText(const std::string& name) {
     auto text = profile::readProfileText(testing::demoBundlePath() / "Contents/Resources" / name);
     EXPECT_TRUE(text);
