@@ -407,21 +407,21 @@ TEST_F(EditorProfileFiles, CompatibleFilesAndTheEditorHandOver) {
   const auto opened = h.workspace->openedWithApplications();
   ASSERT_EQ(opened.size(), 2u);
   EXPECT_EQ(opened[0].applicationPath, tree.path("Applications/Zenvor Editor.app").string());
-  const json::DictionaryPtr alias = profile::readEditorHandOver(opened[0].path, &error);
-  ASSERT_TRUE(alias) << error;
+  const auto alias = profile::readEditorHandOver(opened[0].path);
+  ASSERT_TRUE(alias) << alias.failure().message;
   const json::DictionaryPtr expected = json::makeDictionary();
   expected->set("file", good.string());
   expected->set("alias", "DemoMouse-1");
   expected->set("name", "Zenvor Demo Mouse");
   expected->set("productId", 5892);
   expected->set("vendorId", 23126);
-  EXPECT_EQ(json::Value(alias), json::Value(expected));
-  const json::DictionaryPtr balias = profile::readEditorHandOver(opened[1].path, &error);
-  ASSERT_TRUE(balias) << error;
+  EXPECT_EQ(json::Value(*alias), json::Value(expected));
+  const auto balias = profile::readEditorHandOver(opened[1].path);
+  ASSERT_TRUE(balias) << balias.failure().message;
   const json::DictionaryPtr expectedBalias = json::makeDictionary();
   expectedBalias->set("file", good.string());
   expectedBalias->set("balias", "DemoMouse");
-  EXPECT_EQ(json::Value(balias), json::Value(expectedBalias));
+  EXPECT_EQ(json::Value(*balias), json::Value(expectedBalias));
 }
 
 }  // namespace
