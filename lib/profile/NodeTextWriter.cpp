@@ -141,7 +141,26 @@ class Writer {
     return nullptr;
   }
 
-  void attribute(std::string_view key, const json::Value& value) {
+  // A NUL cannot stand in node text: the reader would take it into the JSON, and every
+  // program after it (the JSON text, the editor, C strings) would carry or cut it. `what`
+  // says what the text is, "the value of" or "the name".
+  bool checkNoNul(std::string_view text, std::string_view what, std::string_view key) {
+    if (text.find('\0') == std::string_view::npos) return true;
+    std::string shown;
+    for (const char c : key) {
+      if (c == '\0') {
+        shown += "\\0";
+      } else {
+        shown.push_back(c);
+      }
+    }
+    return fail(std::string(what) + " \"" + shown +
+                "\" holds a NUL character, which node text cannot hold");
+  }
+
+  bool attribute(std::string_view key, const json::Value& value) {
+    if (!checkNoNul(key, "the name", key)) return false;
+    if (value.isString() && !checkNoNul(value.asString(), "the value of", key)) return false;
     out_.append(key);
     out_.push_back('=');
     if (value.isString()) {
@@ -154,6 +173,7 @@ class Writer {
       out_.append(key == "band" ? decimal(value.asNumber()) : "0x" + hexadecimal(value.asNumber()));
     }
     out_.push_back(' ');
+    return true;
   }
 
   static bool isText(const json::Value& value) {
@@ -193,6 +213,7 @@ class Writer {
     bool nameWritten = false;
     if (!entries || (!name.empty() && !isNumberName(name) &&
                      !(firstEntry && firstEntry->isString() && firstEntry->asString() == name))) {
+      if (!checkNoNul(name, "the name", name)) return false;
       if (!isNumberName(name)) out_.append(name);
       out_.push_back(' ');
       nameWritten = true;
@@ -217,12 +238,13 @@ class Writer {
         const json::Value* found = present(key);
         if (!nameWritten && index == 0 &&
             (!found || (found->isString() && found->asString().empty()))) {
+          if (!checkNoNul(key, "the name", key)) return false;
           out_.append(key);
           out_.push_back(' ');
         } else if (found && isText(*found)) {
-          attribute(key, *found);
+          if (!attribute(key, *found)) return false;
         } else if (found && isNonZeroNumber(*found)) {
-          attribute(key, *found);
+          if (!attribute(key, *found)) return false;
         } else if (found && isNode(*found)) {
           if (!writeChild(*found, member(prototype, key), key, key)) return false;
         } else if (!found) {
@@ -297,10 +319,7 @@ class Writer {
   // and the empty string are not written.
   bool writeUnordered(State& state, const json::Value* prototype, std::string_view key,
                       const json::Value& value) {
-    if (isText(value) || isNonZeroNumber(value)) {
-      attribute(key, value);
-      return true;
-    }
+    if (isText(value) || isNonZeroNumber(value)) return attribute(key, value);
     const bool group = isGroupName(key);
     const bool grouped = !group && groups_.find(key) != groups_.end();
     if ((group || grouped) && value.isArray()) {
