@@ -14,7 +14,7 @@
 #include <map>
 #include <memory>
 
-#include "output/Diagnostics.h"
+#include "log/Log.h"
 #include "output/RecordingOutput.h"
 #include "output/ZVKeyboard.h"
 #include "output/ZVMouse.h"
@@ -47,7 +47,7 @@ std::uint16_t typeFor(std::uint8_t selector) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool quiet = [] {
-    setMessageHandler([](std::string_view) {});
+    zv::log::setLogThreshold(std::nullopt);
     return true;
   }();
   (void)quiet;

@@ -2,7 +2,7 @@
 // and all), as UTF-16 without a mark, and as raw UTF-8. Reading must not crash, hang or
 // leak; what reads must give JSON that the suite's JSON writer and reader carry
 // unchanged, build an object tree from the bundled prototype, and write back as node
-// text. (Written text need not read back to the same JSON: values with "=" or quotes
+// text without a NUL. (Written text need not read back to the same JSON: values with "=" or quotes
 // change by design of the format.)
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +40,8 @@ void exercise(std::string_view text, bool validText) {
     if (!again || !(*again == *json)) std::abort();
   }
   auto written = profile::json2tevnodes(*json, proto);
+  // Written text never holds a NUL, whatever the JSON held.
+  if (written && written->find('\0') != std::string::npos) std::abort();
   if (written) {
     if (auto reread = profile::tevnodes2json(*written, proto)) {
       profile::json2tevnodes(*reread, proto);

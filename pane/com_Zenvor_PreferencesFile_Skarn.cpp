@@ -4,6 +4,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "log/Log.h"
 #include "platform/Paths.h"
 #include "support/Bundle.h"
 #include "support/NotificationCenter.h"
@@ -100,7 +101,14 @@ bool Object::setBrand(const std::string& brand) {
     prefs_ = json::makeDictionary();
     original_.clear();
     readError_.clear();
-    support::writePropertyListFile(filePath_, json::Value(prefs_));
+    // The folder's trouble, if any, shows in the write's error.
+    std::string why;
+    if (!support::writePropertyListFile(filePath_, json::Value(prefs_), &why)) {
+      ZV_LOG(log::ZVLogLevel::Critical, nullptr,
+             "cannot create the preferences file: %@; the preferences are kept in memory until "
+             "a save succeeds",
+             why);
+    }
   } else {
     reload();
   }

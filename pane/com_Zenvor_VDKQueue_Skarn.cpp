@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "log/Log.h"
 #include "platform/RunLoop.h"
 
 namespace zv::pane {
@@ -156,6 +157,7 @@ void com_Zenvor_VDKQueue_Skarn::watcherThread() {
       if (overflow) handleLostEvents();
     } catch (...) {
       // Out of memory, most likely; the next event may fare better.
+      ZV_LOG_SWALLOWED(log::ZVLogLevel::Error, "the file watch's handling of events");
     }
   }
 }

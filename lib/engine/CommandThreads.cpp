@@ -79,7 +79,8 @@ bool CommandThreads::launch(Body body, Abort abort) {
           try {
             body();
           } catch (...) {
-            // A run must never take the process down; what failed already said so.
+            // A run must never take the process down.
+            ZV_LOG_SWALLOWED(log::ZVLogLevel::Error, "a command run");
           }
           body = nullptr;  // let go of the run's objects before reporting the end
           std::lock_guard done(mutex_);

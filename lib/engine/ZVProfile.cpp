@@ -36,6 +36,12 @@ SharedPrototype& sharedPrototypeState() {
   return state;
 }
 
+// The profile's class operations answer a flag and, when asked, the reason in words.
+bool answer(const base::Result<void>& result, std::string* error) {
+  if (!result && error) *error = result.failure().message;
+  return result.ok();
+}
+
 bool fileExists(const fs::path& path) {
   std::error_code ec;
   return fs::exists(path, ec);
@@ -364,13 +370,13 @@ bool ZVProfile::invokeEditorForProfileUsingAlias(const fs::path& path,
   const profile::EditorDevice described{device.udid(), device.name(),
                                         static_cast<std::uint32_t>(device.productId()),
                                         static_cast<std::uint32_t>(device.vendorId())};
-  return profile::invokeEditorForProfileUsingAlias(path, described, error);
+  return answer(profile::invokeEditorForProfileUsingAlias(path, described), error);
 }
 
 bool ZVProfile::invokeEditorForProfileUsingBalias(const fs::path& path,
                                                   const device::DeviceController& device,
                                                   std::string* error) {
-  return profile::invokeEditorForProfileUsingBalias(path, device.balias(), error);
+  return answer(profile::invokeEditorForProfileUsingBalias(path, device.balias()), error);
 }
 
 // --- Routing ----------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -181,7 +182,10 @@ std::optional<int> parseLogThreshold(std::string_view text) {
 
 std::optional<int> logThresholdFromEnvironment() {
   const char* value = std::getenv("KINETRA_LOG");
-  return value ? parseLogThreshold(value) : std::nullopt;
+  if (!value || std::string_view(value).find_first_not_of(" \t") == std::string_view::npos) {
+    return kDefaultLogThreshold;
+  }
+  return parseLogThreshold(value);
 }
 
 std::optional<int> logThreshold() {
@@ -214,6 +218,29 @@ void writeLogLine(ZVLogLevel level, const char* file, int line, const LogArgumen
   const std::string message = formatLogText(format, arguments);
   const std::string objectText = object.isNull() ? std::string() : object.text();
   deliver(LogRecord{level, file ? file : "", line, objectText, function ? function : "", message});
+}
+
+std::string currentExceptionText() {
+  if (!std::current_exception()) return "no exception";
+  try {
+    throw;
+  } catch (const std::exception& exception) {
+    return exception.what();
+  } catch (...) {
+    return "an exception that is not a std::exception";
+  }
+}
+
+void logSwallowedException(ZVLogLevel level, const char* file, int line, const char* function,
+                           std::string_view what) noexcept {
+  try {
+    ZVLogLine(level, file, line, nullptr, function, "%@ failed: %@; carrying on", what,
+              currentExceptionText());
+  } catch (...) {
+    // Nothing can be formatted; this line needs no memory.
+    static constexpr char kLine[] = "kinetra: an exception was caught and could not be logged\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  }
 }
 
 SystemLogHandler setSystemLogHandler(SystemLogHandler handler) {

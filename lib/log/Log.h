@@ -1,4 +1,4 @@
-// The device library's log, and the notices it sends to the system log.
+// The device library's one log channel, and the notices it sends to the system log.
 //
 // ZVLogLine takes a level, the source position, the object on whose behalf the line is
 // written and a printf-style format with "%@" for any value (LogFormat.h); call it through
@@ -6,12 +6,19 @@
 //
 //   ZV_LOG(ZVLogLevel::Error, this, "Failed to load profile: %@ for device %@", text, name);
 //
-// Lines go nowhere unless the environment variable KINETRA_LOG is set: its value is the
-// threshold, and lines of that level or a more severe one (a smaller number) are written
-// to standard error, one write per line. KINETRA_LOG takes a number (KINETRA_LOG=4) or a
-// level name (fatal, critical, error, notice, info, debug, all; off or none for nothing);
-// any other non-empty value lets every line through. A line below the threshold costs one
-// atomic load: its arguments are not formatted.
+// A message the user must see and can act on (output that is dropped, a tap that records
+// nothing, a file that cannot be opened) is logged at Critical and says the fix. Said
+// once per object or per process, it goes through ZV_LOG_ONCE with a LogOnce flag:
+//
+//   ZV_LOG_ONCE(writeFailure_, ZVLogLevel::Critical, nullptr, "writing to %@ failed: %@", ...);
+//
+// The environment variable KINETRA_LOG sets the threshold: lines of that level or a more
+// severe one (a smaller number) are written to standard error, one write per line. Without
+// KINETRA_LOG (unset or empty) the threshold is Critical, so the user sees the messages
+// meant for them and nothing else. KINETRA_LOG takes a number (KINETRA_LOG=4) or a level
+// name (fatal, critical, error, notice, info, debug, all; off or none for nothing); any
+// other value lets every line through. A line below the threshold costs one atomic load:
+// its arguments are not formatted.
 //
 // Lines on standard error read "<program>[<pid>] <level>: <file>:<line> <function>
 // [<object>]: <message>"; control characters of the message are escaped (\xNN) so that a
@@ -25,6 +32,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -34,8 +42,8 @@
 
 namespace zv::log {
 
-// A smaller number is more severe. The library logs a damaged profile at Error (3) and
-// profile-loading notices at Notice (4).
+// A smaller number is more severe. The library logs messages for the user at Critical (2),
+// a damaged profile at Error (3) and profile-loading notices at Notice (4).
 enum class ZVLogLevel : int {
   Fatal = 1,
   Critical = 2,
@@ -44,6 +52,9 @@ enum class ZVLogLevel : int {
   Info = 5,
   Debug = 6,
 };
+
+// The threshold when KINETRA_LOG does not set one.
+inline constexpr int kDefaultLogThreshold = static_cast<int>(ZVLogLevel::Critical);
 
 // Its name as written in a line and accepted by KINETRA_LOG ("error"); "level N" for
 // other numbers.
@@ -66,9 +77,10 @@ using LogSink = std::function<void(const LogRecord& record)>;
 // thread, one line at a time.
 LogSink setLogSink(LogSink sink);
 
-// The threshold KINETRA_LOG gives (read at each call of this function); none when unset,
-// empty, "off" or "none".
+// The threshold KINETRA_LOG gives (read at each call of this function):
+// kDefaultLogThreshold when it is unset or blank, none for "off" or "none".
 std::optional<int> logThresholdFromEnvironment();
+// The threshold a KINETRA_LOG value names; none for blank text, "off" or "none".
 std::optional<int> parseLogThreshold(std::string_view text);
 // The threshold in force: KINETRA_LOG as it was at the first line logged, unless set here.
 // A program option (--verbose) or a test sets it; none turns the log off.
@@ -93,6 +105,40 @@ void ZVLogLine(ZVLogLevel level, const char* file, int line, const Object& objec
 
 #define ZV_LOG(level, object, ...) \
   ::zv::log::ZVLogLine((level), __FILE__, __LINE__, (object), __PRETTY_FUNCTION__, __VA_ARGS__)
+
+// Whether a "say it once" message was said: a member of the object that says it once per
+// object, or a static for once per process. The first ZV_LOG_ONCE with it writes the line
+// (when its level is enabled then); every later one writes nothing. Safe from any thread.
+class LogOnce {
+ public:
+  // True the first time only.
+  bool first() { return !said_.exchange(true, std::memory_order_relaxed); }
+  bool said() const { return said_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<bool> said_{false};
+};
+
+#define ZV_LOG_ONCE(once, level, object, ...)                   \
+  do {                                                          \
+    if ((once).first()) ZV_LOG((level), (object), __VA_ARGS__); \
+  } while (false)
+
+// For a catch (...) that goes on after a failure: logs "<what> failed: <the exception's
+// what(), or its kind>; carrying on" at `level`. Call it inside the handler only. It never
+// throws: when the line itself cannot be made (memory is short) a fixed line goes to
+// standard error instead.
+//
+//   } catch (...) {
+//     ZV_LOG_SWALLOWED(ZVLogLevel::Error, "a command run");
+//   }
+void logSwallowedException(ZVLogLevel level, const char* file, int line, const char* function,
+                           std::string_view what) noexcept;
+// The exception being handled, in words: its what() for a std::exception.
+std::string currentExceptionText();
+
+#define ZV_LOG_SWALLOWED(level, what) \
+  ::zv::log::logSwallowedException((level), __FILE__, __LINE__, __PRETTY_FUNCTION__, (what))
 
 // The system log: syslog at LOG_NOTICE, with the program's name as identifier (opened
 // once per process, with the process id). Tests set a handler to capture notices instead;

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "output/Diagnostics.h"
+#include "output/InputAccess.h"
 #include "output/KeyTables.h"
 #include "output/UinputOutput.h"
 

@@ -8,10 +8,13 @@
 #include <cstring>
 #include <thread>
 
-#include "output/Diagnostics.h"
+#include "log/Log.h"
+#include "output/InputAccess.h"
 
 namespace zv::output {
 namespace {
+
+using log::ZVLogLevel;
 
 const char* const kKeyboardName = "Kinetra virtual keyboard";
 const char* const kPointerName = "Kinetra virtual pointer";
@@ -134,7 +137,7 @@ bool UinputOutput::ensureDevices() {
     keyboard_.reset();
     pointer_.reset();
     state_ = State::failed;
-    say(creationFailure(error != 0 ? error : EIO));
+    ZV_LOG(ZVLogLevel::Critical, nullptr, "%@", creationFailure(error != 0 ? error : EIO));
     return false;
   }
   state_ = State::ready;
@@ -149,12 +152,9 @@ void UinputOutput::emit(VirtualDevice device, std::span<const RawEvent> events, 
   for (const RawEvent& event : events) {
     const int rc = target.write(event);
     if (rc < 0) {
-      if (!writeFailureSaid_) {
-        writeFailureSaid_ = true;
-        say(std::string("writing to the virtual ") +
-            (device == VirtualDevice::keyboard ? "keyboard" : "pointer") +
-            " failed: " + std::strerror(-rc) + "; output is lost until it works again");
-      }
+      ZV_LOG_ONCE(writeFailure_, ZVLogLevel::Critical, nullptr,
+                  "writing to the virtual %@ failed: %@; output is lost until it works again",
+                  device == VirtualDevice::keyboard ? "keyboard" : "pointer", std::strerror(-rc));
       // Close the report, so that what was written is not left half-delivered.
       if (event.type != EV_SYN) target.write({EV_SYN, SYN_REPORT, 0});
       return;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "log/Log.h"
 #include "output/OutputDevice.h"
 
 namespace zv::output {
@@ -81,7 +82,7 @@ class UinputOutput : public OutputDevice {
   Options options_;
   mutable std::mutex mutex_;
   State state_ = State::untried;
-  bool writeFailureSaid_ = false;
+  log::LogOnce writeFailure_;
   std::unique_ptr<UinputDevice> keyboard_;
   std::unique_ptr<UinputDevice> pointer_;
 };

@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output/Diagnostics.h"
+#include "log/Log.h"
 #include "support/Bundle.h"
 
 namespace zv::output {
 namespace {
+
+using log::ZVLogLevel;
 
 std::mutex& sharedMutex() {
   static std::mutex mutex;
@@ -170,7 +172,7 @@ bool DesktopWorkspace::openFile(const std::string& path) {
   if (!isUrl(path)) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-      say("cannot open " + path + ": " + std::strerror(errno));
+      ZV_LOG(ZVLogLevel::Critical, nullptr, "cannot open %@: %@", path, std::strerror(errno));
       return false;
     }
     // A relative path that starts with '-' would read as an option.
@@ -181,20 +183,22 @@ bool DesktopWorkspace::openFile(const std::string& path) {
       // Not a program after all (a document on a file system that marks every file
       // executable): let the opener choose its application.
       if (error != ENOEXEC && error != EACCES) {
-        say("cannot start " + path + ": " + std::strerror(error));
+        ZV_LOG(ZVLogLevel::Critical, nullptr, "cannot start %@: %@", path, std::strerror(error));
         return false;
       }
     }
   }
   const std::string opener = findProgram(opener_);
   if (opener.empty()) {
-    say("cannot open " + path + ": " + opener_ +
-        " is not installed (it comes with the xdg-utils package)");
+    ZV_LOG(ZVLogLevel::Critical, nullptr,
+           "cannot open %@: %@ is not installed (it comes with the xdg-utils package)", path,
+           opener_);
     return false;
   }
   const int error = spawnDetached(opener, {opener_, argument});
   if (error != 0) {
-    say("cannot open " + path + " with " + opener + ": " + std::strerror(error));
+    ZV_LOG(ZVLogLevel::Critical, nullptr, "cannot open %@ with %@: %@", path, opener,
+           std::strerror(error));
     return false;
   }
   return true;
@@ -206,7 +210,7 @@ bool DesktopWorkspace::openFileWithApplication(const std::string& path,
   std::string error;
   const std::optional<std::string> executable = applicationExecutable(applicationPath, &error);
   if (!executable) {
-    say("cannot open " + path + ": " + error);
+    ZV_LOG(ZVLogLevel::Critical, nullptr, "cannot open %@: %@", path, error);
     return false;
   }
   std::string argument = path;
@@ -214,7 +218,8 @@ bool DesktopWorkspace::openFileWithApplication(const std::string& path,
   if (argument[0] == '-') argument.insert(0, "./");
   const int failure = spawnDetached(*executable, {*executable, argument});
   if (failure != 0) {
-    say("cannot open " + path + " with " + *executable + ": " + std::strerror(failure));
+    ZV_LOG(ZVLogLevel::Critical, nullptr, "cannot open %@ with %@: %@", path, *executable,
+           std::strerror(failure));
     return false;
   }
   return true;

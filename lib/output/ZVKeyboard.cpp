@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "output/Diagnostics.h"
+#include "log/Log.h"
+#include "output/InputAccess.h"
 #include "output/KeyTables.h"
 
 namespace zv::output {
 namespace {
+
+using log::ZVLogLevel;
 
 std::string usageText(std::uint32_t page, std::uint32_t usage) {
   char text[64];
@@ -91,7 +94,7 @@ void ZVKeyboard::sayUnmapped(std::uint32_t page, std::uint32_t usage, const char
   // Once per key and keyboard: a repeating block would say it ten times a second.
   const std::uint32_t key = (page << 16) + usage;
   if (!unmappedSaid_.insert(key).second) return;
-  say("no key posted for " + usageText(page, usage) + ": " + why);
+  ZV_LOG(ZVLogLevel::Critical, nullptr, "no key posted for %@: %@", usageText(page, usage), why);
 }
 
 void ZVKeyboard::setLinuxKey(std::uint32_t key, std::int32_t value, bool repeat) {
@@ -102,7 +105,8 @@ void ZVKeyboard::setLinuxKey(std::uint32_t key, std::int32_t value, bool repeat)
 void ZVKeyboard::setLinuxKeyLocked(std::uint32_t key, std::int32_t value, bool repeat) {
   const std::uint32_t code = key & 0xFFFF;
   if (code > KEY_MAX) {
-    say("no key posted for key code " + std::to_string(code) + ": beyond the Linux key codes");
+    ZV_LOG(ZVLogLevel::Critical, nullptr,
+           "no key posted for key code %u: beyond the Linux key codes", code);
     return;
   }
   const ModifierRow* modifier = findModifier(code);
@@ -140,16 +144,16 @@ std::set<std::uint32_t> ZVKeyboard::pressedKeys() const {
 
 void ZVKeyboard::enableAssistiveDevices(bool) {
   if (::access("/dev/uinput", R_OK | W_OK) != 0) {
-    say("synthetic keys need access to /dev/uinput: " + inputAccessAdvice());
+    ZV_LOG(ZVLogLevel::Critical, nullptr, "synthetic keys need access to /dev/uinput: %@",
+           inputAccessAdvice());
   }
 }
 
 // The key tap.
 
 void ZVKeyboard::sayTapProblem(const std::string& problem) {
-  if (tapProblemSaid_) return;
-  tapProblemSaid_ = true;
-  say("the key tap records no keys: " + problem);
+  ZV_LOG_ONCE(tapProblem_, ZVLogLevel::Critical, nullptr, "the key tap records no keys: %@",
+              problem);
 }
 
 void ZVKeyboard::tap(KeyTapHandler handler) {
@@ -182,11 +186,11 @@ void ZVKeyboard::tryGrab(const std::shared_ptr<InputDevice>& device) {
   if (device->anyKeyDown()) return;
   if (device->grab(true)) {
     grabbed_.insert(device.get());
-  } else if (!grabProblemSaid_) {
-    grabProblemSaid_ = true;
-    say("the key tap cannot take " + device->name() +
-        " for itself (another program holds it): its keys are recorded and still reach "
-        "applications");
+  } else {
+    ZV_LOG_ONCE(grabProblem_, ZVLogLevel::Critical, nullptr,
+                "the key tap cannot take %@ for itself (another program holds it): its keys are "
+                "recorded and still reach applications",
+                device->name());
   }
 }
 

@@ -19,6 +19,7 @@
 #include <set>
 #include <vector>
 
+#include "log/Log.h"
 #include "output/InputDevices.h"
 #include "output/OutputDevice.h"
 
@@ -98,11 +99,11 @@ class ZVKeyboard {
   // The tap (its thread only).
   KeyTapHandler handler_;
   bool tapOn_ = false;
-  bool tapProblemSaid_ = false;
+  log::LogOnce tapProblem_;
   std::shared_ptr<FdWatcher> watcher_;
   std::vector<std::shared_ptr<InputDevice>> devices_;
   std::set<const InputDevice*> grabbed_;
-  bool grabProblemSaid_ = false;
+  log::LogOnce grabProblem_;
   std::uint64_t tapGeneration_ = 0;
 };
 

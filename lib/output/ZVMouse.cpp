@@ -2,11 +2,13 @@
 
 #include <linux/input-event-codes.h>
 
-#include "output/Diagnostics.h"
+#include "log/Log.h"
 #include "protocol/HIDConstants.h"
 
 namespace zv::output {
 namespace {
+
+using log::ZVLogLevel;
 
 // Which usage a button change reports: left 1, right 2, the first side button 3; the
 // middle and the other buttons are not reported.
@@ -123,9 +125,8 @@ void ZVMouse::scrollMouse(std::int32_t amount, bool horizontally) {
 }
 
 void ZVMouse::sayTapProblem(const std::string& problem) {
-  if (tapProblemSaid_) return;
-  tapProblemSaid_ = true;
-  say("the mouse tap follows no clicks: " + problem);
+  ZV_LOG_ONCE(tapProblem_, ZVLogLevel::Critical, nullptr, "the mouse tap follows no clicks: %@",
+              problem);
 }
 
 void ZVMouse::tap(std::shared_ptr<ZVMouseTapTarget> target) {
@@ -177,10 +178,11 @@ void ZVMouse::tryGrab(TappedPointer& pointer) {
   if (pointer.device->anyKeyDown()) return;
   if (pointer.device->grab(true)) {
     pointer.grabbed = true;
-  } else if (!grabProblemSaid_) {
-    grabProblemSaid_ = true;
-    say("the mouse tap cannot take " + pointer.device->name() +
-        " for itself (another program holds it): its clicks are followed but not swallowed");
+  } else {
+    ZV_LOG_ONCE(grabProblem_, ZVLogLevel::Critical, nullptr,
+                "the mouse tap cannot take %@ for itself (another program holds it): its clicks "
+                "are followed but not swallowed",
+                pointer.device->name());
   }
 }
 

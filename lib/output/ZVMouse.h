@@ -17,6 +17,7 @@
 #include <set>
 #include <vector>
 
+#include "log/Log.h"
 #include "output/InputDevices.h"
 #include "output/OutputDevice.h"
 
@@ -113,8 +114,8 @@ class ZVMouse {
   bool withDrag_ = false;
   bool opened_ = false;
   bool enabled_ = false;
-  bool tapProblemSaid_ = false;
-  bool grabProblemSaid_ = false;
+  log::LogOnce tapProblem_;
+  log::LogOnce grabProblem_;
   std::uint64_t tapGeneration_ = 0;
   std::shared_ptr<FdWatcher> watcher_;
   std::map<const InputDevice*, TappedPointer> pointers_;

@@ -12,28 +12,22 @@
 namespace zv::platform {
 namespace {
 
-void say(std::string* error, const std::filesystem::path& path, std::string_view what, int number) {
-  if (error) *error = path.string() + ": " + std::string(what) + ": " + std::strerror(number);
-  errno = number;
+base::Failure failure(const std::filesystem::path& path, std::string_view what, int number) {
+  return base::Failure::system(number, path.string() + ": " + std::string(what));
 }
 
 }  // namespace
 
-bool createFileExclusively(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
-                           std::string* error) {
+base::Result<void> createFileExclusively(const std::filesystem::path& path, std::string_view bytes,
+                                         mode_t mode) {
   // O_EXCL with O_CREAT refuses any existing entry and never follows a link at the name.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) {
-    const int number = errno;
-    say(error, path, "cannot create", number);
-    return false;
-  }
+  if (fd < 0) return failure(path, "cannot create", errno);
   auto fail = [&](std::string_view what) {
     const int number = errno;
     ::close(fd);
     ::unlink(path.c_str());
-    say(error, path, what, number);
-    return false;
+    return failure(path, what, number);
   };
   // The umask may have taken bits away; the caller's mode is the one wanted.
   if (::fchmod(fd, mode) != 0) return fail("cannot set its permissions");
@@ -49,10 +43,9 @@ bool createFileExclusively(const std::filesystem::path& path, std::string_view b
   if (::close(fd) != 0) {
     const int number = errno;
     ::unlink(path.c_str());
-    say(error, path, "cannot write", number);
-    return false;
+    return failure(path, "cannot write", number);
   }
-  return true;
+  return {};
 }
 
 std::optional<std::string> randomHexToken(std::size_t byteCount) {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "log/Log.h"
 #include "platform/RunLoop.h"
 
 namespace zv::platform {
@@ -92,6 +93,7 @@ class VDKQueueWatcher {
         if (overflow) handleLostEvents();
       } catch (...) {
         // Out of memory, most likely; the next event may fare better.
+        ZV_LOG_SWALLOWED(log::ZVLogLevel::Error, "the file watch's handling of events");
       }
     }
     ::close(coreQueueFD_);

@@ -15,6 +15,10 @@
 // These functions take the device's values; ZVProfile's class operations of the same
 // names pass them from its DeviceController. Any thread; the workspace call returns
 // without waiting for the editor.
+//
+// Failures are base::Failure values (base/Result.h): a failed system call in
+// base::kSystemDomain with its errno, anything else in kEditorHandOverDomain with one of
+// the codes below. Every message names what it is about and reads well on its own.
 #pragma once
 
 #include <cstdint>
@@ -23,9 +27,22 @@
 #include <string>
 #include <string_view>
 
+#include "base/Result.h"
 #include "json/Value.h"
 
 namespace zv::profile {
+
+inline constexpr const char* kEditorHandOverDomain = "EditorHandOver";
+enum EditorHandOverCode : int {
+  kNotAPlainName = 1,   // an extension or brand that cannot be part of a file name
+  kNoRandomNumbers,     // the kernel gave no random bytes for the file's name
+  kNotAHandOverFile,    // not a regular file of at most 64 KiB
+  kNotADictionary,      // the file holds no property-list dictionary
+  kNoBrand,             // the running application has no "Brand"
+  kProfilePathNotText,  // the profile path is not UTF-8 and cannot be written down
+  kEditorUnusable,      // the editor application is missing or has no executable
+  kEditorDidNotStart,   // the workspace did not start the editor
+};
 
 // What the editor is told about the device in the "alias" form.
 struct EditorDevice {
@@ -36,30 +53,29 @@ struct EditorDevice {
 };
 
 // Writes `dictionary` as an XML property list to a new file "<random>.<extension>" in the
-// runtime folder (see above) and answers its path; none, with `error` saying why, when the
-// extension is not a plain name or the file cannot be created.
-std::optional<std::filesystem::path> writeEditorHandOver(const json::DictionaryPtr& dictionary,
-                                                         std::string_view extension,
-                                                         std::string* error = nullptr);
+// runtime folder (see above) and answers its path. Fails when the extension is not a
+// plain name (kNotAPlainName) or the file cannot be created (the system's failure).
+base::Result<std::filesystem::path> writeEditorHandOver(const json::DictionaryPtr& dictionary,
+                                                        std::string_view extension);
 
-// The dictionary of a hand-over file; none, with `error` saying why, for anything that is
-// not a regular file of at most 64 KiB holding a property-list dictionary.
-json::DictionaryPtr readEditorHandOver(const std::filesystem::path& path,
-                                       std::string* error = nullptr);
+// The dictionary of a hand-over file (never null). Fails for what cannot be opened (the
+// system's failure), is not a regular file of at most 64 KiB (kNotAHandOverFile) or holds
+// no property-list dictionary (kNotADictionary).
+base::Result<json::DictionaryPtr> readEditorHandOver(const std::filesystem::path& path);
 
-// "<Applications folder>/<brand> Editor.app"; none when there is no brand or it is not
-// usable in a file name (empty, ".", "..", or holding '/').
-std::optional<std::filesystem::path> editorApplicationPath(const std::optional<std::string>& brand,
-                                                           std::string* error = nullptr);
+// "<Applications folder>/<brand> Editor.app". Fails when there is no brand (kNoBrand) or
+// it is not usable in a file name: empty, ".", "..", or holding '/' (kNotAPlainName).
+base::Result<std::filesystem::path> editorApplicationPath(const std::optional<std::string>& brand);
 
 // Writes the hand-over file for `profilePath` and asks the shared workspace
 // (output/Workspace.h) to open it with the editor of the running application's brand
-// (ZVBrandedApplication). Answers whether the editor was started; on failure `error`
-// says why and no hand-over file is left behind. Fails before writing anything when the
-// editor application is missing or has no executable.
-bool invokeEditorForProfileUsingAlias(const std::filesystem::path& profilePath,
-                                      const EditorDevice& device, std::string* error = nullptr);
-bool invokeEditorForProfileUsingBalias(const std::filesystem::path& profilePath,
-                                       std::string_view balias, std::string* error = nullptr);
+// (ZVBrandedApplication). Succeeds when the editor was started; after a failure no
+// hand-over file is left behind. Fails before writing anything when the profile path is
+// not UTF-8 (kProfilePathNotText) or the editor application is missing or has no
+// executable (kEditorUnusable).
+base::Result<void> invokeEditorForProfileUsingAlias(const std::filesystem::path& profilePath,
+                                                    const EditorDevice& device);
+base::Result<void> invokeEditorForProfileUsingBalias(const std::filesystem::path& profilePath,
+                                                     std::string_view balias);
 
 }  // namespace zv::profile

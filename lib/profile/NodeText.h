@@ -56,11 +56,11 @@ struct NodeTextError {
 std::optional<json::Value> tevnodes2json(std::string_view nodeText, const json::Value& prototype,
                                          NodeTextError* error = nullptr);
 
-// Profile JSON → node text (UTF-8). Fails on a null value, on an "_obj_order" that is
-// not a list of names or that names more children of a type than "<type>_group" still
-// holds, and on JSON nested too deeply. Values the format cannot hold ("[", "]", quotes,
-// backslashes) are written unchanged, and the text then does not read back; saving
-// (ProfileFile.h) checks that before it writes.
+// Profile JSON → node text (UTF-8). Fails on a null value, on a name or text value holding
+// a NUL character, on an "_obj_order" that is not a list of names or that names more
+// children of a type than "<type>_group" still holds, and on JSON nested too deeply. Values the
+// format cannot hold ("[", "]", quotes, backslashes) are written unchanged, and the text then does
+// not read back; saving (ProfileFile.h) checks that before it writes.
 std::optional<std::string> json2tevnodes(const json::Value& json, const json::Value& prototype,
                                          NodeTextError* error = nullptr);
 

@@ -3,8 +3,8 @@
 #include <mutex>
 
 #include "platform/AtomicFile.h"
-#include "platform/ReadFile.h"
 #include "platform/Paths.h"
+#include "platform/ReadFile.h"
 #include "store/ZVProfileStore.h"
 #include "support/Bundle.h"
 #include "text/Unicode.h"

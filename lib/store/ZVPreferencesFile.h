@@ -57,7 +57,9 @@ class ZVPreferencesFile : public platform::VDKQueueDelegate {
   // Binds the object to the brand's file: creates the file holding an empty dictionary
   // when there is none (and its folder), else reads it; watches it; posts
   // "ZVPreferencesUpdated". A damaged file is left as it is and reads as no dictionary.
-  // Answers false when the brand cannot name a file.
+  // A file that cannot be created is logged at Critical (with the reason); the empty
+  // dictionary stays in memory for a later save. Answers false when the brand cannot
+  // name a file.
   bool setBrand(const std::string& brand);
 
   // The file's dictionary. Change it in place, then save(). Null when the file could

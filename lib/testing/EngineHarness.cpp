@@ -28,12 +28,28 @@ std::filesystem::path demoBundlePath() {
 }
 
 std::shared_ptr<device::DeviceController> makeDemoDevice() {
-  const support::Bundle bundle(demoBundlePath());
+  return makeDemoDevice(demoBundlePath());
+}
+
+std::shared_ptr<device::DeviceController> makeDemoDevice(const std::filesystem::path& bundlePath) {
+  const support::Bundle bundle(bundlePath);
   auto descriptions = device::deviceDescriptions(bundle);
   EXPECT_EQ(descriptions.size(), 1u);
   if (descriptions.empty()) return nullptr;
   return std::make_shared<device::DeviceController>(descriptions.front(), bundle.bundlePath());
 }
+
+namespace {
+
+std::filesystem::path copyOfDemoBundle(const TemporaryTree& scratch) {
+  const std::filesystem::path copy = scratch.path("DemoMouse.bundle");
+  std::error_code error;
+  std::filesystem::copy(demoBundlePath(), copy, std::filesystem::copy_options::recursive, error);
+  EXPECT_FALSE(error) << "cannot copy the demo bundle to " << copy << ": " << error.message();
+  return copy;
+}
+
+}  // namespace
 
 std::string line(const output::RecordedEvent& event) {
   if (event.type == EV_REL && (event.code == REL_WHEEL_HI_RES || event.code == REL_HWHEEL_HI_RES)) {
@@ -46,7 +62,7 @@ EngineHarness::EngineHarness(bool executive)
     : clock(std::make_shared<engine::ManualClock>()),
       driver(std::make_shared<device::RecordingDriver>()),
       workspace(std::make_shared<output::RecordingWorkspace>()),
-      device(makeDemoDevice()),
+      device(makeDemoDevice(copyOfDemoBundle(scratch))),
       start_(clock->now()),
       wasExecutive_(device::DeviceController::isExecutive()),
       previousWorkspace_(output::Workspace::shared()) {
@@ -59,7 +75,8 @@ EngineHarness::EngineHarness(bool executive)
   if (device) {
     device->setDriverInterface(driver);
     store = std::make_shared<device::SimpleProfileStore>(
-        device->bundle().resourcePath() / "Seed.pr0", sourceDataPath() / "profiles");
+        device->bundle().resourcePath() / "Seed.pr0", scratch.path("profiles"));
+    std::filesystem::create_directories(scratch.path("profiles"));
     device->setProfileStore(store);
   }
 }

@@ -12,6 +12,9 @@
 // The harness makes its output, workspace and executive flag the process's for its
 // lifetime. At its end it deactivates the profile and ends every command run before it
 // lets go of the clock and the recorders.
+//
+// Nothing it does writes into the source tree: the demo bundle is copied into a scratch
+// folder of the harness's own, and the store keeps its profiles there ("profiles").
 #pragma once
 
 #include <chrono>
@@ -29,6 +32,7 @@
 #include "json/Value.h"
 #include "output/RecordingOutput.h"
 #include "output/Workspace.h"
+#include "testing/TemporaryTree.h"
 
 namespace zv::testing {
 
@@ -38,8 +42,10 @@ using Lines = std::vector<std::string>;
 std::filesystem::path sourceDataPath();
 json::DictionaryPtr bundledPrototype();
 std::filesystem::path demoBundlePath();
-// The demo mouse's controller (description completed with the bundle's defaults).
+// The demo mouse's controller (description completed with the bundle's defaults), from
+// the source tree's bundle or from a copy of it at `bundlePath`.
 std::shared_ptr<device::DeviceController> makeDemoDevice();
+std::shared_ptr<device::DeviceController> makeDemoDevice(const std::filesystem::path& bundlePath);
 
 // An output event as a test line: "KEY_PAGEDOWN 1", "KEY_PAGEDOWN 2" (auto-repeat),
 // "REL_WHEEL -3"; the high-resolution wheel events are left out. Empty for those.
@@ -80,6 +86,9 @@ class EngineHarness {
   // Milliseconds since the harness started.
   long long now() const;
 
+  // The harness's scratch folder: the bundle's copy and the store's profiles. Declared
+  // first, so it outlives everything that may write into it.
+  TemporaryTree scratch{TemporaryTree::Roots::kept};
   std::shared_ptr<engine::ManualClock> clock;
   std::shared_ptr<output::RecordingOutput> output;
   std::shared_ptr<device::RecordingDriver> driver;

@@ -7,10 +7,11 @@
 
 namespace zv::testing {
 
-TemporaryTree::TemporaryTree() {
+TemporaryTree::TemporaryTree(Roots roots) {
   std::string pattern = (std::filesystem::temp_directory_path() / "kinetra-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
   root_ = pattern;
+  if (roots == Roots::kept) return;
   for (const char* folder : {"home", "share", "Applications", "run", "services"}) {
     std::filesystem::create_directories(root_ / folder);
   }

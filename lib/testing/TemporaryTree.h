@@ -1,6 +1,7 @@
 // A temporary folder for one test, with every root of the suite's paths moved into
 // it (home, data, applications, runtime, services). Removed, and the environment
-// restored, when the object goes away.
+// restored, when the object goes away. A tree made with Roots::kept is a plain scratch
+// folder: the roots stay where they are (a fixture inside a test that has its own tree).
 #pragma once
 
 #include <filesystem>
@@ -12,7 +13,8 @@ namespace zv::testing {
 
 class TemporaryTree {
  public:
-  TemporaryTree();
+  enum class Roots { moved, kept };
+  explicit TemporaryTree(Roots roots = Roots::moved);
   ~TemporaryTree();
   TemporaryTree(const TemporaryTree&) = delete;
   TemporaryTree& operator=(const TemporaryTree&) = delete;

@@ -3,12 +3,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 
 #include "engine/CommandThreads.h"
+#include "testing/LogCapture.h"
 
 namespace zv::engine {
 namespace {
@@ -56,9 +58,19 @@ TEST(CommandThreads, WaitsForAbortsAndJoinsRuns) {
   EXPECT_EQ(aborted, 4);
   EXPECT_GE(aborts, 4);
 
-  // A body that throws ends like any other.
-  threads.launch([] { throw std::runtime_error("boom"); }, [] {});
-  EXPECT_TRUE(threads.waitIdle());
+  // A body that throws ends like any other, and what it threw is logged.
+  {
+    testing::LogCapture log;
+    threads.launch([] { throw std::runtime_error("boom"); }, [] {});
+    threads.launch([] { throw 42; }, [] {});
+    EXPECT_TRUE(threads.waitIdle());
+    std::vector<std::string> messages = log.messages();
+    std::sort(messages.begin(), messages.end());
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "a command run failed: an exception that is not a std::exception; "
+                            "carrying on",
+                            "a command run failed: boom; carrying on"}));
+  }
 
   // A body waiting for the registry does not wait for itself.
   std::atomic<bool> answered{false};

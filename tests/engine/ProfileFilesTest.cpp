@@ -18,6 +18,7 @@
 #include "platform/VDKQueueNotifications.h"
 #include "profile/EditorHandOver.h"
 #include "profile/ProfileFile.h"
+#include "testing/LogCapture.h"
 #include "testing/TemporaryTree.h"
 
 namespace zv::engine::test {
@@ -57,23 +58,21 @@ class ProfileFiles : public ::testing::Test {
     h.store = std::make_shared<device::SimpleProfileStore>(seedPath(), tree.path("profiles"));
     h.device->setProfileStore(h.store);
     fs::create_directories(tree.path("profiles"));
-    previousThreshold_ = log::logThreshold();
-    log::setLogThreshold(static_cast<int>(log::ZVLogLevel::Debug));
-    previousSink_ = log::setLogSink([this](const log::LogRecord& record) {
-      logged.push_back(std::to_string(static_cast<int>(record.level)) + " " +
-                       std::string(record.message));
-    });
-    previousHandler_ = log::setSystemLogHandler(
-        [this](std::string_view message) { notices.emplace_back(message); });
   }
-  ~ProfileFiles() override {
-    log::setLogThreshold(previousThreshold_);
-    log::setLogSink(std::move(previousSink_));
-    log::setSystemLogHandler(std::move(previousHandler_));
-    engine::ZVProfile::setSharedPrototype(nullptr);
-  }
+  ~ProfileFiles() override { engine::ZVProfile::setSharedPrototype(nullptr); }
 
-  static fs::path seedPath() { return testing::demoBundlePath() / "Contents/Resources/Seed.pr0"; }
+  // The lines logged so far, each as "LEVEL message".
+  Lines logged() const {
+    Lines lines;
+    for (const auto& line : logCapture.lines()) {
+      lines.push_back(std::to_string(static_cast<int>(line.level)) + " " + line.message);
+    }
+    return lines;
+  }
+  Lines notices() const { return logCapture.notices(); }
+
+  // The seed of the harness's copy of the demo bundle.
+  fs::path seedPath() const { return h.device->bundle().resourcePath() / "Seed.pr0"; }
   static std::string demoText(const std::string& name) {
     auto text = profile::readProfileText(testing::demoBundlePath() / "Contents/Resources" / name);
     EXPECT_TRUE(text);
@@ -114,13 +113,7 @@ class ProfileFiles : public ::testing::Test {
 
   testing::TemporaryTree tree;  // outlives the harness, which ends the profiles first
   testing::EngineHarness h;
-  Lines logged;
-  Lines notices;
-
- private:
-  std::optional<int> previousThreshold_;
-  log::LogSink previousSink_;
-  log::SystemLogHandler previousHandler_;
+  testing::LogCapture logCapture{static_cast<int>(log::ZVLogLevel::Debug)};
 };
 
 class EditorProfileFiles : public ProfileFiles {
@@ -152,9 +145,9 @@ TEST_F(ProfileFiles, LoadingFromTextFileAndSeed) {
   h.event(button(4), 0);
   EXPECT_TRUE(h.idle());
   EXPECT_TRUE(h.take().empty()) << "events are ignored";
-  EXPECT_EQ(logged, (Lines{"3 Failed to load profile: [profile=Broken [controller=DemoMouse ] "
-                           "for device " +
-                           device}));
+  EXPECT_EQ(logged(), (Lines{"3 Failed to load profile: [profile=Broken [controller=DemoMouse ] "
+                             "for device " +
+                             device}));
   EXPECT_FALSE(profile->initWithString("[list [a=1 ] ]", h.device));
   EXPECT_FALSE(profile->JSONDictionary()) << "a list is no profile";
 
@@ -162,23 +155,23 @@ TEST_F(ProfileFiles, LoadingFromTextFileAndSeed) {
   json::DictionaryPtr prototype = testing::bundledPrototype();
   prototype->erase("profile");
   ZVProfile::setSharedPrototype(prototype);
-  logged.clear();
+  logCapture.clearLines();
   EXPECT_FALSE(profile->initWithString("[profile=P ]", h.device));
   EXPECT_TRUE(profile->JSONDictionary());
   EXPECT_FALSE(profile->loaded());
-  EXPECT_EQ(logged, (Lines{"3 Profile corrupt: [profile=P ] for device " + device}));
+  EXPECT_EQ(logged(), (Lines{"3 Profile corrupt: [profile=P ] for device " + device}));
   ZVProfile::setSharedPrototype(testing::bundledPrototype());
 
   // The seed: the path the store gives its name, a level-4 line, no system-log notice.
-  logged.clear();
+  logCapture.clearLines();
   auto seeded = ZVProfile::create();
   EXPECT_TRUE(seeded->initForDevice(h.device));
   EXPECT_EQ(seeded->string("profile"), "Seed");
   EXPECT_EQ(seeded->path(), tree.path("profiles/Seed.pr0"));
   EXPECT_FALSE(fs::exists(tree.path("profiles/Seed.pr0"))) << "nothing is written";
   EXPECT_FALSE(seeded->fileWatcher());
-  EXPECT_EQ(logged, (Lines{"4 Loading " + device + " profile from " + seedPath().string()}));
-  EXPECT_TRUE(notices.empty());
+  EXPECT_EQ(logged(), (Lines{"4 Loading " + device + " profile from " + seedPath().string()}));
+  EXPECT_TRUE(notices().empty());
   auto none = ZVProfile::create();
   EXPECT_TRUE(none->initFromFile(std::nullopt, h.device)) << "no path: the seed";
   EXPECT_EQ(none->string("profile"), "Seed");
@@ -187,7 +180,7 @@ TEST_F(ProfileFiles, LoadingFromTextFileAndSeed) {
   const fs::path mine = tree.path("profiles/Mine.pr0");
   auto fromFile = ZVProfile::create();
   EXPECT_TRUE(fromFile->initFromFile(mine, h.device));
-  EXPECT_EQ(notices, (Lines{"Loading profile at: " + mine.string()}));
+  EXPECT_EQ(notices(), (Lines{"Loading profile at: " + mine.string()}));
   EXPECT_EQ(bytesOf(mine), bytesOf(seedPath()));
   EXPECT_EQ(fromFile->string("profile"), "Mine");
   EXPECT_FALSE(fromFile->isSeed());
@@ -414,21 +407,21 @@ TEST_F(EditorProfileFiles, CompatibleFilesAndTheEditorHandOver) {
   const auto opened = h.workspace->openedWithApplications();
   ASSERT_EQ(opened.size(), 2u);
   EXPECT_EQ(opened[0].applicationPath, tree.path("Applications/Zenvor Editor.app").string());
-  const json::DictionaryPtr alias = profile::readEditorHandOver(opened[0].path, &error);
-  ASSERT_TRUE(alias) << error;
+  const auto alias = profile::readEditorHandOver(opened[0].path);
+  ASSERT_TRUE(alias) << alias.failure().message;
   const json::DictionaryPtr expected = json::makeDictionary();
   expected->set("file", good.string());
   expected->set("alias", "DemoMouse-1");
   expected->set("name", "Zenvor Demo Mouse");
   expected->set("productId", 5892);
   expected->set("vendorId", 23126);
-  EXPECT_EQ(json::Value(alias), json::Value(expected));
-  const json::DictionaryPtr balias = profile::readEditorHandOver(opened[1].path, &error);
-  ASSERT_TRUE(balias) << error;
+  EXPECT_EQ(json::Value(*alias), json::Value(expected));
+  const auto balias = profile::readEditorHandOver(opened[1].path);
+  ASSERT_TRUE(balias) << balias.failure().message;
   const json::DictionaryPtr expectedBalias = json::makeDictionary();
   expectedBalias->set("file", good.string());
   expectedBalias->set("balias", "DemoMouse");
-  EXPECT_EQ(json::Value(balias), json::Value(expectedBalias));
+  EXPECT_EQ(json::Value(*balias), json::Value(expectedBalias));
 }
 
 }  // namespace

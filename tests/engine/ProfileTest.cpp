@@ -123,6 +123,18 @@ TEST(Profile, ShiftStateIndexAndTheStore) {
   EXPECT_FALSE(h.profile->isActive());
 }
 
+TEST(Profile, TheHarnessWritesOnlyIntoItsScratchFolder) {
+  const std::filesystem::path source = testing::demoBundlePath();
+  testing::EngineHarness h;
+  ASSERT_TRUE(h.loadDemo("Default.pr0"));
+  EXPECT_EQ(h.device->bundle().bundlePath(), h.scratch.path("DemoMouse.bundle"));
+  std::string error;
+  ASSERT_TRUE(h.profile->save(&error)) << error;
+  EXPECT_EQ(h.profile->path(), h.scratch.path("profiles/Default.pr0"));
+  EXPECT_TRUE(std::filesystem::exists(h.scratch.path("profiles/Default.pr0")));
+  EXPECT_FALSE(std::filesystem::exists(source.parent_path().parent_path() / "profiles"));
+}
+
 // Moves the clock on whenever a run waits, until every run has ended.
 void drain(testing::EngineHarness& h) {
   while (!engine::CommandThreads::shared().waitIdle(0ms)) {

@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log/Log.h"
+#include "testing/LogCapture.h"
 #include "testing/TemporaryTree.h"
 
 namespace zv::log {
@@ -68,40 +70,10 @@ TEST(LogFormat, ConversionsTakeTheirArgumentsSafely) {
   EXPECT_EQ(formatLog("%.999999999f", 1.0).size(), 1026u);
 }
 
-// Routes lines and notices to the test and restores the process's settings afterwards.
+// Every test captures the log and the notices; the process's settings come back afterwards.
 class LogTest : public ::testing::Test {
  protected:
-  LogTest() {
-    previousThreshold_ = logThreshold();
-    previousSink_ = setLogSink([this](const LogRecord& record) {
-      records.push_back({record.level, std::string(record.file), record.line,
-                         std::string(record.object), std::string(record.function),
-                         std::string(record.message)});
-    });
-    previousHandler_ =
-        setSystemLogHandler([this](std::string_view message) { notices.emplace_back(message); });
-  }
-  ~LogTest() override {
-    setLogThreshold(previousThreshold_);
-    setLogSink(std::move(previousSink_));
-    setSystemLogHandler(std::move(previousHandler_));
-  }
-
-  struct Line {
-    ZVLogLevel level;
-    std::string file;
-    int line;
-    std::string object;
-    std::string function;
-    std::string message;
-  };
-  std::vector<Line> records;
-  std::vector<std::string> notices;
-
- private:
-  std::optional<int> previousThreshold_;
-  LogSink previousSink_;
-  SystemLogHandler previousHandler_;
+  testing::LogCapture capture;
 };
 
 TEST_F(LogTest, ThresholdDecidesWhatIsWrittenAndWhatIsFormatted) {
@@ -110,27 +82,27 @@ TEST_F(LogTest, ThresholdDecidesWhatIsWrittenAndWhatIsFormatted) {
 
   setLogThreshold(std::nullopt);
   ZV_LOG(ZVLogLevel::Error, nullptr, "Profile corrupt: %@ for device %@", "x", device);
-  EXPECT_TRUE(records.empty());
+  EXPECT_TRUE(capture.lines().empty());
   EXPECT_EQ(calls, 0) << "arguments of a line nobody reads are not formatted";
 
   setLogThreshold(4);
   ZV_LOG(ZVLogLevel::Info, nullptr, "too chatty %@", device);
-  EXPECT_TRUE(records.empty());
+  EXPECT_TRUE(capture.lines().empty());
   EXPECT_EQ(calls, 0);
   const int line = __LINE__ + 1;
   ZV_LOG(ZVLogLevel::Error, &device, "Profile corrupt: %@ for device %@", "Mine.pr0", device);
   ZV_LOG(ZVLogLevel::Notice, nullptr, "Loading %@ profile from %@", "Demo", "/seed.pr0");
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].level, ZVLogLevel::Error);
-  EXPECT_TRUE(records[0].file.ends_with("LogTest.cpp")) << records[0].file;
-  EXPECT_EQ(records[0].line, line);
-  EXPECT_NE(records[0].function.find("ThresholdDecidesWhatIsWrittenAndWhatIsFormatted"),
+  ASSERT_EQ(capture.lines().size(), 2u);
+  EXPECT_EQ(capture.lines()[0].level, ZVLogLevel::Error);
+  EXPECT_TRUE(capture.lines()[0].file.ends_with("LogTest.cpp")) << capture.lines()[0].file;
+  EXPECT_EQ(capture.lines()[0].line, line);
+  EXPECT_NE(capture.lines()[0].function.find("ThresholdDecidesWhatIsWrittenAndWhatIsFormatted"),
             std::string::npos)
-      << records[0].function;
-  EXPECT_EQ(records[0].object, "<device Demo>");
-  EXPECT_EQ(records[0].message, "Profile corrupt: Mine.pr0 for device <device Demo>");
-  EXPECT_EQ(records[1].object, "") << "no object";
-  EXPECT_EQ(records[1].message, "Loading Demo profile from /seed.pr0");
+      << capture.lines()[0].function;
+  EXPECT_EQ(capture.lines()[0].object, "<device Demo>");
+  EXPECT_EQ(capture.lines()[0].message, "Profile corrupt: Mine.pr0 for device <device Demo>");
+  EXPECT_EQ(capture.lines()[1].object, "") << "no object";
+  EXPECT_EQ(capture.lines()[1].message, "Loading Demo profile from /seed.pr0");
 }
 
 TEST_F(LogTest, ThresholdFromTheEnvironment) {
@@ -148,10 +120,15 @@ TEST_F(LogTest, ThresholdFromTheEnvironment) {
 
   const char* saved = std::getenv("KINETRA_LOG");
   const std::optional<std::string> old = saved ? std::optional<std::string>(saved) : std::nullopt;
-  ::setenv("KINETRA_LOG", "critical", 1);
-  EXPECT_EQ(logThresholdFromEnvironment(), 2);
-  ::unsetenv("KINETRA_LOG");
+  ::setenv("KINETRA_LOG", "error", 1);
+  EXPECT_EQ(logThresholdFromEnvironment(), 3);
+  ::setenv("KINETRA_LOG", "off", 1);
   EXPECT_EQ(logThresholdFromEnvironment(), std::nullopt);
+  // Without a word from the user, the messages meant for them get through and no more.
+  ::setenv("KINETRA_LOG", " ", 1);
+  EXPECT_EQ(logThresholdFromEnvironment(), static_cast<int>(ZVLogLevel::Critical));
+  ::unsetenv("KINETRA_LOG");
+  EXPECT_EQ(logThresholdFromEnvironment(), static_cast<int>(ZVLogLevel::Critical));
   if (old) ::setenv("KINETRA_LOG", old->c_str(), 1);
 
   EXPECT_EQ(logLevelName(ZVLogLevel::Error), "error");
@@ -162,16 +139,48 @@ TEST_F(LogTest, NoticesGoToTheSystemLogAndToTheLogWhenItIsOn) {
   setLogThreshold(std::nullopt);
   systemLogNotice("Loading profile at: %@", std::filesystem::path("/home/u/Mine.pr0"));
   systemLogNotice("switched APP!\n");
-  EXPECT_EQ(notices,
+  EXPECT_EQ(capture.notices(),
             (std::vector<std::string>{"Loading profile at: /home/u/Mine.pr0", "switched APP!\n"}));
-  EXPECT_TRUE(records.empty());
+  EXPECT_TRUE(capture.lines().empty());
 
   setLogThreshold(static_cast<int>(ZVLogLevel::Notice));
   systemLogNotice("switched APP!\n");
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].level, ZVLogLevel::Notice);
-  EXPECT_EQ(records[0].message, "switched APP!\n");
-  EXPECT_EQ(notices.size(), 3u);
+  ASSERT_EQ(capture.lines().size(), 1u);
+  EXPECT_EQ(capture.lines()[0].level, ZVLogLevel::Notice);
+  EXPECT_EQ(capture.lines()[0].message, "switched APP!\n");
+  EXPECT_EQ(capture.notices().size(), 3u);
+}
+
+TEST_F(LogTest, OnceOnlyLinesAreSaidOncePerFlag) {
+  struct Speaker {
+    LogOnce once;
+    void say(int n) { ZV_LOG_ONCE(once, ZVLogLevel::Critical, nullptr, "said %d", n); }
+  };
+  Speaker first, second;
+  for (int n = 1; n <= 3; ++n) {
+    first.say(n);
+    second.say(n * 10);
+  }
+  ASSERT_EQ(capture.lines().size(), 2u);
+  EXPECT_EQ(capture.lines()[0].message, "said 1");
+  EXPECT_EQ(capture.lines()[0].level, ZVLogLevel::Critical);
+  EXPECT_EQ(capture.lines()[1].message, "said 10");
+
+  // A flag used while the log is off is spent all the same: "once" means once.
+  setLogThreshold(std::nullopt);
+  Speaker quiet;
+  quiet.say(1);
+  setLogThreshold(INT_MAX);
+  quiet.say(2);
+  EXPECT_TRUE(quiet.once.said());
+  EXPECT_EQ(capture.lines().size(), 2u);
+
+  // Many threads, one flag: one line.
+  Speaker shared;
+  std::vector<std::thread> threads;
+  for (int n = 0; n < 8; ++n) threads.emplace_back([&shared, n] { shared.say(n); });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(capture.lines().size(), 3u);
 }
 
 // Captures what the process writes to standard error while it lives.
@@ -212,10 +221,10 @@ TEST_F(LogTest, StandardErrorGetsOneSafeLinePerCall) {
   setLogSink(nullptr);
   setLogThreshold(6);
   testing::TemporaryTree tree;
-  StandardErrorCapture capture(tree.path("stderr"));
+  StandardErrorCapture standardError(tree.path("stderr"));
   ZV_LOG(ZVLogLevel::Error, "Mine", "two\nlines and \x1b[31mred\x1b[0m\n");
   ZV_LOG(ZVLogLevel::Debug, nullptr, "%@", std::string(5000, 'a'));
-  const std::string text = capture.finish();
+  const std::string text = standardError.finish();
 
   const std::size_t firstEnd = text.find('\n');
   ASSERT_NE(firstEnd, std::string::npos) << text;

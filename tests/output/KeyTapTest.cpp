@@ -4,7 +4,7 @@
 #include "output/RecordingOutput.h"
 #include "output/ZVKeyboard.h"
 #include "testing/FakeInputDevices.h"
-#include "testing/MessageCapture.h"
+#include "testing/LogCapture.h"
 #include "testing/TemporaryTree.h"
 
 namespace zv::output {
@@ -39,7 +39,7 @@ class KeyTapTest : public ::testing::Test {
         };
   }
 
-  zv::testing::MessageCapture messages;
+  zv::testing::LogCapture messages;
   std::shared_ptr<FakeInputDeviceSource> source = std::make_shared<FakeInputDeviceSource>();
   std::shared_ptr<FakeFdWatcher> watcher = std::make_shared<FakeFdWatcher>();
   std::shared_ptr<FakeInputDevice> board = std::make_shared<FakeInputDevice>("keyboard");

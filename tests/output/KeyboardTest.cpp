@@ -4,7 +4,7 @@
 #include "output/KeyTables.h"
 #include "output/RecordingOutput.h"
 #include "output/ZVKeyboard.h"
-#include "testing/MessageCapture.h"
+#include "testing/LogCapture.h"
 
 namespace zv::output {
 namespace {
@@ -35,7 +35,7 @@ class KeyboardTest : public ::testing::Test {
     return out;
   }
 
-  zv::testing::MessageCapture messages;
+  zv::testing::LogCapture messages;
   std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>();
   ZVKeyboard keyboard{output};
 };

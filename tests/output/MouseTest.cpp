@@ -4,7 +4,7 @@
 #include "output/RecordingOutput.h"
 #include "output/ZVMouse.h"
 #include "testing/FakeInputDevices.h"
-#include "testing/MessageCapture.h"
+#include "testing/LogCapture.h"
 
 namespace zv::output {
 namespace {
@@ -78,7 +78,7 @@ class MouseTapTest : public ::testing::Test {
     watcher->fire(pointer->fd());
   }
 
-  zv::testing::MessageCapture messages;
+  zv::testing::LogCapture messages;
   std::shared_ptr<FakeInputDeviceSource> source = std::make_shared<FakeInputDeviceSource>();
   std::shared_ptr<FakeFdWatcher> watcher = std::make_shared<FakeFdWatcher>();
   std::shared_ptr<FakeInputDevice> pointer = std::make_shared<FakeInputDevice>("mouse");

@@ -13,7 +13,7 @@
 #include "output/ZVKeyboard.h"
 #include "output/ZVMouse.h"
 #include "testing/FakeUinput.h"
-#include "testing/MessageCapture.h"
+#include "testing/LogCapture.h"
 
 namespace zv::output {
 namespace {
@@ -27,7 +27,7 @@ class UinputOutputTest : public ::testing::Test {
         UinputOutput::Options{factory, std::chrono::milliseconds(0)});
   }
 
-  zv::testing::MessageCapture messages;
+  zv::testing::LogCapture messages;
   std::shared_ptr<FakeUinputFactory> factory = std::make_shared<FakeUinputFactory>();
 };
 
@@ -166,7 +166,7 @@ TEST(RealUinput, CreatesTheVirtualDevices) {
     GTEST_SKIP() << "no usable /dev/uinput on this machine (" << std::strerror(errno)
                  << "): the real virtual keyboard and pointer cannot be created here";
   }
-  zv::testing::MessageCapture messages;
+  zv::testing::LogCapture messages;
   UinputOutput output({nullptr, std::chrono::milliseconds(0)});
   ASSERT_TRUE(output.available()) << messages.joined();
   EXPECT_EQ(output.keyboardNode().rfind("/dev/input/event", 0), 0u) << output.keyboardNode();

@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "output/Workspace.h"
-#include "testing/MessageCapture.h"
+#include "testing/LogCapture.h"
 #include "testing/TemporaryTree.h"
 
 namespace zv::output {
@@ -64,7 +64,7 @@ class DesktopWorkspaceTest : public ::testing::Test {
   }
 
   zv::testing::TemporaryTree tree;
-  zv::testing::MessageCapture messages;
+  zv::testing::LogCapture messages;
   fs::path opener;
 };
 

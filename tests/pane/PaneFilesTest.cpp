@@ -17,6 +17,7 @@
 #include "platform/RunLoop.h"
 #include "support/NotificationCenter.h"
 #include "support/PropertyList.h"
+#include "testing/LogCapture.h"
 #include "testing/TemporaryTree.h"
 
 using namespace zv::pane;
@@ -218,6 +219,15 @@ TEST(com_Zenvor_PreferencesFile_Skarn, BehavesAsTheLibrarysPreferencesFile) {
   EXPECT_EQ(tree.read("home/.config/com.zenvor.Kinetra.Zenvor.plist"), "<plist><dict><key>");
 
   NotificationCenter::defaultCenter().removeObserver(observer);
+  com_Zenvor_PreferencesFile_Skarn::forgetProcessInstanceForTesting();
+
+  // A file that cannot be created is reported, as the library's copy reports it.
+  zv::testing::TemporaryTree blocked;
+  blocked.write("home/.config", "a file where the folder should be");
+  zv::testing::LogCapture log;
+  ASSERT_TRUE(com_Zenvor_PreferencesFile_Skarn::preferenceFileForBrand("Zenvor"));
+  ASSERT_EQ(log.messages().size(), 1u) << log.joined();
+  EXPECT_TRUE(log.messages()[0].starts_with("cannot create the preferences file: "));
   com_Zenvor_PreferencesFile_Skarn::forgetProcessInstanceForTesting();
 }
 

@@ -205,6 +205,18 @@ TEST(NodeTextWriter, FailuresAndUnstorableValues) {
   for (int i = 0; i < 300; ++i) deep += R"({"a":)";
   deep += "1" + std::string(301, '}');
   EXPECT_EQ(toText(deep), "error: the JSON is nested too deeply");
+  // A NUL cannot stand in node text, wherever it comes: a value, an attribute's name, a
+  // bare word, a node's name.
+  EXPECT_EQ(toText(R"({"r":"a\u0000b","_obj_order":["r"]})"),
+            "error: the value of \"r\" holds a NUL character, which node text cannot hold");
+  EXPECT_EQ(toText(R"({"r":"1","x\u0000y":"2","_obj_order":["r"]})"),
+            "error: the name \"x\\0y\" holds a NUL character, which node text cannot hold");
+  EXPECT_EQ(toText(R"({"w\u0000":"","r":"1","_obj_order":["w\u0000","r"]})"),
+            "error: the name \"w\\0\" holds a NUL character, which node text cannot hold");
+  EXPECT_EQ(toText(R"({"r":"1","_obj_order":["r"],"c\u0000":{"k":"1"}})"),
+            "error: the name \"c\\0\" holds a NUL character, which node text cannot hold");
+  EXPECT_EQ(toText(R"({"r":"a\u0001b","_obj_order":["r"]})"), " [r=a\u0001b ] ")
+      << "other control characters are the format's to carry";
   // A value the format cannot hold is written unchanged; the text then does not read.
   const std::string text = toText(R"({"a":"x]y","_obj_order":["a"]})");
   EXPECT_EQ(text, " [a=x]y ] ");

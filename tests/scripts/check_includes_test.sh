@@ -15,9 +15,9 @@ tree() {
   local dir=$work/$1
   shift
   mkdir -p "$dir"
-  for spec in "$@"; do
-    mkdir -p "$dir/$(dirname "${spec%%:*}")"
-    printf '#include "%s"\n' "${spec#*:}" >>"$dir/${spec%%:*}"
+  for entry in "$@"; do
+    mkdir -p "$dir/$(dirname "${entry%%:*}")"
+    printf '#include "%s"\n' "${entry#*:}" >>"$dir/${entry%%:*}"
   done
   echo "$dir"
 }

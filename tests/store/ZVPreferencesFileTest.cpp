@@ -14,6 +14,7 @@
 #include "platform/AtomicFile.h"
 #include "support/NotificationCenter.h"
 #include "support/PropertyList.h"
+#include "testing/LogCapture.h"
 #include "testing/TemporaryTree.h"
 
 using namespace zv::store;
@@ -217,6 +218,24 @@ TEST_F(ZVPreferencesFileTest, BrandsThatCannotNameAFileAreRefused) {
   EXPECT_FALSE(std::filesystem::exists(tree.path("home/evil.plist")));
   // A refused brand does not use up the process's one object.
   EXPECT_TRUE(ZVPreferencesFile::preferenceFileForBrand("Fine"));
+}
+
+TEST_F(ZVPreferencesFileTest, AFileThatCannotBeCreatedIsReportedAndKeptInMemory) {
+  tree.write("home/.config", "a file where the folder should be");
+  zv::testing::LogCapture log;
+  const auto prefs = ZVPreferencesFile::preferenceFileForBrand("Zenvor");
+  ASSERT_TRUE(prefs);
+  ASSERT_TRUE(prefs->prefs());
+  EXPECT_TRUE(prefs->prefs()->empty());
+  EXPECT_EQ(contents, std::vector<std::string>{"{}"});
+  const auto lines = log.lines();
+  ASSERT_EQ(lines.size(), 1u) << log.joined();
+  EXPECT_EQ(lines[0].level, zv::log::ZVLogLevel::Critical);
+  EXPECT_TRUE(lines[0].message.starts_with("cannot create the preferences file: "))
+      << lines[0].message;
+  EXPECT_NE(lines[0].message.find(fileFor("Zenvor").string()), std::string::npos)
+      << lines[0].message;
+  EXPECT_EQ(tree.read("home/.config"), "a file where the folder should be");
 }
 
 TEST_F(ZVPreferencesFileTest, TheSharedObjectTakesTheBrandOfTheApplicationBundle) {

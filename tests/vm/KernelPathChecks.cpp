@@ -13,7 +13,7 @@
 #include "PointerBehaviour.h"
 #include "Wait.h"
 #include "core/SampleDescriptors.h"
-#include "output/Diagnostics.h"
+#include "log/Log.h"
 #include "output/UinputOutput.h"
 
 namespace zv::vmtest {
@@ -188,12 +188,13 @@ std::string hidrawLatency(GuestSession& session) {
 
 std::string uinputKeyboard(GuestSession& session) {
   std::string said;
-  auto previous = zv::output::setMessageHandler([&](std::string_view text) { said = text; });
+  auto previous = zv::log::setLogSink(
+      [&](const zv::log::LogRecord& record) { said = std::string(record.message); });
   zv::output::UinputOutput::Options options;
   options.settle = std::chrono::milliseconds(0);  // the check opens the nodes itself
   session.output = std::make_unique<zv::output::UinputOutput>(options);
   const bool available = session.output->available();
-  zv::output::setMessageHandler(previous);
+  zv::log::setLogSink(std::move(previous));
   expect(available, "the virtual devices were not created: " + said);
 
   auto reader = session.openReader(session.output->keyboardNode());

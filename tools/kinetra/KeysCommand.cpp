@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Command.h"
-#include "output/Diagnostics.h"
+#include "log/Log.h"
 #include "output/KeyTables.h"
 #include "output/RecordingOutput.h"
 #include "output/ZVKeyboard.h"
@@ -62,8 +62,11 @@ int runTest(const CLI::App& self, const TestOptions& options) {
   if (!usage) return usageError(self, "USAGE is not a number: " + options.usage);
 
   std::vector<std::string> reasons;
-  auto previous = zv::output::setMessageHandler(
-      [&](std::string_view message) { reasons.emplace_back(message); });
+  // Why a usage posts nothing is logged at Critical: print it after the keys.
+  const auto previousThreshold = zv::log::logThreshold();
+  zv::log::setLogThreshold(static_cast<int>(zv::log::ZVLogLevel::Critical));
+  auto previous = zv::log::setLogSink(
+      [&](const zv::log::LogRecord& record) { reasons.emplace_back(record.message); });
   auto output = std::make_shared<zv::output::RecordingOutput>();
   {
     zv::output::ZVKeyboard keyboard(output);
@@ -79,7 +82,8 @@ int runTest(const CLI::App& self, const TestOptions& options) {
       std::cout << "\n";
     }
   }
-  zv::output::setMessageHandler(std::move(previous));
+  zv::log::setLogSink(std::move(previous));
+  zv::log::setLogThreshold(previousThreshold);
   for (const std::string& reason : reasons) std::cout << reason << "\n";
   return 0;
 }

@@ -1,31 +1,23 @@
-#include "profile/NodeText.h"
-
+// Node text → JSON: the text is normalised (newlines become blanks), its blast data are
+// cut out, its bracket structure is parsed into nodes, and the nodes are converted with
+// the prototype as guide. A failure names its place in the caller's text.
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <deque>
 #include <unordered_map>
 #include <vector>
 
-#include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
+#include "profile/NodeText.h"
+#include "profile/NodeTextSyntax.h"
 #include "profile/Prototype.h"
 
 namespace zv::profile {
 
 namespace {
 
-// Deeper nesting than any profile has; the limit keeps garbage from exhausting the stack.
-constexpr std::size_t kMaxNesting = 256;
+using namespace nodetext;
 
-constexpr std::string_view kOrder = "_obj_order";
-constexpr std::string_view kGroupKey = "@TEVGRP";
 constexpr std::string_view kSelectionSet = "ZVSelectionSet";
-constexpr std::string_view kBlastOpen = "[blast=";
-
-bool isWordChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
 
 bool isWord(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), isWordChar);
@@ -54,8 +46,6 @@ class OffsetMap {
  private:
   std::vector<std::pair<std::size_t, std::size_t>> anchors_;
 };
-
-// --- Reading ------------------------------------------------------------------------
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
@@ -582,330 +572,6 @@ class Reader {
   bool failed_ = false;
 };
 
-// --- Writing ------------------------------------------------------------------------
-
-// A number in the profile format's radix-16 form: lower-case digits, a sign in front, a
-// fraction when there is one (the form existing profile files hold).
-std::string hexadecimal(double value) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  const bool negative = value < 0;
-  value = std::fabs(value);
-  double whole = std::floor(value);
-  double fraction = value - whole;
-  std::string digits;
-  if (whole == 0) digits = "0";
-  while (whole >= 1) {
-    digits.push_back(kDigits[static_cast<int>(std::fmod(whole, 16))]);
-    whole = std::floor(whole / 16);
-  }
-  std::reverse(digits.begin(), digits.end());
-  if (negative) out.push_back('-');
-  out += digits;
-  if (fraction > 0) {
-    out.push_back('.');
-    for (int k = 0; k < 300 && fraction > 0; ++k) {  // exact: every double has a finite form
-      fraction *= 16;
-      const double digit = std::floor(fraction);
-      out.push_back(kDigits[static_cast<int>(digit)]);
-      fraction -= digit;
-    }
-  }
-  return out;
-}
-
-// A number in the profile format's decimal form (integers without exponent).
-std::string decimal(double value) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-  if (value == std::floor(value) && std::fabs(value) < 1e21) {
-    char buffer[32];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-    (void)ec;
-    return std::string(buffer, end);
-  }
-  std::string out;
-  json::CJSONDataSerializer::appendNumber(out, value);
-  return out;
-}
-
-bool isNumberName(std::string_view name) {
-  return !name.empty() &&
-         std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string_view trimmed(std::string_view s) {
-  constexpr std::string_view kSpace = " \t\n\r\v\f";
-  const std::size_t begin = s.find_first_not_of(kSpace);
-  if (begin == std::string_view::npos) return {};
-  return s.substr(begin, s.find_last_not_of(kSpace) - begin + 1);
-}
-
-// "<word character>_group" anywhere in the name.
-bool isGroupName(std::string_view name) {
-  for (std::size_t at = name.find("_group", 1); at != std::string_view::npos;
-       at = name.find("_group", at + 1)) {
-    if (isWordChar(name[at - 1])) return true;
-  }
-  return false;
-}
-
-class Writer {
- public:
-  explicit Writer(NodeTextError* error) : error_(error) {
-    groups_["actions"] = "action";
-    reverse_["action"] = "actions";
-  }
-
-  std::optional<std::string> run(const json::Value& json, const json::Value& prototype) {
-    out_.reserve(4096);
-    if (!write(json, &prototype, {})) return std::nullopt;
-    return rewriteBlasts();
-  }
-
- private:
-  struct State {                            // what writing one value has taken out of it so far
-    std::vector<std::string_view> removed;  // distinct keys, few
-    std::vector<std::pair<std::string, std::size_t>> taken;  // array member → elements
-
-    bool isRemoved(std::string_view key) const {
-      return std::find(removed.begin(), removed.end(), key) != removed.end();
-    }
-    void remove(std::string_view key) {
-      if (!isRemoved(key)) removed.push_back(key);
-    }
-    std::size_t& takenFrom(std::string_view key) {
-      for (auto& [name, count] : taken) {
-        if (name == key) return count;
-      }
-      taken.emplace_back(std::string(key), 0);
-      return taken.back().second;
-    }
-  };
-
-  bool fail(std::string message) {
-    if (error_) {
-      error_->message = std::move(message);
-      error_->offset = NodeTextError::kNoOffset;
-    }
-    return false;
-  }
-
-  static const json::Value* member(const json::Value* container, std::string_view key) {
-    if (!container) return nullptr;
-    if (container->isDictionary()) return container->asDictionary()->find(key);
-    if (container->isArray() && isNumberName(key) && key.size() < 10) {
-      std::size_t index = 0;
-      std::from_chars(key.data(), key.data() + key.size(), index);
-      const json::Array& array = *container->asArray();
-      return index < array.size() ? &array[index] : nullptr;
-    }
-    return nullptr;
-  }
-
-  void attribute(std::string_view key, const json::Value& value) {
-    out_.append(key);
-    out_.push_back('=');
-    if (value.isString()) {
-      const std::string& text = value.asString();
-      const bool quote = text == "=" || text.find_first_of(" \t\n\r\v\f") != std::string::npos;
-      if (quote) out_.push_back('\'');
-      out_.append(text);
-      if (quote) out_.push_back('\'');
-    } else {
-      out_.append(key == "band" ? decimal(value.asNumber()) : "0x" + hexadecimal(value.asNumber()));
-    }
-    out_.push_back(' ');
-  }
-
-  static bool isText(const json::Value& v) { return v.isString() && !v.asString().empty(); }
-  static bool isNonZeroNumber(const json::Value& v) {
-    return v.type() == json::Value::Type::Number && v.asNumber() != 0;
-  }
-  static bool isNode(const json::Value& v) {
-    return v.isDictionary() || v.isArray() || v.isBoolean() || v.isNull();
-  }
-
-  bool writeChild(const json::Value& value, const json::Value* prototype, std::string_view name,
-                  std::string_view key) {
-    if (value.isNull()) return fail("a null value under \"" + std::string(key) + "\"");
-    return write(value, prototype, name);
-  }
-
-  bool write(const json::Value& F, const json::Value* H, std::string_view A) {
-    if (depth_ >= kMaxNesting) return fail("the JSON is nested too deeply");
-    if (depth_ > 0) {
-      out_.append("\r\n");
-      out_.append(depth_ * 2, ' ');
-    }
-    out_.append(" [");
-    ++depth_;
-
-    const json::Dictionary* dictionary = F.isDictionary() ? F.asDictionary().get() : nullptr;
-    const json::Value* order = dictionary ? dictionary->find(kOrder) : nullptr;
-    if (order && !order->isArray()) return fail("\"_obj_order\" is not a list");
-    const json::Array* entries = order ? order->asArray().get() : nullptr;
-    const json::Value* firstEntry = entries && !entries->empty() ? &entries->front() : nullptr;
-
-    bool nameWritten = false;
-    if (!entries || (!A.empty() && !isNumberName(A) &&
-                     !(firstEntry && firstEntry->isString() && firstEntry->asString() == A))) {
-      if (!isNumberName(A)) out_.append(A);
-      out_.push_back(' ');
-      nameWritten = true;
-    }
-
-    // Groups named by this prototype: member name ↔ group string, for the whole call.
-    auto learn = [&](std::string_view key, const json::Value& value) {
-      if (!value.isArray() || value.asArray()->empty()) return;
-      const json::Value* group = member(&value.asArray()->front(), kGroupKey);
-      if (!group || !group->isString()) return;
-      groups_.insert_or_assign(std::string(key), group->asString());
-      reverse_.insert_or_assign(group->asString(), std::string(key));
-    };
-    if (H && H->isDictionary()) {
-      for (const auto& [key, value] : *H->asDictionary()) learn(key, value);
-    } else if (H && H->isArray()) {
-      for (std::size_t i = 0; i < H->asArray()->size(); ++i) {
-        learn(std::to_string(i), (*H->asArray())[i]);
-      }
-    }
-
-    while (states_.size() <= depth_) states_.emplace_back();
-    State& state = states_[depth_];  // this level's, reused from node to node
-    state.removed.clear();
-    state.taken.clear();
-    auto present = [&](std::string_view key) -> const json::Value* {
-      if (!dictionary || state.isRemoved(key)) return nullptr;
-      return dictionary->find(key);
-    };
-
-    if (entries) {
-      for (std::size_t index = 0; index < entries->size(); ++index) {
-        const json::Value& entry = (*entries)[index];
-        if (!entry.isString()) return fail("\"_obj_order\" holds something other than names");
-        const std::string_view E = trimmed(entry.asString());
-        const json::Value* value = present(E);
-        if (!nameWritten && index == 0 &&
-            (!value || (value->isString() && value->asString().empty()))) {
-          out_.append(E);
-          out_.push_back(' ');
-        } else if (value && isText(*value)) {
-          attribute(E, *value);
-        } else if (value && isNonZeroNumber(*value)) {
-          attribute(E, *value);
-        } else if (value && isNode(*value)) {
-          if (!writeChild(*value, member(H, E), E, E)) return false;
-        } else if (!value) {
-          const std::string groupName = std::string(E) + "_group";
-          if (const json::Value* group = present(groupName)) {
-            if (!group->isArray()) return fail("\"" + groupName + "\" is not a list");
-            std::size_t& taken = state.takenFrom(groupName);
-            if (taken >= group->asArray()->size()) {
-              return fail("\"_obj_order\" names more \"" + std::string(E) + "\" children than \"" +
-                          groupName + "\" holds");
-            }
-            if (!writeChild((*group->asArray())[taken++], member(H, E), {}, groupName)) {
-              return false;
-            }
-          } else if (auto it = reverse_.find(E); it != reverse_.end()) {
-            const json::Value* members = present(it->second);
-            if (members && members->isArray()) {
-              std::size_t& taken = state.takenFrom(it->second);
-              if (taken < members->asArray()->size()) {
-                const std::string key = it->second;
-                if (!writeChild((*members->asArray())[taken++], member(H, E), E, key)) return false;
-              }
-            }
-          }
-        }
-        state.remove(E);
-      }
-    }
-
-    // The members the order did not name, in the value's own order.
-    auto rest = [&](std::string_view K, const json::Value& V) -> bool {
-      if (isText(V) || isNonZeroNumber(V)) {
-        attribute(K, V);
-        return true;
-      }
-      const bool group = isGroupName(K);
-      const bool grouped = !group && groups_.find(K) != groups_.end();
-      if ((group || grouped) && V.isArray()) {
-        std::size_t& taken = state.takenFrom(K);
-        const json::Array& elements = *V.asArray();
-        for (; taken < elements.size(); ++taken) {
-          if (!writeChild(elements[taken], member(H, K), group ? K : std::string_view(), K)) {
-            return false;
-          }
-        }
-        return true;
-      }
-      if (isNode(V)) return writeChild(V, member(H, K), K, K);
-      return true;  // zero and the empty string are not written
-    };
-    if (dictionary) {
-      for (const auto& [key, value] : *dictionary) {
-        if (key == kOrder || state.isRemoved(key)) continue;
-        if (!rest(key, value)) return false;
-      }
-    } else if (F.isArray()) {
-      const json::Array& elements = *F.asArray();
-      for (std::size_t i = 0; i < elements.size(); ++i) {
-        if (!rest(std::to_string(i), elements[i])) return false;
-      }
-    }
-
-    out_.append("] ");
-    --depth_;
-    return true;
-  }
-
-  // "[blast=NAME data=VALUE]" → "[blast=NAME data<0 VALUE>]".
-  std::string rewriteBlasts() {
-    constexpr std::string_view kData = " data=";
-    std::string result;
-    result.reserve(out_.size());
-    std::size_t from = 0;
-    for (std::size_t open = out_.find(kBlastOpen); open != std::string::npos;
-         open = out_.find(kBlastOpen, open + 1)) {
-      if (open < from) continue;
-      const std::size_t nameBegin = open + kBlastOpen.size();
-      std::size_t nameEnd = nameBegin;
-      while (nameEnd < out_.size() && out_[nameEnd] != ' ' && out_[nameEnd] != '\r' &&
-             out_[nameEnd] != '\n') {
-        ++nameEnd;
-      }
-      if (nameEnd == nameBegin || out_.compare(nameEnd, kData.size(), kData) != 0) continue;
-      const std::size_t valueBegin = nameEnd + kData.size();
-      const std::size_t close = out_.find(']', valueBegin);
-      if (close == std::string::npos) continue;
-      result.append(out_, from, nameEnd - from);
-      result.append(" data<0 ");
-      result.append(out_, valueBegin, close - valueBegin);
-      result.append(">]");
-      from = close + 1;
-    }
-    result.append(out_, from, std::string::npos);
-    return result;
-  }
-
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  using Table = std::unordered_map<std::string, std::string, Hash, std::equal_to<>>;
-
-  NodeTextError* error_;
-  std::string out_;
-  std::size_t depth_ = 0;
-  Table groups_;              // member name → group string
-  Table reverse_;             // group string → member name
-  std::deque<State> states_;  // by depth; a deque keeps references stable as it grows
-};
-
 }  // namespace
 
 std::string NodeTextError::describe() const {
@@ -918,11 +584,6 @@ std::optional<json::Value> tevnodes2json(std::string_view nodeText, const json::
   return Reader(nodeText, prototype, error).run();
 }
 
-std::optional<std::string> json2tevnodes(const json::Value& json, const json::Value& prototype,
-                                         NodeTextError* error) {
-  return Writer(error).run(json, prototype);
-}
-
 std::optional<std::string> tevnodes2json(std::string_view nodeText, std::string_view prototypeText,
                                          NodeTextError* error) {
   json::DictionaryPtr prototype = parsePrototype(prototypeText);
@@ -933,25 +594,6 @@ std::optional<std::string> tevnodes2json(std::string_view nodeText, std::string_
   auto value = tevnodes2json(nodeText, json::Value(prototype), error);
   if (!value) return std::nullopt;
   return json::CJSONSerializer::serializer().serializeObject(*value);
-}
-
-std::optional<std::string> json2tevnodes(std::string_view jsonText, std::string_view prototypeText,
-                                         NodeTextError* error) {
-  json::DictionaryPtr prototype = parsePrototype(prototypeText);
-  if (!prototype) {
-    if (error) *error = NodeTextError{"the prototype is not a JSON object"};
-    return std::nullopt;
-  }
-  json::Error jsonError;
-  auto value = json::CJSONDeserializer().deserialize(jsonText, &jsonError);
-  if (!value) {
-    if (error) {
-      *error = NodeTextError{"the JSON does not read" +
-                             (jsonError.code ? ": " + jsonError.message() : std::string())};
-    }
-    return std::nullopt;
-  }
-  return json2tevnodes(*value, json::Value(prototype), error);
 }
 
 }  // namespace zv::profile
