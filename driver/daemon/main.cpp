@@ -136,6 +136,7 @@ int runSimulated(const Options& o, const std::string& folder) {
   identity.name = "Zenvor simulated mouse " + hex4(identity.product);
   identity.phys = "simulated";
   FakeHidraw hidraw(identity, descriptor);
+  hidraw.setUnknownFeatureLength(8);  // every feature report of the simulated mouse reads 0
   FakeUhid uhid;
   uhid.setRecording(false);
   // The simulated mouse's memory reads 0, its type word (index 11) its device type.

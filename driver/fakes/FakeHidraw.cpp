@@ -58,6 +58,11 @@ void FakeHidraw::setFeatureReport(std::uint8_t id, std::vector<std::uint8_t> byt
   features_[id] = std::move(bytes);
 }
 
+void FakeHidraw::setUnknownFeatureLength(std::size_t length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  unknownFeatureLength_ = length;
+}
+
 void FakeHidraw::setFeatureError(int error) {
   std::lock_guard<std::mutex> lock(mutex_);
   featureError_ = error;
@@ -70,7 +75,12 @@ int FakeHidraw::getFeature(std::span<std::uint8_t> buffer) {
   if (featureError_) return -featureError_;
   if (buffer.empty()) return -EINVAL;
   const auto found = features_.find(buffer[0]);
-  if (found == features_.end()) return -EPIPE;  // what a device stalling the request gives
+  if (found == features_.end()) {
+    if (unknownFeatureLength_ == 0) return -EPIPE;  // what a device stalling the request gives
+    const std::size_t n = std::min(buffer.size(), unknownFeatureLength_);
+    std::fill(buffer.begin() + 1, buffer.begin() + static_cast<std::ptrdiff_t>(n), 0);
+    return static_cast<int>(n);
+  }
   const std::size_t n = std::min(buffer.size(), found->second.size());
   std::copy_n(found->second.begin(), n, buffer.begin());
   return static_cast<int>(n);

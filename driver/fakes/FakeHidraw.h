@@ -46,6 +46,9 @@ class FakeHidraw : public HidrawDevice {
 
   // Feature report `id` answers `bytes` (the first byte being the ID, as hidraw gives it).
   void setFeatureReport(std::uint8_t id, std::vector<std::uint8_t> bytes);
+  // Feature reports without an entry answer `length` bytes: the ID, then zeros (0: they
+  // fail with -EPIPE, as a device that stalls the request).
+  void setUnknownFeatureLength(std::size_t length);
   // Every feature request fails with -error from now on (0: answer again).
   void setFeatureError(int error);
   std::vector<std::vector<std::uint8_t>> featuresSet() const;
@@ -60,6 +63,7 @@ class FakeHidraw : public HidrawDevice {
   mutable std::mutex mutex_;
   std::map<std::uint8_t, std::vector<std::uint8_t>> features_;
   int featureError_ = 0;
+  std::size_t unknownFeatureLength_ = 0;
   int featureReads_ = 0;
   std::vector<std::vector<std::uint8_t>> featuresSet_;
   std::vector<std::vector<std::uint8_t>> outputs_;
