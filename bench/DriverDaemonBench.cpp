@@ -18,12 +18,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -154,7 +154,8 @@ void BM_ReportLatency(benchmark::State& state) {
         toUhid.push_back(std::chrono::duration<double, std::micro>(written[i] - sent[i]).count());
       }
       if (received[i] > sent[i]) {
-        toClient.push_back(std::chrono::duration<double, std::micro>(received[i] - sent[i]).count());
+        toClient.push_back(
+            std::chrono::duration<double, std::micro>(received[i] - sent[i]).count());
       }
     }
     state.SetIterationTime(percentile(toUhid, 0.5) / 1e6);
@@ -188,7 +189,8 @@ BENCHMARK(BM_ReportLatency)
 long statusKiB(pid_t pid, const std::string& field) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind(field + ":", 0) == 0) return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+    if (line.rfind(field + ":", 0) == 0)
+      return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
   }
   return -1;
 }
@@ -199,8 +201,8 @@ void BM_DaemonRss(benchmark::State& state) {
   const std::string fifo = std::string(folder) + "/in";
   mkfifo(fifo.c_str(), 0600);
   const std::string services = std::string(folder) + "/services";
-  const char* argv[] = {ZV_DRIVER_PATH, "--simulate", "0x1704", "--input", fifo.c_str(),
-                        "--services", services.c_str(), nullptr};
+  const char* argv[] = {ZV_DRIVER_PATH, "--simulate", "0x1704",         "--input",
+                        fifo.c_str(),   "--services", services.c_str(), nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -218,7 +220,8 @@ void BM_DaemonRss(benchmark::State& state) {
   b.call(sSetElementEventCallback, {}, {}, 0, 0, &error);
   {
     std::ofstream in(fifo);
-    for (int i = 0; i < 1000; ++i) in << (i % 2 ? "report 00 00 00 00 00 00 00\n" : "report 00 01 00 00 00 00 00\n");
+    for (int i = 0; i < 1000; ++i)
+      in << (i % 2 ? "report 00 00 00 00 00 00 00\n" : "report 00 01 00 00 00 00 00\n");
   }
   for (int i = 0; i < 1000; ++i) {
     if (!a.readCompletion(5000, &error) || !b.readCompletion(5000, &error)) break;

@@ -34,14 +34,19 @@ namespace {
 void checkDaemonFrame(std::span<const std::uint8_t> frame) {
   bool ok = false;
   switch (frameKind(frame)) {
-    case kGreetingFrame: ok = decodeGreeting(frame).has_value(); break;
-    case kReplyFrame: ok = decodeReply(frame).has_value(); break;
+    case kGreetingFrame:
+      ok = decodeGreeting(frame).has_value();
+      break;
+    case kReplyFrame:
+      ok = decodeReply(frame).has_value();
+      break;
     case kCompletionFrame: {
       const auto c = decodeCompletion(frame);
       ok = c && c->argumentCount == kCompletionArguments;
       break;
     }
-    default: break;
+    default:
+      break;
   }
   if (!ok) std::abort();  // the daemon sent something its clients refuse
 }

@@ -3,10 +3,12 @@
 #include <sys/epoll.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "core/DebugLog.h"
 #include "daemon/DriverLog.h"
+#include "protocol/HIDConstants.h"
 
 namespace zv::driver {
 
@@ -313,6 +315,21 @@ std::uint32_t com_Zenvor_driver_usb_Skarn::getDeviceTypeID() {
   request.length = 2;
   if (performControlRequest(request) != kReturnSuccess) return 0;
   return static_cast<std::uint32_t>(request.data & 0xFFFF);
+}
+
+bool drivesInterface(std::span<const std::uint8_t> descriptor, std::string* why) {
+  const auto parsed = HIDOpenReportDescriptor(descriptor);
+  if (!parsed) return true;
+  const HIDCapabilities& caps = parsed->getCapabilities();
+  if (caps.usagePage == hid::kGenericDesktopPage &&
+      (caps.usage == hid::kMouseUsage || caps.usage == 0x05)) {
+    return true;
+  }
+  char text[96];
+  std::snprintf(text, sizeof text, "its primary usage is page 0x%02X usage 0x%02X, not a mouse",
+                caps.usagePage, caps.usage);
+  *why = text;
+  return false;
 }
 
 std::unique_ptr<ZenvorDriver> makeDriver(std::uint16_t bus, EventLoop& loop,

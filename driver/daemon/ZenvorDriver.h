@@ -185,6 +185,13 @@ class com_Zenvor_driver_bt_Skarn : public ZenvorDriver {
   const char* unloadMessage() const override { return "Skarn BT driver v1.10 unloaded\n"; }
 };
 
+// Whether a HID interface is one the driver serves: its primary usage (the first top-level
+// collection) is a mouse or a game pad (Generic Desktop 2 or 5), as the library matches
+// them; also when the descriptor cannot be parsed (its reports then pass unchanged). The
+// other interfaces of a supported device (keyboard, vendor reports) are left alone; *why
+// says what they are.
+bool drivesInterface(std::span<const std::uint8_t> descriptor, std::string* why);
+
 // The class for the device's bus: Bluetooth for kBusBluetooth, USB for anything else.
 std::unique_ptr<ZenvorDriver> makeDriver(std::uint16_t bus, EventLoop& loop,
                                          DriverBackends backends, DriverModes modes = {});

@@ -197,6 +197,13 @@ int runDevice(const Options& o, const std::string& folder) {
   }
   auto hidraw = LinuxHidraw::open(o.hidraw, located->version, &error);
   if (!hidraw) return fail(error);
+  std::string why;
+  if (!drivesInterface(hidraw->descriptor(), &why)) {
+    // Another interface of a supported device (udev starts a driver for each of them).
+    driverLog(LOG_INFO, "%s is not a mouse interface (%s); nothing to drive\n", o.hidraw.c_str(),
+              why.c_str());
+    return 0;
+  }
   auto uhid = LinuxUhid::open(&error);
   if (!uhid) return fail(error);
   LinuxInputGrab grab;

@@ -11,6 +11,8 @@
 #include <fstream>
 
 #include "DaemonHarness.h"
+#include "core/SampleDescriptors.h"
+#include "daemon/ZenvorDriver.h"
 #include "linux/DeviceLocator.h"
 #include "linux/LinuxUhid.h"
 
@@ -217,6 +219,21 @@ TEST_F(FakeSysfs, NodesWithoutAHidDeviceAreRefused) {
   EXPECT_NE(error.find("no HID device for /dev/hidraw77"), std::string::npos) << error;
   EXPECT_FALSE(locateHidraw("/dev/input/event3", &error));
   EXPECT_EQ(error, "/dev/input/event3 is not a hidraw node (expected /dev/hidrawN)");
+}
+
+TEST(MouseInterface, OnlyMiceAndGamePadsAreDriven) {
+  std::string why;
+  const auto mouse = sampleDescriptorForType(1);
+  EXPECT_TRUE(drivesInterface(mouse, &why));
+  // A keyboard interface of the same device: Generic Desktop, Keyboard.
+  const std::vector<std::uint8_t> keyboard = {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07,
+                                              0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01,
+                                              0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
+  EXPECT_FALSE(drivesInterface(keyboard, &why));
+  EXPECT_EQ(why, "its primary usage is page 0x01 usage 0x06, not a mouse");
+  // The game pad of the replacement descriptors.
+  EXPECT_TRUE(
+      drivesInterface({kReplacementDescriptorType2, kReplacementDescriptorType2Length}, &why));
 }
 
 TEST(AccessRuleTest, RootTheDriversUserAndTheSeatsActiveUser) {
