@@ -99,26 +99,58 @@ void SimulatedInput::process() {
       end = pending_.size();  // a last line without line feed
     }
     const std::string line = pending_.substr(0, end);
-    // Reports go through the hidraw path and are read by the loop later; whatever comes
-    // after them in the script must wait until the driver has read them, or a setting would
-    // overtake the reports before it.
-    if (!isReportLine(line) && hidraw_.hasUnreadReports()) {
-      deferred_ = true;
-      std::weak_ptr<bool> alive = alive_;
-      loop_.post([this, alive] {
-        if (!alive.lock()) return;
-        deferred_ = false;
-        process();
-      });
+    // Reports go through the hidraw path and are read by this same loop later; whatever
+    // comes after them in the script must wait until the driver has read them, or a setting
+    // would overtake the reports before it. A report that does not fit yet waits too: the
+    // loop must not block on the socket it alone empties.
+    const bool report = isReportLine(line);
+    if (!report && hidraw_.hasUnreadReports()) {
+      deferUntilRead();
       return;
+    }
+    std::string error;
+    bool ok = true;
+    if (report) {
+      const SendResult sent = sendReportLine(line, &error);
+      if (sent == SendResult::full) {
+        deferUntilRead();
+        return;
+      }
+      ok = sent == SendResult::sent;
     }
     pending_.erase(0, end + 1 > pending_.size() ? pending_.size() : end + 1);
     ++lineNumber_;
-    std::string error;
-    if (!runLine(line, &error)) {
+    if (!report) ok = runLine(line, &error);
+    if (!ok) {
       std::fprintf(stderr, "zenvor-driver: input line %d: %s\n", lineNumber_, error.c_str());
     }
   }
+}
+
+void SimulatedInput::deferUntilRead() {
+  deferred_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  loop_.post([this, alive] {
+    if (!alive.lock()) return;
+    deferred_ = false;
+    process();
+  });
+}
+
+SimulatedInput::SendResult SimulatedInput::sendReportLine(const std::string& line,
+                                                          std::string* error) {
+  std::optional<ReplayCommand> parsed;
+  if (!replay::parseReplayLine(line, &parsed, error)) return SendResult::failed;
+  switch (hidraw_.trySendReport(parsed->bytes)) {
+    case FakeHidraw::Send::sent:
+      return SendResult::sent;
+    case FakeHidraw::Send::full:
+      return SendResult::full;
+    case FakeHidraw::Send::unplugged:
+      break;
+  }
+  *error = "the simulated mouse is unplugged";
+  return SendResult::failed;
 }
 
 bool SimulatedInput::runLine(const std::string& line, std::string* error) {
@@ -139,11 +171,9 @@ bool SimulatedInput::runLine(const std::string& line, std::string* error) {
     return false;
   }
   if (c.kind == Kind::report) {
-    if (!hidraw_.sendReport(c.bytes)) {
-      *error = "the simulated mouse is unplugged";
-      return false;
-    }
-    return true;
+    const SendResult sent = sendReportLine(line, error);
+    if (sent == SendResult::full) *error = "the simulated mouse's reports wait to be read";
+    return sent == SendResult::sent;
   }
   if (c.kind == Kind::wait) {
     wait_ = loop_.addTimer(std::chrono::milliseconds(c.number), [this] {

@@ -46,6 +46,10 @@ class SimulatedInput {
   void onReadable();
   void process();
   static bool isReportLine(const std::string& line);
+  enum class SendResult { sent, full, failed };
+  SendResult sendReportLine(const std::string& line, std::string* error);
+  // Continues processing in a later loop round, once the driver had a chance to read.
+  void deferUntilRead();
 
   EventLoop& loop_;
   FakeHidraw& hidraw_;

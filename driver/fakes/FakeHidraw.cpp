@@ -41,6 +41,14 @@ bool FakeHidraw::sendReport(std::span<const std::uint8_t> report) {
          static_cast<ssize_t>(report.size());
 }
 
+FakeHidraw::Send FakeHidraw::trySendReport(std::span<const std::uint8_t> report) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (deviceEnd_ < 0) return Send::unplugged;
+  const ssize_t n = send(deviceEnd_, report.data(), report.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n == static_cast<ssize_t>(report.size())) return Send::sent;
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Send::full : Send::unplugged;
+}
+
 bool FakeHidraw::hasUnreadReports() const {
   int bytes = 0;
   if (ioctl(driverEnd_, SIOCINQ, &bytes) != 0) return false;

@@ -38,6 +38,10 @@ class FakeHidraw : public HidrawDevice {
   // Sends one input report as the mouse would. Answers false once unplugged (or when the
   // driver's end is full).
   bool sendReport(std::span<const std::uint8_t> report);
+  // The same without waiting: `full` when the driver has not read enough of the earlier
+  // reports yet (the caller retries once it has).
+  enum class Send { sent, full, unplugged };
+  Send trySendReport(std::span<const std::uint8_t> report);
   // The mouse goes away: the driver's next read finds the device gone.
   void unplug();
   int deviceFd() const { return deviceEnd_; }

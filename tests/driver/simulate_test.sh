@@ -90,6 +90,17 @@ exec 3>&-
 expect unplug 0 $'unplug' -- \
   bash -c "printf 'report 00 00 00 00 00 00 00\nunplug\n' | '$driver' --simulate 0x1704 2>/dev/null | grep -v -e '^ready' -e '^device' -e '^report'"
 
+# A burst far beyond what the hidraw socket holds: every report comes through in order
+# (the daemon's loop both feeds and reads that socket, so it must never wait on it).
+for ((i = 0; i < 3000; i++)); do echo "report 0$((i % 2)) 00 00 00 00 00 00"; done >"$work/burst"
+echo unplug >>"$work/burst"
+timeout 60 "$driver" --simulate 0x1704 --input "$work/burst" >"$work/burst.out" 2>/dev/null
+status=$?
+[[ $status -eq 0 ]] || { echo "FAIL burst: exit status $status"; fails=$((fails + 1)); }
+expect burst 0 "3000" -- grep -c '^report ' "$work/burst.out"
+expect burst-order 0 "report 01 00 00 00 00 00 00 -> 01 00 00 00 00 00 00" -- \
+  sed -n '${x;p};h' "$work/burst.out"
+
 # Refusals.
 mkdir -p "$work/sys/class/hidraw/hidraw7" "$work/sys/devices/virtual/misc/uhid/0003:5A56:1704.0007"
 ln -s "$work/sys/devices/virtual/misc/uhid/0003:5A56:1704.0007" "$work/sys/class/hidraw/hidraw7/device"
