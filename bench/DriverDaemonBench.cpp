@@ -8,9 +8,13 @@
 // 100 000) and reports the median and the 99th percentile of
 //   uhid_p50_us, uhid_p99_us      report sent → UHID_INPUT2 written
 //   client_p50_us, client_p99_us  report sent → its element event read by the client
-// (the manual times are the uhid medians). BM_DaemonRss starts the real zenvor-driver
+// (the manual times are the uhid medians). With ZV_BENCH_FIFO=1 the daemon's loop thread runs
+// under SCHED_FIFO priority 10, as the systemd unit runs the daemon, to show what a busy
+// machine costs a daemon that is not preempted. BM_DaemonRss starts the real zenvor-driver
 // --simulate with two clients and reports its resident memory (VmRSS, VmHWM in KiB).
 #include <benchmark/benchmark.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -115,6 +119,11 @@ void BM_ReportLatency(benchmark::State& state) {
   auto daemon = std::make_unique<Daemon>(loop, *driver, access);
   std::promise<void> started;
   std::thread daemonThread([&] {
+    if (const char* fifo = std::getenv("ZV_BENCH_FIFO"); fifo && *fifo == '1') {
+      sched_param param{};
+      param.sched_priority = 10;
+      if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0) std::abort();
+    }
     std::string error;
     if (!daemon->start(folder, "bench", &error)) std::abort();
     started.set_value();
