@@ -2,8 +2,9 @@
 
 namespace zv::driver {
 
-ZVMouseReporter::ZVMouseReporter(Dispatch dispatch, Mode mode, std::chrono::milliseconds step)
-    : dispatch_(std::move(dispatch)), mode_(mode), step_(step) {
+ZVMouseReporter::ZVMouseReporter(Dispatch dispatch, Mode mode, std::chrono::milliseconds step,
+                                 Clock& clock)
+    : dispatch_(std::move(dispatch)), mode_(mode), step_(step), clock_(clock) {
   if (mode_ == Mode::thread) thread_ = std::thread([this] { run(); });
 }
 
@@ -13,7 +14,7 @@ ZVMouseReporter::~ZVMouseReporter() {
     std::lock_guard<std::mutex> lock(mutex_);
     running_ = false;
   }
-  wake_.notify_all();
+  clock_.notifyAll(wake_);
   thread_.join();
 }
 
@@ -48,7 +49,7 @@ void ZVMouseReporter::SetXYAxis(std::int16_t x, std::int16_t y, std::uint16_t bu
   motion_.store(motion);
   if (moving(motion) && waiting_.load()) {
     std::lock_guard<std::mutex> lock(mutex_);
-    wake_.notify_one();
+    clock_.notifyAll(wake_);
   }
 }
 
@@ -72,13 +73,14 @@ void ZVMouseReporter::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (running_) {
     waiting_.store(true);
-    wake_.wait(lock, [this] { return !running_ || moving(motion_.load()); });
+    clock_.waitUntil(wake_, lock, Clock::kNever,
+                     [this] { return !running_ || moving(motion_.load()); });
     waiting_.store(false);
     // Step while deflected; the timed wait returns early only when destruction asks.
     for (std::uint64_t motion = motion_.load(); running_ && moving(motion);
          motion = motion_.load()) {
       dispatchMotion(motion);
-      wake_.wait_for(lock, step_, [this] { return !running_; });
+      clock_.waitUntil(wake_, lock, clock_.now() + step_, [this] { return !running_; });
     }
   }
 }

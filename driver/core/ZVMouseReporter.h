@@ -8,9 +8,10 @@
 //        *    *    *    *    *    (nothing: stopped)     * = dispatch(3, 0, buttons)
 //
 // Two ways to run it:
-//   - Mode::thread: a std::thread does the stepping. SetXYAxis never blocks and takes no lock
-//     while the thread is stepping or the motion stays 0; it only takes the mutex to wake an
-//     idle thread. Destruction stops the thread within one step.
+//   - Mode::thread: a std::thread does the stepping, timed by a Clock (the real one unless
+//     a test hands in a ManualClock). SetXYAxis never blocks and takes no lock while the
+//     thread is stepping or the motion stays 0; it only takes the mutex to wake an idle
+//     thread. Destruction stops the thread at once, also in the middle of a step.
 //   - Mode::manual: no thread; time is data. SetXYAxis makes the immediate dispatch on the
 //     caller's thread and advance(elapsed) makes the steps that fall due in that span, so
 //     tests and the replay tool see exactly what the thread would do.
@@ -24,6 +25,8 @@
 #include <mutex>
 #include <thread>
 
+#include "core/Clock.h"
+
 namespace zv::driver {
 
 class ZVMouseReporter {
@@ -34,8 +37,10 @@ class ZVMouseReporter {
   enum class Mode { thread, manual };
   static constexpr std::chrono::milliseconds kStep{10};
 
+  // `clock` times the thread's steps and must outlive the reporter; manual mode does not
+  // use it.
   explicit ZVMouseReporter(Dispatch dispatch, Mode mode = Mode::thread,
-                           std::chrono::milliseconds step = kStep);
+                           std::chrono::milliseconds step = kStep, Clock& clock = Clock::steady());
   ~ZVMouseReporter();
   ZVMouseReporter(const ZVMouseReporter&) = delete;
   ZVMouseReporter& operator=(const ZVMouseReporter&) = delete;
@@ -61,6 +66,7 @@ class ZVMouseReporter {
   const Dispatch dispatch_;
   const Mode mode_;
   const std::chrono::milliseconds step_;
+  Clock& clock_;
 
   // x in bits 0-15, y in 16-31, buttons in 32-47.
   std::atomic<std::uint64_t> motion_{0};

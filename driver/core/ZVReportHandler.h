@@ -32,15 +32,6 @@ namespace zv::driver {
 
 class ZVReportHandler;
 
-// Element identifiers: usage page << 16 | usage.
-inline constexpr std::uint32_t kXAxisElement = 0x10030;
-inline constexpr std::uint32_t kYAxisElement = 0x10031;
-inline constexpr std::uint32_t kZAxisElement = 0x10032;
-inline constexpr std::uint32_t kHatSwitchElement = 0x10039;
-constexpr std::uint32_t buttonElement(std::uint32_t n) {
-  return 0x90000 + n;
-}
-
 // A user-space connection that receives element events.
 class ZVUserClient {
  public:
@@ -104,8 +95,17 @@ class ZVReportHandler {
   // Overrides (or releases) an element of the default report and at once reports its current
   // value to user space. Elements it does not hold are ignored.
   void setElementOverride(std::uint32_t element, bool flag);
-  // The mask is ORed into every report; dispatches (0, 0, mask) at once.
-  void setButtonOverrides(std::uint64_t mask);
+  // Forces buttons on: the mask is ORed into every report of the default report ID, bit i
+  // onto bit i after the report-ID byte, and (0, 0, mask) is dispatched at once. The mask
+  // is first limited to buttonFieldMask(), so a mask from any client (wider than the
+  // device's buttons, or all ones) can never change the motion or other fields that follow
+  // the buttons. Answers the mask kept; bits dropped are not remembered.
+  std::uint64_t setButtonOverrides(std::uint64_t mask);
+  // The mask bits that land on single-bit buttons (usage page 9) of the default report as
+  // the model has it now. Without any model (no descriptor) nothing is known of the
+  // report's layout and every bit is let through, as the mask was always applied; with a
+  // model whose default report has no buttons, none.
+  std::uint64_t buttonFieldMask() const;
   // Marks an element of the default report as a hat (used when it is also the X-axis element).
   void setHatElement(std::uint32_t element);
   // axis 1 = X, 2 = Y; any other value only removes the element from both axes.

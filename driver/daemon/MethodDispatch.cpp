@@ -1,5 +1,6 @@
 #include "daemon/MethodDispatch.h"
 
+#include "daemon/DriverLog.h"
 #include "daemon/UserClient.h"
 #include "daemon/ZenvorDriver.h"
 
@@ -91,7 +92,12 @@ void dispatchCall(const Call& call, com_Zenvor_userclient_Skarn& client, ZenvorD
                             });
       return;
     case sSetButtonStates:
-      if (handler) handler->setButtonOverrides(in[0]);
+      // The handler keeps only the bits of the device's button field.
+      if (handler && handler->setButtonOverrides(in[0]) != in[0]) {
+        driverLog(LOG_DEBUG, "button states 0x%llx reach beyond the button field 0x%llx\n",
+                  static_cast<unsigned long long>(in[0]),
+                  static_cast<unsigned long long>(handler->buttonFieldMask()));
+      }
       break;
   }
   reply(std::move(r));

@@ -195,7 +195,11 @@ bool SimulatedInput::runLine(const std::string& line, std::string* error) {
       handler->setElementOverride(c.element, c.number != 0);
       break;
     case Kind::buttons:
-      handler->setButtonOverrides(c.number);
+      if (const std::uint64_t kept = handler->setButtonOverrides(c.number); kept != c.number) {
+        out_("note: buttons " + hexNumber(c.number) + " reach beyond the button field " +
+             hexNumber(handler->buttonFieldMask()) + " of the default report; " + hexNumber(kept) +
+             " kept");
+      }
       break;
     case Kind::precision:
       handler->setPrecAimPercentage(c.element, c.percent);

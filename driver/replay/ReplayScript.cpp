@@ -188,7 +188,12 @@ bool ReplayScript::runLine(const std::string& line, std::string* error) {
     noteUnknown();
     handler->setElementOverride(c.element, c.number != 0);
   } else if (c.kind == Kind::buttons) {
-    handler->setButtonOverrides(c.number);
+    const std::uint64_t kept = handler->setButtonOverrides(c.number);
+    if (kept != c.number) {
+      out_ << "note: buttons " << hexNumber(c.number) << " reach beyond the button field "
+           << hexNumber(handler->buttonFieldMask()) << " of the default report; " << hexNumber(kept)
+           << " kept\n";
+    }
   } else if (c.kind == Kind::precision) {
     handler->setPrecAimPercentage(c.element, c.percent);
   } else if (c.kind == Kind::axis) {

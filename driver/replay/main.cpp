@@ -24,7 +24,8 @@ Script lines ('#' starts a comment; numbers are decimal or 0x-hexadecimal):
   descriptor HEX...        the device's own report descriptor (optional, right after
                            'product'; else the built-in one of the device type)
   override ELEMENT 0|1     override (suppress) an element, e.g. override 0x90009 1
-  buttons MASK             force button states on (ORed into every report)
+  buttons MASK             force button states on (ORed into every report); bits beyond
+                           the device's buttons are dropped
   precision ELEMENT PCT    precision-aim element and percentage (element 0 keeps it)
   axis ELEMENT 1|2         use an element as pointer X (1) or Y (2) axis; 0 removes it
   hat ELEMENT              mark an element as a hat (moves the pointer when it is the X axis)
@@ -37,6 +38,7 @@ Output lines:
   report RAW -> REWRITTEN  one report as read and as the system receives it
   event ELEMENT VALUE      an element event sent to user space
   pointer @Tms HEX...      a synthetic pointer report, at simulated time T
+  note: ...                a request that was ignored or cut down, and why
 
   --debug   also write the driver's debug log (report bytes, mouse reports) to stderr
   --help    show this text

@@ -18,9 +18,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
+#include <map>
 #include <mutex>
 #include <optional>
-#include <set>
+#include <unordered_map>
 
 namespace zv::engine {
 
@@ -84,14 +86,17 @@ class Condition {
 void sleepFor(Clock& clock, Clock::Duration time);
 
 // A clock that moves only when told. Waiting threads block until advance() passes their
-// deadline or their condition is notified. Tests use waitForWaiters() to know that the
-// threads they drive have reached their waits before moving time.
+// deadline or their condition is notified; only those threads wake, so a thousand runs
+// waiting out long delays cost nothing while time moves in small steps. Tests use
+// waitForWaiters() to know that the threads they drive have reached their waits before
+// moving time.
 class ManualClock : public Clock {
  public:
   explicit ManualClock(TimePoint start = TimePoint(std::chrono::hours(1)));
+  ~ManualClock() override;
 
   TimePoint now() const override;
-  // Moves time forward (never back) and wakes every wait so it checks its deadline.
+  // Moves time forward (never back) and wakes the waits whose deadline has come.
   void advance(Duration by);
   void advanceTo(TimePoint when);
   // The earliest deadline among the waits in progress.
@@ -106,6 +111,14 @@ class ManualClock : public Clock {
   // whether they do.
   bool waitForWaiters(std::size_t count,
                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  // The same for any condition on the number of waiting threads: `done` is called with
+  // that number, under this clock's lock (it must not call back into the clock), each
+  // time it changes and at every recheckWaiters().
+  bool waitForWaiters(const std::function<bool(std::size_t waiting)>& done,
+                      std::chrono::milliseconds timeout) const;
+  // Makes the waitForWaiters calls in progress check their condition again, for
+  // conditions that read more than this clock (the number of runs still going on).
+  void recheckWaiters() const;
 
  protected:
   bool waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
@@ -113,14 +126,17 @@ class ManualClock : public Clock {
   void notify(std::condition_variable& cv) override;
 
  private:
-  void wakeAllLocked();
+  struct Waiter;
+  void wakeLocked(Waiter& waiter);
+  void wakeDueLocked();
 
   mutable std::mutex mutex_;
-  std::condition_variable wake_;             // waiting threads block here
   mutable std::condition_variable changed_;  // waitForWaiters blocks here
   TimePoint now_;
-  std::uint64_t epoch_ = 0;             // changes at every advance and notification
-  std::multiset<TimePoint> deadlines_;  // of the waits in progress
+  // The waits in progress, by deadline and by the condition they wait on; each waiting
+  // thread blocks on a variable of its own, so waking one wakes no other.
+  std::multimap<TimePoint, Waiter*> deadlines_;
+  std::unordered_map<const std::condition_variable*, std::list<Waiter*>> conditions_;
 };
 
 }  // namespace zv::engine

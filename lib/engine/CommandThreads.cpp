@@ -1,11 +1,15 @@
 #include "engine/CommandThreads.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
+#include <system_error>
 
 #include "engine/ButtonState.h"
 #include "engine/Clock.h"
-#include "engine/Workspace.h"
+#include "log/Log.h"
 #include "output/OutputDevice.h"
+#include "output/Workspace.h"
 
 namespace zv::engine {
 namespace {
@@ -28,7 +32,7 @@ CommandThreads& CommandThreads::shared() {
     // puts the exit handler, registered below, ahead of their destruction.
     (void)Clock::steady();
     (void)SharedButtonState::shared();
-    (void)Workspace::shared();
+    (void)output::Workspace::shared();
     (void)output::sharedOutput();
     auto* created = new CommandThreads();  // never destroyed: threads may still report
     std::atexit([] { CommandThreads::shared().shutdown(); });
@@ -54,41 +58,79 @@ void CommandThreads::collectFinishedLocked(std::vector<std::thread>& out) {
 
 bool CommandThreads::launch(Body body, Abort abort) {
   std::vector<std::thread> finished;
+  std::string refusal;  // why this launch was refused, when it is the first of a burst
+  bool launched = false;
   {
     std::lock_guard lock(mutex_);
     if (shuttingDown_) return false;
     collectFinishedLocked(finished);
-    const std::uint64_t id = nextId_++;
-    Entry& entry = entries_[id];
-    entry.abort = std::move(abort);
-    ++active_;
-    // The new thread reports its end under the lock held here, so its entry is
-    // complete (thread stored) before it can be marked finished.
-    entry.thread = std::thread([this, id, body = std::move(body)]() mutable {
-      tOnCommandThread = true;
+    if (active_ >= kMaxActive) {
+      refusal = "runs of commands are already going on, the most one process allows";
+    } else {
+      const std::uint64_t id = nextId_++;
+      Entry& entry = entries_[id];
+      entry.abort = std::move(abort);
+      ++active_;
+      // The new thread reports its end under the lock held here, so its entry is
+      // complete (thread stored) before it can be marked finished.
       try {
-        body();
-      } catch (...) {
-        // A run must never take the process down; what failed already said so.
+        entry.thread = std::thread([this, id, body = std::move(body)]() mutable {
+          tOnCommandThread = true;
+          try {
+            body();
+          } catch (...) {
+            // A run must never take the process down; what failed already said so.
+          }
+          body = nullptr;  // let go of the run's objects before reporting the end
+          std::lock_guard done(mutex_);
+          auto it = entries_.find(id);
+          if (it != entries_.end()) {
+            it->second.finished = true;
+            it->second.abort = nullptr;
+          }
+          --active_;
+          idle_.notify_all();
+          for (const ManualClock* clock : quietClocks_) clock->recheckWaiters();
+        });
+        launched = true;
+      } catch (const std::system_error& error) {
+        entries_.erase(id);
+        --active_;
+        refusal = std::string(
+                      "runs of commands are going on, and no thread can be created for "
+                      "another one (") +
+                  error.what() + ")";
       }
-      body = nullptr;  // let go of the run's objects before reporting the end
-      std::lock_guard done(mutex_);
-      auto it = entries_.find(id);
-      if (it != entries_.end()) {
-        it->second.finished = true;
-        it->second.abort = nullptr;
-      }
-      --active_;
-      idle_.notify_all();
-    });
+    }
+    if (launched) {
+      // A burst ends once runs have drained to half the bound, not at the first launch
+      // that fits again: a storm that keeps the bound full is logged once.
+      if (active_ <= kMaxActive / 2) refusing_ = false;
+    } else {
+      ++refused_;
+      if (refusing_) refusal.clear();  // said once per burst
+      refusing_ = true;
+      if (!refusal.empty()) refusal = std::to_string(active_.load()) + " " + refusal;
+    }
   }
   joinAll(finished);
-  return true;
+  if (!refusal.empty()) {
+    ZV_LOG(log::ZVLogLevel::Error, nullptr,
+           "Not starting a command: %@. Commands are started faster than their runs end (a "
+           "long macro pressed again and again?); presses start nothing until runs have ended.",
+           refusal);
+  }
+  return launched;
 }
 
 std::size_t CommandThreads::active() const {
   std::lock_guard lock(mutex_);
   return active_;
+}
+
+std::size_t CommandThreads::refused() const {
+  std::lock_guard lock(mutex_);
+  return refused_;
 }
 
 bool CommandThreads::waitIdle(std::chrono::milliseconds timeout) {
@@ -105,18 +147,25 @@ bool CommandThreads::waitIdle(std::chrono::milliseconds timeout) {
 }
 
 bool CommandThreads::waitQuiet(const ManualClock& clock, std::chrono::milliseconds timeout) const {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    const std::size_t running = active();
-    if (running == 0) return true;
-    // A run woken by the clock counts as waiting again only once it waits again, and one
-    // that ends leaves `active`: both counts settle together.
-    if (clock.waitForWaiters(running, std::chrono::milliseconds(1)) && active() == running &&
-        clock.waiting() >= running) {
-      return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+  {
+    std::lock_guard lock(mutex_);
+    quietClocks_.push_back(&clock);
   }
+  // A run woken by the clock counts as waiting again only once it waits again, and one
+  // that ends leaves `active_` (and tells the clock): the condition is checked at both.
+  // Only runs wait on the clock, and each at most once, so as many waits as runs means
+  // every run waits.
+  const bool quiet = clock.waitForWaiters(
+      [this](std::size_t waiting) {
+        const std::size_t running = active_.load();
+        return running == 0 || waiting >= running;
+      },
+      timeout);
+  {
+    std::lock_guard lock(mutex_);
+    quietClocks_.erase(std::find(quietClocks_.begin(), quietClocks_.end(), &clock));
+  }
+  return quiet;
 }
 
 void CommandThreads::cancelAndJoinAll() {

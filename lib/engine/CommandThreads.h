@@ -12,6 +12,11 @@
 //     workspace and the output) are created before that handler is registered, so they
 //     are destroyed only after it has run. A process may call shutdown() itself before
 //     leaving main().
+//   - At most kMaxActive bodies run at once. Beyond that a launch is refused (it answers
+//     false and runs nothing) and the first refusal of a burst is logged (a burst ends
+//     once the runs have drained to half the bound); the runs
+//     already going on are untouched, so keys they hold are still released when they end.
+//     A thread that cannot be created is refused the same way.
 //   - Tests and tools wait for the runs to end (waitIdle) or end them
 //     (cancelAndJoinAll) before they destroy what they handed to the engine (clocks,
 //     recorders); with a manual clock they move time with advanceClockTo().
@@ -21,6 +26,7 @@
 // body answer at once, doing nothing).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -40,16 +46,27 @@ class CommandThreads {
   using Body = std::function<void()>;
   using Abort = std::function<void()>;
 
+  // The most command runs one process has going on at once. A run lives from its press
+  // until its release block has ended, so runs overlap only while buttons are held or
+  // macros still play: a busy player holds a few buttons, each with one or two runs, and
+  // a shift layer adds one. 256 is ten times more than anyone reaches, and far below the
+  // threads a desktop session allows one service (a default systemd service may have
+  // about 4 900 tasks), so the process never gets near a failure to create a thread.
+  static constexpr std::size_t kMaxActive = 256;
+
   // The process-wide registry, created on first use and never destroyed.
   static CommandThreads& shared();
 
   // Runs `body` on a new thread. `abort`, called from another thread, asks the body to
   // end as soon as it can; it must be safe to call at any time, also after the body
-  // has returned. Answers false, running nothing, once shutdown() has begun.
+  // has returned. Answers false, running nothing, once shutdown() has begun, while
+  // kMaxActive bodies run, or when the system refuses a new thread.
   bool launch(Body body, Abort abort);
 
   // Bodies started and not yet returned.
   std::size_t active() const;
+  // Launches refused so far because of the bound or a failed thread creation.
+  std::size_t refused() const;
   // Blocks until every body has returned or `timeout` has passed; answers whether all
   // have.
   bool waitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -78,9 +95,15 @@ class CommandThreads {
   mutable std::mutex mutex_;
   std::condition_variable idle_;
   std::map<std::uint64_t, Entry> entries_;
-  std::size_t active_ = 0;
+  // Changed under mutex_; read without it by waitQuiet's condition, which runs under the
+  // clock's lock. Lock order: mutex_, then a clock's.
+  std::atomic<std::size_t> active_{0};
+  // The clocks waitQuiet waits on now: told when a run ends, since an end is no wait.
+  mutable std::vector<const ManualClock*> quietClocks_;
   std::uint64_t nextId_ = 1;
   bool shuttingDown_ = false;
+  std::size_t refused_ = 0;
+  bool refusing_ = false;  // in a burst of refusals: logged already
 };
 
 // Moves `clock` to `when` the way real time would pass for the runs: deadline by

@@ -5,10 +5,11 @@
 #include "engine/CommandThreads.h"
 #include "engine/EngineContext.h"
 #include "engine/ZVActionBlock.h"
+#include "engine/ZVProfile.h"
+#include "engine/ZVProfileNotifications.h"
+#include "log/Log.h"
 #include "output/ZVKeyboard.h"
 #include "output/ZVMouse.h"
-#include "profile/ZVProfile.h"
-#include "profile/ZVProfileNotifications.h"
 
 namespace zv::engine {
 namespace {
@@ -86,17 +87,36 @@ void ZVActionCommand::loadCompleted(const profile::ObjectPtr& root) {
       released_ = block;
     }
   }
-  if (auto profile = std::dynamic_pointer_cast<profile::ZVProfile>(root)) {
+  if (auto profile = std::dynamic_pointer_cast<ZVProfile>(root)) {
     context_ = profile->engineContext();
   }
 }
 
-std::shared_ptr<ZVActionCommand::Run> ZVActionCommand::beginRun() {
+std::shared_ptr<ZVActionCommand::Run> ZVActionCommand::beginRun(bool bounded) {
   auto run = std::make_shared<Run>(context_ ? context_->clock() : steadyClock());
-  std::lock_guard lock(runsMutex_);
-  runs_.push_back(run);
-  latest_ = run;
-  return run;
+  bool firstRefusal = false;
+  {
+    std::lock_guard lock(runsMutex_);
+    if (!bounded || runs_.size() < kMaxRuns) {
+      // The burst of refusals ends once runs have drained to half the bound.
+      if (runs_.size() <= kMaxRuns / 2) refusing_ = false;
+      runs_.push_back(run);
+      latest_ = run;
+      return run;
+    }
+    ++refused_;
+    firstRefusal = !refusing_;
+    refusing_ = true;
+  }
+  if (firstRefusal) {
+    ZV_LOG(
+        log::ZVLogLevel::Error, nullptr,
+        "Not starting command \"%@\" again: %@ runs of it are going on, the most one command may "
+        "have. It is pressed again faster than its macro plays out; its presses start "
+        "nothing until runs of it have ended.",
+        string("name"), kMaxRuns);
+  }
+  return nullptr;
 }
 
 void ZVActionCommand::endRun(const std::shared_ptr<Run>& run) {
@@ -110,12 +130,13 @@ std::vector<std::shared_ptr<ZVActionCommand::Run>> ZVActionCommand::runs() const
 }
 
 void ZVActionCommand::start() {
-  execute(beginRun());
+  execute(beginRun(false));
 }
 
 bool ZVActionCommand::launch(bool report) {
   auto self = std::static_pointer_cast<ZVActionCommand>(shared_from_this());
-  std::shared_ptr<Run> run = beginRun();
+  std::shared_ptr<Run> run = beginRun(true);
+  if (!run) return false;
   std::shared_ptr<EngineContext> context = context_;
   const bool launched = CommandThreads::shared().launch(
       [self, run, context, report] {
@@ -181,6 +202,11 @@ std::int32_t ZVActionCommand::status() const {
 std::size_t ZVActionCommand::runCount() const {
   std::lock_guard lock(runsMutex_);
   return runs_.size();
+}
+
+std::size_t ZVActionCommand::refusedRunCount() const {
+  std::lock_guard lock(runsMutex_);
+  return refused_;
 }
 
 }  // namespace zv::engine

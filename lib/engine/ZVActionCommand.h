@@ -15,6 +15,12 @@
 // completes its release phase undisturbed. stop() and cancel() reach every run of the
 // command in progress. Waits use the profile's clock.
 //
+// Runs started with launch() are bounded: at most kMaxRuns of one command at once, and at
+// most CommandThreads::kMaxActive in the process. A launch beyond either is refused: it
+// starts nothing, leaves the runs in progress as they are (they still release their keys
+// at their end), and the first refusal of a burst is logged; a burst ends when the runs
+// have drained to half the bound.
+//
 // Threads: launch(), stop() and cancel() come from the thread that delivers element
 // events (or changes shift states); runs execute on command threads (CommandThreads).
 #pragma once
@@ -38,6 +44,13 @@ class ZVActionCommand : public profile::ZVPrototypedObject {
  public:
   static constexpr const char* kClassName = "ZVActionCommand";
   const char* className() const override { return kClassName; }
+
+  // The most runs of one command at once. Runs of one command overlap only when it is
+  // pressed again before the macro of an earlier press has played out: 64 overlapping
+  // runs take a press every 60 ms (as fast as anyone clicks) for 4 s on a macro longer
+  // than 4 s, each press replaying the whole macro over the others. No use of a mouse
+  // does that; a stuck or scripted input does, and is stopped here.
+  static constexpr std::size_t kMaxRuns = 64;
 
   // The state of one run.
   class Run {
@@ -77,7 +90,8 @@ class ZVActionCommand : public profile::ZVPrototypedObject {
   // Starts a run on a thread of its own. The run counts as started from the moment this
   // returns, so a stop() that follows at once still reaches it. With `report` and the
   // profile in delegate mode, the delegate hears onProfileCmdBegin and onProfileCmdEnd
-  // around the run. Answers false, starting nothing, when the process is ending.
+  // around the run. Answers false, starting nothing, when the process is ending or a
+  // bound refuses the run (see the top of this file).
   bool launch(bool report);
   void stop();
   void cancel();
@@ -86,13 +100,16 @@ class ZVActionCommand : public profile::ZVPrototypedObject {
   std::int32_t status() const;
   // Runs in progress.
   std::size_t runCount() const;
+  // Launches refused so far because kMaxRuns runs of this command were going on.
+  std::size_t refusedRunCount() const;
 
   std::shared_ptr<ZVActionBlock> pressedActionBlock() const { return pressed_; }
   std::shared_ptr<ZVActionBlock> heldActionBlock() const { return held_; }
   std::shared_ptr<ZVActionBlock> releasedActionBlock() const { return released_; }
 
  private:
-  std::shared_ptr<Run> beginRun();
+  // nullptr when `bounded` and kMaxRuns runs are going on.
+  std::shared_ptr<Run> beginRun(bool bounded);
   void execute(const std::shared_ptr<Run>& run);
   void endRun(const std::shared_ptr<Run>& run);
   std::vector<std::shared_ptr<Run>> runs() const;
@@ -105,6 +122,8 @@ class ZVActionCommand : public profile::ZVPrototypedObject {
   mutable std::mutex runsMutex_;
   std::vector<std::shared_ptr<Run>> runs_;
   std::shared_ptr<Run> latest_;
+  std::size_t refused_ = 0;
+  bool refusing_ = false;  // in a burst of refusals: logged already
 };
 
 }  // namespace zv::engine

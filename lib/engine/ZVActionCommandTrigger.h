@@ -24,17 +24,12 @@
 
 #include "profile/ZVPrototypedObject.h"
 
-namespace zv::profile {
-class ZVProfile;
-}
-
 namespace zv::engine {
 
 class ZVActionCommand;
+class ZVProfile;
 class ZVBand;
 class ZVShiftState;
-
-inline constexpr std::uint32_t kHatSwitchElement = 0x10039;
 
 class ZVActionCommandTrigger : public profile::ZVPrototypedObject {
  public:
@@ -66,7 +61,8 @@ class ZVActionCommandTrigger : public profile::ZVPrototypedObject {
   // selects the band already current, changes nothing.
   void setValue(std::int32_t value);
   // Starts a run of `command` on its own thread, reported to the delegate in delegate
-  // mode; it becomes the current command at once.
+  // mode; it becomes the current command at once, unless the run is refused (too many
+  // runs, see ZVActionCommand), when there is no current command.
   void startCmd(const std::shared_ptr<ZVActionCommand>& command);
   // Cancels the current command: its runs skip their release phase.
   void cancel();
@@ -74,12 +70,12 @@ class ZVActionCommandTrigger : public profile::ZVPrototypedObject {
   std::shared_ptr<ZVBand> currentBand() const { return currentBand_; }
   std::int32_t lastValue() const { return lastValue_; }
   std::shared_ptr<ZVActionCommand> currentCommand() const { return currentCommand_; }
-  std::shared_ptr<profile::ZVProfile> profile() const { return profile_.lock(); }
+  std::shared_ptr<ZVProfile> profile() const { return profile_.lock(); }
 
  private:
   std::uint32_t hidElement_ = 0;
   std::vector<std::shared_ptr<ZVBand>> bands_;
-  std::weak_ptr<profile::ZVProfile> profile_;
+  std::weak_ptr<ZVProfile> profile_;
   bool latched_ = false;
   std::shared_ptr<ZVBand> currentBand_;
   std::int32_t lastValue_ = 0;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -113,12 +115,19 @@ struct SinkRecorder {
   void operator()(const std::uint8_t* report, std::size_t length) {
     std::lock_guard<std::mutex> lock(mutex);
     reports.push_back(hex(report, length));
+    added.notify_all();
   }
   std::vector<std::string> all() {
     std::lock_guard<std::mutex> lock(mutex);
     return reports;
   }
+  // Up to 10 s of real time, a safety net for a reporter that never steps.
+  bool waitFor(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return added.wait_for(lock, std::chrono::seconds(10), [&] { return reports.size() >= count; });
+  }
   std::mutex mutex;
+  std::condition_variable added;
   std::vector<std::string> reports;
 };
 
@@ -210,7 +219,7 @@ TEST(ReportPipeline, ThreadedReporterStopsWithThePipeline) {
     handler.setMouseAxis(0x10039, 1);
     std::vector<std::uint8_t> r = bytes("01 00 00 03 00 80 00 80 00 80 00 80 00 00 00 00");
     pipeline.handleReport(r.data(), r.size());
-    for (int i = 0; i < 400 && sink.all().size() < 3; ++i) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(sink.waitFor(3));
   }  // destroyed while stepping
   const auto reports = sink.all();
   ASSERT_GE(reports.size(), 1u);

@@ -2,6 +2,8 @@
 // report descriptors of common kinds of mice, written out by hand.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -49,14 +51,23 @@ class PointerRecorder {
   void operator()(std::int16_t dx, std::int16_t dy, std::uint32_t buttons) {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back({dx, dy, buttons});
+    added_.notify_all();
   }
   std::vector<PointerEvent> events() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return events_;
   }
+  // Blocks until at least `count` events came, up to `timeout` of real time (a safety net
+  // for a broken reporter); answers whether they did.
+  bool waitForEvents(std::size_t count,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return added_.wait_for(lock, timeout, [&] { return events_.size() >= count; });
+  }
 
  private:
   mutable std::mutex mutex_;
+  mutable std::condition_variable added_;
   std::vector<PointerEvent> events_;
 };
 

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "DriverTestSupport.h"
+#include "core/Clock.h"
 #include "core/ZVMouseReporter.h"
 #include "core/ZVPrecisionFilter.h"
 
@@ -71,46 +75,104 @@ TEST(ZVMouseReporter, ManualClockStepsEveryTenMillisecondsWhileDeflected) {
   EXPECT_EQ(events[6], (PointerEvent{1, 1, 0}));
 }
 
-TEST(ZVMouseReporter, ThreadMakesAboutFiveEventsInFiftyMilliseconds) {
+TEST(ZVMouseReporter, ThreadStepsEveryTenMillisecondsOnItsClock) {
+  ManualClock clock;
   PointerRecorder recorder;
+  ZVMouseReporter reporter(std::ref(recorder), ZVMouseReporter::Mode::thread,
+                           ZVMouseReporter::kStep, clock);
+  ASSERT_TRUE(clock.waitForWaiters(1)) << "the thread waits for motion";
+  clock.advance(100ms);
+  reporter.SetXYAxis(0, 0, 2);
+  ASSERT_TRUE(clock.waitForWaiters(1));
+  EXPECT_TRUE(recorder.events().empty()) << "no work while idle";
+
+  // SetXYAxis(3, 0) at t = 0 and SetXYAxis(0, 0) at t = 50: steps at 0, 10, 20, 30, 40.
+  reporter.SetXYAxis(3, 0, 2);
+  for (int step = 1; step <= 5; ++step) {
+    // The thread has made its step once it waits for the next one.
+    ASSERT_TRUE(clock.waitForWaiters(1)) << "step " << step;
+    ASSERT_EQ(recorder.events().size(), static_cast<std::size_t>(step));
+    if (step < 5) clock.advance(10ms);
+  }
+  clock.advance(5ms);
+  reporter.SetXYAxis(0, 0, 2);  // t = 45
+  clock.advance(5ms);           // the step due at 50 finds no motion: the thread idles
+  ASSERT_TRUE(clock.waitForWaiters(1));
+  clock.advance(1000ms);
+  ASSERT_TRUE(clock.waitForWaiters(1));
+  EXPECT_EQ(recorder.events(), std::vector<PointerEvent>(5, {3, 0, 2}));
+
+  // A change while stepping is picked up by the next step, not at once.
+  reporter.SetXYAxis(-2, 4, 0x8001);
+  ASSERT_TRUE(recorder.waitForEvents(6));
+  ASSERT_TRUE(clock.waitForWaiters(1));
+  reporter.SetXYAxis(1, 1, 0);
+  EXPECT_EQ(recorder.events().size(), 6u);
+  clock.advance(10ms);
+  ASSERT_TRUE(recorder.waitForEvents(7));
+  EXPECT_EQ(recorder.events()[6], (PointerEvent{1, 1, 0}));
+}
+
+// Destroys the reporter on another thread; answers whether that ended without the clock
+// moving. If it does not, the clock is moved past the step so the thread can end at all.
+bool destroyedWithoutTimePassing(std::unique_ptr<ZVMouseReporter> reporter, ManualClock& clock) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
+  std::thread destroyer([&] {
+    reporter.reset();
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    changed.notify_all();
+  });
+  bool ended;
   {
-    ZVMouseReporter reporter(std::ref(recorder));
-    std::this_thread::sleep_for(20ms);
-    EXPECT_TRUE(recorder.events().empty()) << "no work while idle";
-    reporter.SetXYAxis(3, 0, 2);
-    std::this_thread::sleep_for(50ms);
-    reporter.SetXYAxis(0, 0, 2);
-    const std::size_t count = recorder.events().size();
-    // About five; generous bounds for a loaded two-core machine and sanitizer builds.
-    EXPECT_GE(count, 1u);
-    EXPECT_LE(count, 7u);
-    std::this_thread::sleep_for(40ms);
-    const auto events = recorder.events();
-    EXPECT_LE(events.size(), count + 1) << "stepping stops once the motion is 0";
-    for (const PointerEvent& e : events) EXPECT_EQ(e, (PointerEvent{3, 0, 2}));
+    std::unique_lock<std::mutex> lock(mutex);
+    ended = changed.wait_for(lock, 10s, [&] { return done; });
+  }
+  if (!ended) clock.advance(24h);
+  destroyer.join();
+  return ended;
+}
+
+TEST(ZVMouseReporter, DestructionEndsTheThreadInTheMiddleOfAStep) {
+  ManualClock clock;
+  PointerRecorder recorder;
+  // A step of 10 s on a clock that does not move: destruction must not wait for it.
+  auto reporter = std::make_unique<ZVMouseReporter>(std::ref(recorder),
+                                                    ZVMouseReporter::Mode::thread, 10s, clock);
+  reporter->SetXYAxis(1, 1, 0);
+  ASSERT_TRUE(recorder.waitForEvents(1));
+  ASSERT_TRUE(clock.waitForWaiters(1));
+  EXPECT_TRUE(destroyedWithoutTimePassing(std::move(reporter), clock));
+  EXPECT_EQ(recorder.events().size(), 1u);
+
+  // And while it waits for motion.
+  reporter = std::make_unique<ZVMouseReporter>(std::ref(recorder), ZVMouseReporter::Mode::thread,
+                                               10s, clock);
+  ASSERT_TRUE(clock.waitForWaiters(1));
+  EXPECT_TRUE(destroyedWithoutTimePassing(std::move(reporter), clock));
+}
+
+TEST(ZVMouseReporter, WakeUpsRacingWithTheThreadGoingToSleepAreNeverLost) {
+  for (int round = 0; round < 50; ++round) {
+    ManualClock clock;
+    PointerRecorder quick;
+    ZVMouseReporter reporter(std::ref(quick), ZVMouseReporter::Mode::thread, 1000ms, clock);
+    reporter.SetXYAxis(static_cast<std::int16_t>(round + 1), 0, 0);
+    ASSERT_TRUE(quick.waitForEvents(1)) << "round " << round;
   }
 }
 
-TEST(ZVMouseReporter, DestructionEndsTheThreadWithinOneStep) {
+TEST(ZVMouseReporter, RealClockStepsWithoutBeingDriven) {
+  // The daemon's configuration: the steady clock. Only that it steps at all is checked;
+  // how often is the manual clock's test above.
   PointerRecorder recorder;
-  const auto start = std::chrono::steady_clock::now();
-  {
-    // A step of 10 s: destruction must not wait for it to run out.
-    ZVMouseReporter reporter(std::ref(recorder), ZVMouseReporter::Mode::thread, 10s);
-    reporter.SetXYAxis(1, 1, 0);
-    for (int i = 0; i < 200 && recorder.events().empty(); ++i) std::this_thread::sleep_for(5ms);
-  }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  EXPECT_EQ(recorder.events().size(), 1u);
-
-  // Wake-ups racing with the thread going to sleep are never lost.
-  for (int round = 0; round < 50; ++round) {
-    PointerRecorder quick;
-    ZVMouseReporter reporter(std::ref(quick), ZVMouseReporter::Mode::thread, 1000ms);
-    reporter.SetXYAxis(static_cast<std::int16_t>(round + 1), 0, 0);
-    for (int i = 0; i < 400 && quick.events().empty(); ++i) std::this_thread::sleep_for(1ms);
-    ASSERT_FALSE(quick.events().empty()) << "round " << round;
-  }
+  ZVMouseReporter reporter(std::ref(recorder));
+  reporter.SetXYAxis(2, -2, 1);
+  ASSERT_TRUE(recorder.waitForEvents(3));
+  reporter.SetXYAxis(0, 0, 1);
+  for (const PointerEvent& e : recorder.events()) EXPECT_EQ(e, (PointerEvent{2, -2, 1}));
 }
 
 }  // namespace

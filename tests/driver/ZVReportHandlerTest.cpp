@@ -6,6 +6,7 @@
 
 #include "DriverTestSupport.h"
 #include "core/SampleDescriptors.h"
+#include "protocol/HIDConstants.h"
 
 namespace zv::driver {
 namespace {
@@ -79,7 +80,8 @@ TEST(ZVReportHandler, ButtonMaskLandsAfterTheReportIdByte) {
     EXPECT_EQ(f.report("00 00 00 00 00 00 00"), "02 00 00 00 00 00 00");
     EXPECT_EQ(f.report("01 00 10 00 00 00 00"), "03 00 10 00 00 00 00");
     f.handler.setButtonOverrides(0x0102030405060708);
-    EXPECT_EQ(f.report("00 00 00 00 00 00 00"), "08 07 06 05 04 03 02") << "bounded by the length";
+    EXPECT_EQ(f.report("00 00 00 00 00 00 00"), "08 07 00 00 00 00 00")
+        << "bounded by the 16 buttons";
   }
   {
     SCOPED_TRACE("single report ID 0xF1 (type 4)");
@@ -87,8 +89,7 @@ TEST(ZVReportHandler, ButtonMaskLandsAfterTheReportIdByte) {
     f.handler.setButtonOverrides(0x2);
     EXPECT_EQ(f.report("F1 00 00 00 00 00 00 00 00"), "F1 02 00 00 00 00 00 00 00");
     f.handler.setButtonOverrides(0x0102030405060708);
-    EXPECT_EQ(f.report("F1 00 00 00 00 00 00 00 00"), "F1 08 07 06 05 04 03 02 00")
-        << "the mask's top byte has no room after the ID";
+    EXPECT_EQ(f.report("F1 00 00 00 00 00 00 00 00"), "F1 08 07 00 00 00 00 00 00");
   }
   {
     SCOPED_TRACE("several report IDs (type 2): only the default report is touched");
@@ -98,6 +99,43 @@ TEST(ZVReportHandler, ButtonMaskLandsAfterTheReportIdByte) {
               "01 02 00 00 00 80 00 80 00 80 00 80 00 00 00 00");
     EXPECT_EQ(f.report("02 00 00"), "02 00 00");
     EXPECT_EQ(f.report("03 00 00 00 00 00 00 00 00"), "03 00 00 00 00 00 00 00 00");
+  }
+}
+
+TEST(ZVReportHandler, ButtonMaskNeverReachesBeyondTheButtons) {
+  {
+    SCOPED_TRACE("16 buttons, then X: bit 16 would move the pointer by one");
+    Fixture f = Fixture::forType(1);
+    EXPECT_EQ(f.handler.buttonFieldMask(), 0xFFFFu);
+    EXPECT_EQ(f.handler.setButtonOverrides(0x10000), 0u);
+    EXPECT_EQ(f.report("00 00 00 00 00 00 00"), "00 00 00 00 00 00 00");
+    EXPECT_EQ(f.handler.setButtonOverrides(~std::uint64_t{0}), 0xFFFFu);
+    EXPECT_EQ(f.handler.buttonOverrides(), 0xFFFFu);
+    EXPECT_EQ(f.report("00 00 F9 FF 07 00 00"), "FF FF F9 FF 07 00 00");
+    EXPECT_EQ(f.pointer.events(), (std::vector<PointerEvent>{{0, 0, 0}, {0, 0, 0xFFFF}}))
+        << "the synthetic report carries the mask kept";
+  }
+  {
+    SCOPED_TRACE("3 buttons and 5 bits of padding (boot mouse)");
+    Fixture f(testing::kBootMouse, nullptr);
+    EXPECT_EQ(f.handler.setButtonOverrides(0xFF), 0x7u) << "padding is no button";
+    EXPECT_EQ(f.report("00 05 FB"), "07 05 FB");
+  }
+  {
+    SCOPED_TRACE("buttons after a report ID (type 4)");
+    Fixture f = Fixture::forType(4);
+    EXPECT_EQ(f.handler.buttonFieldMask(), 0xFFFFu);
+    EXPECT_EQ(f.handler.setButtonOverrides(0x30001), 0x1u);
+    EXPECT_EQ(f.report("F1 00 00 00 00 00 00 00 00"), "F1 01 00 00 00 00 00 00 00");
+  }
+  {
+    SCOPED_TRACE("a default report without buttons takes none");
+    Fixture f(testing::kReportIdConsumerMouse, nullptr);
+    f.handler.setDefaultReport(2);
+    EXPECT_EQ(f.handler.setButtonOverrides(0x3), 0u);
+    EXPECT_EQ(f.report("02 E9 00"), "02 E9 00");
+    f.handler.setDefaultReport(1);
+    EXPECT_EQ(f.handler.buttonFieldMask(), 0x1Fu) << "the field follows the default report";
   }
 }
 
@@ -113,8 +151,8 @@ TEST(ZVReportHandler, ReportOfUnexpectedLengthPassesUnchanged) {
 
 TEST(ZVReportHandler, HatAsXAxisMovesByFifteenAndIsCleared) {
   Fixture f = Fixture::forType(2);
-  f.handler.setHatElement(kHatSwitchElement);
-  f.handler.setMouseAxis(kHatSwitchElement, 1);
+  f.handler.setHatElement(hid::kHatSwitchElement);
+  f.handler.setMouseAxis(hid::kHatSwitchElement, 1);
   // Hat nibble at bit 24 (byte 3); the game pad axes rest at their centre.
   const struct {
     int hat;
@@ -142,7 +180,7 @@ TEST(ZVReportHandler, HatAsXAxisMovesByFifteenAndIsCleared) {
   }
   // A hat flag alone (not the X axis) changes nothing.
   Fixture g = Fixture::forType(2);
-  g.handler.setHatElement(kHatSwitchElement);
+  g.handler.setHatElement(hid::kHatSwitchElement);
   EXPECT_EQ(g.report("01 00 00 02 00 80 00 80 00 80 00 80 00 00 00 00"),
             "01 00 00 02 00 80 00 80 00 80 00 80 00 00 00 00");
 }
@@ -323,7 +361,7 @@ TEST(ZVReportHandler, ModelFollowsTheCapabilities) {
   }
   EXPECT_EQ(report1->elements[0].element, 0x90001u);
   EXPECT_EQ(report1->elements[0].bitOffset, 8u);
-  EXPECT_EQ(report1->elements[15].element, kHatSwitchElement);
+  EXPECT_EQ(report1->elements[15].element, hid::kHatSwitchElement);
   EXPECT_EQ(report1->elements[15].bitSize, 4u);
   EXPECT_EQ(report1->elements[19].element, 0x10045u);
   EXPECT_EQ(report1->elements[19].bitOffset, 80u);

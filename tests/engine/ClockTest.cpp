@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <thread>
+#include <vector>
 
 #include "engine/Clock.h"
 
@@ -86,6 +87,52 @@ TEST(ManualClock, ManyThreadsWakeInDeadlineOrder) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(finished, (std::vector<int>{100, 200, 300}));
   EXPECT_FALSE(clock.advanceToNextDeadline());
+}
+
+TEST(ManualClock, OnlyTheWaitsThatAreDueOrNotifiedWake) {
+  // Many runs waiting out long delays must cost nothing while time moves in small steps:
+  // an advance wakes only the waits it ends, a notification only its condition's waits.
+  ManualClock clock;
+  std::mutex mutex;
+  Condition longDelays(clock);
+  Condition shortDelay(clock);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 20; ++i) {
+    threads.emplace_back([&] {
+      std::unique_lock lock(mutex);
+      longDelays.sleepFor(lock, 1h);
+    });
+  }
+  threads.emplace_back([&] {
+    std::unique_lock lock(mutex);
+    shortDelay.sleepFor(lock, 10ms);
+  });
+  ASSERT_TRUE(clock.waitForWaiters(21));
+  clock.advance(10ms);
+  // Woken waits leave the count at once; nothing else has to run for that.
+  EXPECT_EQ(clock.waiting(), 20u);
+  threads.back().join();
+  threads.pop_back();
+  for (int tick = 0; tick < 100; ++tick) clock.advance(1ms);
+  EXPECT_EQ(clock.waiting(), 20u) << "nobody was woken by the ticks";
+
+  bool done = false;
+  std::thread notified([&] {
+    std::unique_lock lock(mutex);
+    shortDelay.waitFor(lock, 1h, [&] { return done; });
+  });
+  ASSERT_TRUE(clock.waitForWaiters(21));
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  shortDelay.notifyAll();
+  EXPECT_EQ(clock.waiting(), 20u) << "the other condition's waits sleep on";
+  notified.join();
+
+  clock.advance(1h);
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(clock.waiting(), 0u);
 }
 
 TEST(ManualClock, StressOfWaitsNotificationsAndAdvances) {

@@ -1,8 +1,12 @@
 // The registry of command threads: waiting for runs to end, aborting and joining them.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
+#include <fstream>
 
 #include "engine/CommandThreads.h"
 
@@ -66,6 +70,29 @@ TEST(CommandThreads, WaitsForAbortsAndJoinsRuns) {
       [] {});
   EXPECT_TRUE(threads.waitIdle());
   EXPECT_TRUE(answered);
+}
+
+// In a child process: leaves room for small allocations and none for a thread's stack,
+// then launches. 0 when the launch was refused and counted, with nothing left running.
+int launchWithoutRoomForAThread() {
+  std::ifstream statm("/proc/self/statm");
+  unsigned long pages = 0;
+  statm >> pages;
+  const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (4 << 20);
+  const rlimit tight{limit, limit};
+  if (setrlimit(RLIMIT_AS, &tight) != 0) return 3;
+  CommandThreads& threads = CommandThreads::shared();
+  if (threads.launch([] {}, [] {})) return 1;
+  return threads.refused() == 1 && threads.active() == 0 ? 0 : 2;
+}
+
+TEST(CommandThreads, AThreadThatCannotBeCreatedIsARefusalNotACrash) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' own reservations do not fit under an address-space limit";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::_Exit(launchWithoutRoomForAThread()), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 }  // namespace

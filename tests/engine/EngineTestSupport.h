@@ -6,23 +6,23 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "engine/CommandThreads.h"
 #include "engine/ZVActionBlock.h"
 #include "engine/ZVActionCommand.h"
 #include "engine/ZVActionCommandTrigger.h"
 #include "engine/ZVBand.h"
+#include "engine/ZVProfile.h"
+#include "engine/ZVProfileNotifications.h"
 #include "engine/ZVShiftState.h"
-#include "profile/ZVProfile.h"
-#include "profile/ZVProfileNotifications.h"
 #include "testing/EngineHarness.h"
 
 namespace zv::engine::test {
 
 using testing::Lines;
 
-class RecordingDelegate : public profile::ZVProfileNotifications {
+class RecordingDelegate : public engine::ZVProfileNotifications {
  public:
   void onProfileActionWithPage(std::uint32_t page, std::uint32_t usage, std::uint32_t value,
                                const std::string& string) override {
@@ -45,14 +45,11 @@ class RecordingDelegate : public profile::ZVProfileNotifications {
   Lines heard_;
 };
 
-// Polls `condition` (up to 10 s of real time) for what another thread does without
-// waiting on the clock afterwards.
-inline bool eventually(const std::function<bool()>& condition) {
-  for (int i = 0; i < 10000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return condition();
+// Waits (up to 10 s of real time, a safety net) until every command run has ended or
+// waits on the harness's clock: what a run does between two waits, or before it ends, is
+// then done. For a run that ends, or goes on, without a wait the test could count.
+inline bool quiet(const testing::EngineHarness& h) {
+  return CommandThreads::shared().waitQuiet(*h.clock);
 }
 
 // "[action page=0x7 usage=0x4 value=0x1 time=0x1f4 ]" — zero values are left out as the
@@ -148,7 +145,7 @@ inline std::string profileText(const std::string& shifts,
 }
 
 // The command of the first band of the trigger for `element` in shift state `index`.
-inline std::shared_ptr<ZVActionCommandTrigger> triggerFor(const profile::ZVProfile& profile,
+inline std::shared_ptr<ZVActionCommandTrigger> triggerFor(const engine::ZVProfile& profile,
                                                           std::uint32_t element,
                                                           std::size_t index = 0) {
   const auto& shifts = profile.currentController()->children("shifts");
@@ -160,7 +157,7 @@ inline std::shared_ptr<ZVActionCommandTrigger> triggerFor(const profile::ZVProfi
   return nullptr;
 }
 
-inline std::shared_ptr<ZVActionCommand> commandFor(const profile::ZVProfile& profile,
+inline std::shared_ptr<ZVActionCommand> commandFor(const engine::ZVProfile& profile,
                                                    std::uint32_t element, std::size_t index = 0) {
   auto t = triggerFor(profile, element, index);
   return t && !t->bands().empty() ? t->bands().front()->command() : nullptr;

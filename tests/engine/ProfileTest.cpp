@@ -53,7 +53,7 @@ TEST(Profile, LoadChoosesTheControllerAndTakesTheHeldElements) {
   prototype->erase("profile");
   auto json = profile::tevnodes2json("[profile=Test ]", json::Value(testing::bundledPrototype()));
   ASSERT_TRUE(json);
-  auto corrupt = profile::ZVProfile::create();
+  auto corrupt = engine::ZVProfile::create();
   EXPECT_FALSE(corrupt->loadFromJSON(json->asDictionary(), prototype, h.device));
   EXPECT_FALSE(corrupt->loaded());
   EXPECT_FALSE(corrupt->loadFromJSON(nullptr, prototype, h.device));
@@ -115,7 +115,7 @@ TEST(Profile, ShiftStateIndexAndTheStore) {
   // The store decides which profile is active, by path.
   EXPECT_TRUE(h.profile->isActive());
   EXPECT_EQ(h.store->currentProfile(), h.profile);
-  auto other = profile::ZVProfile::create();
+  auto other = engine::ZVProfile::create();
   EXPECT_FALSE(other->isActive()) << "a profile without path and device";
   other->setPath(h.profile->path());
   EXPECT_FALSE(other->isActive()) << "a profile of no device";
@@ -152,7 +152,8 @@ TEST(Profile, ReloadingOrDestroyingItWhileCommandsRun) {
   // finishes its actions, no release block runs, every key is released.
   ASSERT_TRUE(h.load(text));
   EXPECT_TRUE(macro.lock()) << "the running command outlives its tree";
-  ASSERT_TRUE(eventually([&] { return repeating->runCount() == 0; }));
+  ASSERT_TRUE(quiet(h));
+  EXPECT_EQ(repeating->runCount(), 0u);
   repeating.reset();
   drain(h);
   EXPECT_FALSE(macro.lock()) << "and is freed with its last run";
@@ -169,11 +170,12 @@ TEST(Profile, ReloadingOrDestroyingItWhileCommandsRun) {
   repeating = commandFor(*h.profile, button(1));
   h.event(button(2), 1);
   ASSERT_TRUE(h.settle(2));
-  std::weak_ptr<profile::ZVProfile> gone = h.profile;
+  std::weak_ptr<engine::ZVProfile> gone = h.profile;
   h.store->setCurrentProfile(nullptr);
   h.profile.reset();
   EXPECT_FALSE(gone.lock());
-  ASSERT_TRUE(eventually([&] { return repeating->runCount() == 0; }));
+  ASSERT_TRUE(quiet(h));
+  EXPECT_EQ(repeating->runCount(), 0u);
   drain(h);
   EXPECT_EQ(h.take(), (Lines{"KEY_A 0", "KEY_B 1", "KEY_B 0", "KEY_C 1", "KEY_C 0"}));
 }
@@ -287,12 +289,14 @@ TEST(Profile, TheDemoProfileEndToEnd) {
   h.event(button(4), 1);
   ASSERT_TRUE(h.settle(3));
   h.event(button(4), 0);
-  ASSERT_TRUE(eventually([&] { return h.lines().size() == 2; }));
+  ASSERT_TRUE(quiet(h));
+  ASSERT_EQ(h.lines().size(), 2u);
   EXPECT_EQ(h.take(), (Lines{"KEY_VOLUMEUP 1", "KEY_VOLUMEUP 0"}));
   h.event(0x10030, 20);  // band 25: previous track
   ASSERT_TRUE(h.settle(3));
   h.event(0x10030, 50);  // band 75 has no command: stops it
-  ASSERT_TRUE(eventually([&] { return h.lines().size() == 2; }));
+  ASSERT_TRUE(quiet(h));
+  ASSERT_EQ(h.lines().size(), 2u);
   EXPECT_EQ(h.take(), (Lines{"KEY_PREVIOUSSONG 1", "KEY_PREVIOUSSONG 0"}));
 
   // Releasing 16 returns to Normal: the shift command's release block mutes again.

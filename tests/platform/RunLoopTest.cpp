@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,8 +130,12 @@ TEST(RunLoop, TimersFireInDeadlineOrderAndCanBeCancelled) {
 TEST(RunLoop, TimersAndStopFromOtherThreadsWakeABlockedRun) {
   RunLoop loop;
   bool fired = false;
+  // The other thread acts once the loop runs (it has dispatched the posted task), so
+  // the loop is blocked, or about to block, with nothing due.
+  std::promise<void> running;
+  loop.post([&] { running.set_value(); });
   std::thread other([&] {
-    std::this_thread::sleep_for(20ms);
+    running.get_future().wait();
     loop.addTimer(1ms, [&] {
       fired = true;
       loop.stop();
@@ -140,8 +145,10 @@ TEST(RunLoop, TimersAndStopFromOtherThreadsWakeABlockedRun) {
   other.join();
   EXPECT_TRUE(fired);
 
+  std::promise<void> runningAgain;
+  loop.post([&] { runningAgain.set_value(); });
   std::thread stopper([&] {
-    std::this_thread::sleep_for(20ms);
+    runningAgain.get_future().wait();
     loop.stop();
   });
   loop.run();

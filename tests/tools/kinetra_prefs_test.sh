@@ -28,12 +28,13 @@ check() {  # check NAME COMMAND…: the command must succeed
   fi
 }
 
-# Waits (up to 10 s) until FILE has a line matching PATTERN.
+# Reads the watcher's lines as they come until one matches PATTERN, keeping each in
+# FILE; fails when the watcher ends or stays silent for 10 s (a safety net only).
 wait_for_line() {
-  local file=$1 pattern=$2
-  for _ in $(seq 100); do
-    grep -q -- "$pattern" "$file" 2>/dev/null && return 0
-    sleep 0.1
+  local file=$1 pattern=$2 line
+  while IFS= read -r -t 10 -u "$watch_fd" line; do
+    printf '%s\n' "$line" >>"$file"
+    grep -q -- "$pattern" <<<"$line" && return 0
   done
   return 1
 }
@@ -78,8 +79,10 @@ expect no-action 1 "kinetra prefs: expected 'get', 'set' or 'watch'" \
 # One process watches, another saves; the watcher ends cleanly on SIGINT and SIGTERM.
 for signal in INT TERM; do
   out=$work/watch-$signal.out
-  "$kinetra" prefs watch >"$out" 2>"$work/watch.err" &
+  mkfifo "$work/watch-$signal.fifo"
+  "$kinetra" prefs watch >"$work/watch-$signal.fifo" 2>"$work/watch.err" &
   watcher=$!
+  exec {watch_fd}<"$work/watch-$signal.fifo"
   if ! wait_for_line "$out" '^ZVPreferencesUpdated {'; then
     printf 'FAIL watch-%s: no first notification\n' "$signal"
     fails=$((fails + 1))
@@ -93,6 +96,7 @@ for signal in INT TERM; do
   wait "$watcher"
   rc=$?
   watcher=
+  exec {watch_fd}<&-
   if [[ $rc -ne 0 ]]; then
     printf 'FAIL watch-%s: exit status %s after SIG%s\n' "$signal" "$rc" "$signal"
     fails=$((fails + 1))

@@ -11,7 +11,12 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <memory>
+
 #include "Command.h"
+#include "Report.h"
 #include "protocol/UserClientConnection.h"
 #include "text/Numbers.h"
 
@@ -20,50 +25,27 @@ namespace {
 
 using namespace zv::userclient;
 
-const char* const kUsage =
-    "usage: kinetra driver [--services DIR] list\n"
-    "       kinetra driver [--services DIR] ping SERVICE\n"
-    "       kinetra driver [--services DIR] events SERVICE [--count N] [--seconds S] "
-    "[--exclusive]\n"
-    "       kinetra driver [--services DIR] override SERVICE ELEMENT 0|1\n"
-    "       kinetra driver [--services DIR] buttons SERVICE MASK\n"
-    "       kinetra driver [--services DIR] precision SERVICE ELEMENT PERCENT\n"
-    "       kinetra driver [--services DIR] axis SERVICE ELEMENT AXIS\n"
-    "       kinetra driver [--services DIR] hat SERVICE ELEMENT\n"
-    "       kinetra driver [--services DIR] feature SERVICE ID\n"
-    "       kinetra driver [--services DIR] call SERVICE METHOD [--scalars A,B,...]\n"
-    "                      [--struct HEX] [--out-scalars N] [--out-struct N]\n\n"
-    "Talks to the zenvor-driver services in the services folder (--services, else\n"
-    "$KINETRA_SERVICES_DIR, else /run/kinetra/services). SERVICE is a socket's name\n"
-    "(com_Zenvor_driver_usb_Skarn@hidraw3), its device id alone (hidraw3, simulated-1704) or\n"
-    "its path.\n\n"
-    "  list       every service with its mouse (vendor:product, type word), or why it does\n"
-    "             not answer\n"
-    "  ping       open the connection and call sUserClientOpen; prints the round trip\n"
-    "  events     print element events as they come (\"event ELEMENT VALUE\") until Ctrl-C,\n"
-    "             N events (--count) or S seconds (--seconds); --exclusive seizes them\n"
-    "  override   override (suppress) an element, 1, or give it back, 0 (sElementOverride)\n"
-    "  buttons    force button states on: bit 0 is button 1 (sSetButtonStates)\n"
-    "  precision  precision-aim element (0 keeps it) and percentage (sSetPrecAim)\n"
-    "  axis       use an element as pointer axis 1 (X) or 2 (Y); 0 removes it (sSetMouseAxis)\n"
-    "  hat        mark an element as hat (sSetHatControl)\n"
-    "  feature    byte 1 of feature report ID (sGetFeatureByte)\n"
-    "  call       a raw call of any method number with any shape (troubleshooting); prints\n"
-    "             the return code in hex and the outputs\n\n"
-    "Settings made here belong to the mouse, not to the connection: they stay after kinetra\n"
-    "exits, until changed again. Numbers are decimal or 0x-hexadecimal. Exit status 1 when\n"
-    "the driver cannot be reached or answers a failure.\n";
+constexpr const char* kName = "driver";
 
 struct Options {
   std::string services;
-  std::vector<std::string> words;  // subcommand and its positional arguments
-  std::map<std::string, std::string> values;
+  std::string service;
+  std::string arguments[2];  // the subcommand's numeric arguments, as typed
+  std::size_t argumentCount = 0;
+  // events
+  long count = 0;
+  long seconds = 0;
   bool exclusive = false;
+  // call
+  std::string method;
+  std::string scalars;
+  std::string structure;
+  std::uint32_t scalarsOut = 0;
+  std::uint32_t structOut = 0;
 };
 
 int fail(const std::string& message) {
-  std::cerr << "kinetra driver: " << message << "\n";
-  return 1;
+  return kinetra::fail(kName, message);
 }
 
 std::string hex32(std::uint64_t value) {
@@ -172,26 +154,18 @@ int list(const Options& o) {
 
 int events(const Options& o, UserClientConnection& connection) {
   std::string error;
-  std::optional<long> count;
-  std::optional<long> seconds;
-  if (o.values.count("--count")) {
-    count = number<long>(o.values.at("--count"));
-    if (!count || *count <= 0) return fail("--count takes a whole number above 0");
-  }
-  if (o.values.count("--seconds")) {
-    seconds = number<long>(o.values.at("--seconds"));
-    if (!seconds || *seconds <= 0) return fail("--seconds takes a whole number above 0");
-  }
+  if (o.count < 0 || o.seconds < 0) return fail("--count and --seconds take whole numbers above 0");
   if (!callMethod(connection, sSetElementEventCallback, {}, {}, &error)) return fail(error);
   if (o.exclusive && !callMethod(connection, sSeizeOverrides, {1}, {}, &error)) {
     return fail(error);
   }
   // Tells scripts and people that events flow from here on.
   std::cerr << "kinetra driver: listening for element events\n";
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds.value_or(0));
-  for (long received = 0; !count || received < *count;) {
+  // 0: no limit.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(o.seconds);
+  for (long received = 0; o.count == 0 || received < o.count;) {
     int wait = -1;
-    if (seconds) {
+    if (o.seconds > 0) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           end - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
@@ -210,12 +184,14 @@ int events(const Options& o, UserClientConnection& connection) {
 }
 
 int rawCall(const Options& o, UserClientConnection& connection) {
-  const auto method = number<std::uint32_t>(o.words[2]);
-  if (!method) return fail("'" + o.words[2] + "' is not a method number");
+  const auto method = number<std::uint32_t>(o.method);
+  if (!method) return fail("'" + o.method + "' is not a method number");
   Call call;
   call.method = *method;
-  if (o.values.count("--scalars")) {
-    std::string list = o.values.at("--scalars");
+  call.scalarsOut = o.scalarsOut;
+  call.structOut = o.structOut;
+  if (!o.scalars.empty()) {
+    const std::string& list = o.scalars;
     for (std::size_t start = 0; start <= list.size();) {
       const std::size_t comma = std::min(list.find(',', start), list.size());
       const auto value = number<std::uint64_t>(list.substr(start, comma - start));
@@ -226,8 +202,8 @@ int rawCall(const Options& o, UserClientConnection& connection) {
       start = comma + 1;
     }
   }
-  if (o.values.count("--struct")) {
-    const std::string& hex = o.values.at("--struct");
+  if (!o.structure.empty()) {
+    const std::string& hex = o.structure;
     if (hex.size() % 2 != 0) return fail("--struct takes whole bytes in hexadecimal");
     for (std::size_t i = 0; i < hex.size(); i += 2) {
       const int high = zv::text::hexDigitValue(hex[i]);
@@ -235,12 +211,6 @@ int rawCall(const Options& o, UserClientConnection& connection) {
       if (high < 0 || low < 0) return fail("--struct takes whole bytes in hexadecimal");
       call.structure.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
-  }
-  for (const char* option : {"--out-scalars", "--out-struct"}) {
-    if (!o.values.count(option)) continue;
-    const auto value = number<std::uint32_t>(o.values.at(option));
-    if (!value) return fail(std::string(option) + " takes a whole number");
-    (std::string(option) == "--out-scalars" ? call.scalarsOut : call.structOut) = *value;
   }
   std::string error;
   const auto reply = connection.call(call, &error);
@@ -266,13 +236,14 @@ int rawCall(const Options& o, UserClientConnection& connection) {
 // arguments become scalars.
 int simpleCall(const std::string& word, const Options& o, UserClientConnection& connection) {
   std::vector<std::uint64_t> scalars;
-  for (std::size_t i = 2; i < o.words.size(); ++i) {
-    if (const auto value = number<std::uint64_t>(o.words[i])) {
+  for (std::size_t i = 0; i < o.argumentCount; ++i) {
+    const std::string& text = o.arguments[i];
+    if (const auto value = number<std::uint64_t>(text)) {
       scalars.push_back(*value);
-    } else if (const auto negative = number<std::int64_t>(o.words[i])) {
+    } else if (const auto negative = number<std::int64_t>(text)) {
       scalars.push_back(static_cast<std::uint64_t>(*negative));
     } else {
-      return fail("'" + o.words[i] + "' is not a number");
+      return fail("'" + text + "' is not a number");
     }
   }
   std::uint32_t method;
@@ -299,57 +270,123 @@ int simpleCall(const std::string& word, const Options& o, UserClientConnection& 
   return 0;
 }
 
-int run(const Arguments& args) {
-  const Command& command = *findCommand("driver");
-  Options o;
-  static const char* const kValued[] = {"--services", "--count",       "--seconds",   "--scalars",
-                                        "--struct",   "--out-scalars", "--out-struct"};
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--exclusive") {
-      o.exclusive = true;
-    } else if (std::find(std::begin(kValued), std::end(kValued), a) != std::end(kValued)) {
-      if (i + 1 >= args.size()) return usageError(command, a + " needs a value");
-      (a == "--services" ? o.services : o.values[a]) = args[++i];
-    } else if (a.size() > 1 && a[0] == '-' && !number<std::int64_t>(a)) {
-      return usageError(command, "unknown option '" + a + "'");
-    } else {
-      o.words.push_back(a);
-    }
-  }
-  if (o.words.empty()) return usageError(command, "which subcommand?");
-  const std::string& word = o.words[0];
-  if (word == "list") {
-    if (o.words.size() != 1) return usageError(command, "list takes no arguments");
-    return list(o);
-  }
-  static const std::map<std::string, std::size_t> kArguments = {
-      {"ping", 0}, {"events", 0}, {"override", 2}, {"buttons", 1}, {"precision", 2},
-      {"axis", 2}, {"hat", 1},    {"feature", 1},  {"call", 1}};
-  const auto found = kArguments.find(word);
-  if (found == kArguments.end()) return usageError(command, "unknown subcommand '" + word + "'");
-  if (o.words.size() != found->second + 2) {
-    return usageError(command, word + " takes SERVICE and " + std::to_string(found->second) +
-                                   " more argument" + (found->second == 1 ? "" : "s"));
-  }
+// Connects to the service and runs `body` on the connection.
+int withConnection(const Options& o, const std::function<int(UserClientConnection&)>& body) {
   UserClientConnection connection;
   std::string error;
-  if (!connect(o, o.words[1], connection, &error)) return fail(error);
-  if (word == "ping") {
-    const auto start = std::chrono::steady_clock::now();
-    if (!callMethod(connection, sUserClientOpen, {}, {}, &error)) return fail(error);
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - start);
-    std::cout << o.words[1] << ": answered in " << micros.count() << " us\n";
-    return 0;
-  }
-  if (word == "events") return events(o, connection);
-  if (word == "call") return rawCall(o, connection);
-  return simpleCall(word, o, connection);
+  if (!connect(o, o.service, connection, &error)) return fail(error);
+  return body(connection);
 }
 
-const CommandRegistration registration("driver", "talk to running zenvor-driver services", kUsage,
-                                       run);
+int ping(const Options& o, UserClientConnection& connection) {
+  std::string error;
+  const auto start = std::chrono::steady_clock::now();
+  if (!callMethod(connection, sUserClientOpen, {}, {}, &error)) return fail(error);
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  std::cout << o.service << ": answered in " << micros.count() << " us\n";
+  return 0;
+}
+
+void define(CLI::App& command) {
+  auto o = std::make_shared<Options>();
+  command.footer(
+      "Talks to the zenvor-driver services in the services folder (--services, else\n"
+      "$KINETRA_SERVICES_DIR, else /run/kinetra/services). SERVICE is a socket's name\n"
+      "(com_Zenvor_driver_usb_Skarn@hidraw3), its device id alone (hidraw3, simulated-1704)\n"
+      "or its path. Settings made here belong to the mouse, not to the connection: they stay\n"
+      "after kinetra exits, until changed again. Numbers are decimal or 0x-hexadecimal.\n"
+      "Exit status 1 when the driver cannot be reached or answers a failure.\n");
+  command.add_option("--services", o->services, "the services folder")->type_name("DIR");
+
+  auto withService = [o](CLI::App* sub) {
+    sub->add_option("SERVICE", o->service, "the driver's service")->required();
+  };
+  CLI::App* listCommand = command.add_subcommand(
+      "list",
+      "every service with its mouse (vendor:product, type word), or why it does not answer");
+  setAction(*listCommand, [o] { return list(*o); });
+
+  CLI::App* pingCommand = command.add_subcommand(
+      "ping", "open a connection and call sUserClientOpen; print the round trip");
+  withService(pingCommand);
+  setAction(*pingCommand, [o] {
+    return withConnection(*o, [&](UserClientConnection& c) { return ping(*o, c); });
+  });
+
+  CLI::App* eventsCommand = command.add_subcommand(
+      "events", "print element events (\"event ELEMENT VALUE\") as they come, until interrupted");
+  withService(eventsCommand);
+  eventsCommand->add_option("--count", o->count, "stop after N events")->type_name("N");
+  eventsCommand->add_option("--seconds", o->seconds, "stop after S seconds")->type_name("S");
+  eventsCommand->add_flag("--exclusive", o->exclusive,
+                          "seize the events: other clients get none while this one runs");
+  setAction(*eventsCommand, [o] {
+    return withConnection(*o, [&](UserClientConnection& c) { return events(*o, c); });
+  });
+
+  struct Simple {
+    const char* name;
+    const char* summary;
+    std::vector<const char*> arguments;
+    std::vector<const char*> descriptions;
+  };
+  const char* const kElement = "page << 16 | usage, e.g. 0x90009 for button 9";
+  const Simple simple[] = {
+      {"override",
+       "override (suppress) an element, 1, or give it back, 0 (sElementOverride)",
+       {"ELEMENT", "FLAG"},
+       {kElement, "1 to override, 0 to give it back"}},
+      {"buttons",
+       "force button states on: bit 0 is button 1 (sSetButtonStates)",
+       {"MASK"},
+       {"the buttons forced on; 0 for none"}},
+      {"precision",
+       "precision-aim element (0 keeps it) and percentage (sSetPrecAim)",
+       {"ELEMENT", "PERCENT"},
+       {kElement, "the pointer's speed while it is held"}},
+      {"axis",
+       "use an element as pointer axis 1 (X) or 2 (Y); 0 removes it (sSetMouseAxis)",
+       {"ELEMENT", "AXIS"},
+       {kElement, "1 (X), 2 (Y) or 0 (none)"}},
+      {"hat", "mark an element as hat (sSetHatControl)", {"ELEMENT"}, {kElement}},
+      {"feature",
+       "print byte 1 of feature report ID (sGetFeatureByte)",
+       {"ID"},
+       {"the feature report's ID"}},
+  };
+  for (const Simple& s : simple) {
+    CLI::App* sub = command.add_subcommand(s.name, s.summary);
+    withService(sub);
+    for (std::size_t i = 0; i < s.arguments.size(); ++i) {
+      sub->add_option(s.arguments[i], o->arguments[i], s.descriptions[i])->required();
+    }
+    const std::string name = s.name;
+    const std::size_t count = s.arguments.size();
+    setAction(*sub, [o, name, count] {
+      o->argumentCount = count;
+      return withConnection(*o, [&](UserClientConnection& c) { return simpleCall(name, *o, c); });
+    });
+  }
+
+  CLI::App* callCommand = command.add_subcommand(
+      "call", "a raw call of any method number and shape; prints the return code and outputs");
+  withService(callCommand);
+  callCommand->add_option("METHOD", o->method, "the method number")->required();
+  callCommand->add_option("--scalars", o->scalars, "input scalars, comma-separated")
+      ->type_name("A,B,...");
+  callCommand->add_option("--struct", o->structure, "the input structure in hexadecimal")
+      ->type_name("HEX");
+  callCommand->add_option("--out-scalars", o->scalarsOut, "output scalars expected")
+      ->type_name("N");
+  callCommand->add_option("--out-struct", o->structOut, "output structure bytes expected")
+      ->type_name("N");
+  setAction(*callCommand, [o] {
+    return withConnection(*o, [&](UserClientConnection& c) { return rawCall(*o, c); });
+  });
+}
+
+const CommandRegistration registration(kName, "talk to running zenvor-driver services", define);
 
 }  // namespace
 }  // namespace kinetra

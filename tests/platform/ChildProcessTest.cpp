@@ -1,0 +1,56 @@
+// Starting programs: exit statuses reach the run loop, children never inherit the
+// caller's blocked signals, and a missing program is an error, not a silent child.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <optional>
+
+#include "platform/ChildProcess.h"
+#include "platform/RunLoop.h"
+
+namespace zv::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::optional<ChildExit> runToEnd(const std::vector<std::string>& argv) {
+  std::optional<ChildExit> result;
+  std::string error;
+  const pid_t pid = spawnProcess(argv, {}, &error, RunLoop::main(),
+                                 [&](const ChildExit& exit) { result = exit; });
+  EXPECT_GT(pid, 0) << error;
+  EXPECT_TRUE(RunLoop::main().runUntil([&] { return result.has_value(); }, 10'000ms));
+  return result;
+}
+
+TEST(ChildProcess, ReportsHowTheChildEnded) {
+  const auto exited = runToEnd({"/bin/sh", "-c", "exit 3"});
+  ASSERT_TRUE(exited);
+  EXPECT_TRUE(exited->exited);
+  EXPECT_EQ(exited->status, 3);
+
+  // The caller blocks SIGTERM (as a run loop watching it does); the child must not.
+  sigset_t term, previous;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &term, &previous), 0);
+  const auto killed = runToEnd({"sh", "-c", "kill -TERM $$; exit 0"});
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  ASSERT_TRUE(killed);
+  EXPECT_FALSE(killed->exited);
+  EXPECT_EQ(killed->signal, SIGTERM);
+}
+
+TEST(ChildProcess, AMissingProgramIsAnError) {
+  std::string error;
+  EXPECT_EQ(spawnProcess({"kinetra-no-such-program"}, {}, &error, RunLoop::main()), 0);
+  EXPECT_EQ(error, "kinetra-no-such-program: No such file or directory");
+  EXPECT_EQ(spawnProcess({}, {}, &error, RunLoop::main()), 0);
+  EXPECT_FALSE(isExecutableInPath("kinetra-no-such-program"));
+  EXPECT_TRUE(isExecutableInPath("sh"));
+  EXPECT_TRUE(isExecutableInPath("/bin/sh"));
+}
+
+}  // namespace
+}  // namespace zv::platform
