@@ -34,7 +34,8 @@ TEST(DeviceController, TheDemoMouse) {
   EXPECT_EQ(device->typeId(), 1);
   EXPECT_EQ(device->bundle().bundlePath(), testing::demoBundlePath());
   EXPECT_EQ(device->dictionary()->find("SeedProfile")->asString(), "Seed.pr0");
-  EXPECT_EQ(device->dictionary()->find("DriverInterface")->asString(), "com_Zenvor_driver_Brisk");
+  EXPECT_EQ(device->dictionary()->find("DriverInterface")->asString(),
+            "com_Zenvor_driver_usb_Skarn");
 }
 
 TEST(DeviceController, DescriptionsIdentifiersAndDefaults) {
