@@ -17,11 +17,11 @@
 #include "device/DeviceDescriptions.h"
 #include "device/RecordingDriver.h"
 #include "engine/CommandThreads.h"
+#include "engine/ZVProfile.h"
 #include "output/RecordingOutput.h"
 #include "profile/NodeText.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
-#include "profile/ZVProfile.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ struct DemoEngine {
     json::DictionaryPtr prototype = profile::readPrototypeFile(kData / "tevnodes.prototype");
     auto json =
         profile::loadProfileJSON(bundle.resourcePath() / "Default.pr0", json::Value(prototype));
-    profile = profile::ZVProfile::create();
+    profile = engine::ZVProfile::create();
     profile->loadFromJSON(json->asDictionary(), prototype, device);
     profile->updateActiveShiftState();
   }
@@ -82,7 +82,7 @@ struct DemoEngine {
   }
   std::shared_ptr<device::DeviceController> device;
   std::shared_ptr<output::RecordingOutput> output;
-  std::shared_ptr<profile::ZVProfile> profile;
+  std::shared_ptr<engine::ZVProfile> profile;
 };
 
 void BM_ElementEventToFirstKey(benchmark::State& state) {

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "platform/RunLoop.h"
-#include "store/VDKQueue.h"
+#include "platform/VDKQueue.h"
 
 using zv::platform::RunLoop;
 
@@ -58,11 +58,11 @@ void BM_RunLoopPostFromOtherThread(benchmark::State& state) {
 }
 BENCHMARK(BM_RunLoopPostFromOtherThread)->UseRealTime();
 
-struct Counter : zv::store::VDKQueueDelegate {
+struct Counter : zv::platform::VDKQueueDelegate {
   long heard = 0;
-  void VDKQueueReceivedNotification(zv::store::VDKQueue&, std::string_view notification,
+  void VDKQueueReceivedNotification(zv::platform::VDKQueue&, std::string_view notification,
                                     const std::string&) override {
-    if (notification == zv::store::VDKQueueWriteNotification) ++heard;
+    if (notification == zv::platform::VDKQueueWriteNotification) ++heard;
   }
 };
 
@@ -75,7 +75,7 @@ void BM_VDKQueueAppendToDelegate(benchmark::State& state) {
   const std::filesystem::path folder = pattern;
   const auto file = folder / "watched";
   std::ofstream(file) << "x";
-  auto queue = zv::store::VDKQueue::create();
+  auto queue = zv::platform::VDKQueue::create();
   Counter counter;
   queue->setDelegate(&counter);
   queue->addPath(file);

@@ -16,11 +16,12 @@
 #include "engine/ZVActionCommandTrigger.h"
 #include "engine/ZVBand.h"
 #include "engine/ZVControl.h"
+#include "engine/ZVProfile.h"
 #include "engine/ZVShiftState.h"
 #include "json/CJSONDeserializer.h"
 #include "profile/NodeText.h"
 #include "profile/Prototype.h"
-#include "profile/ZVProfile.h"
+#include "protocol/HIDConstants.h"
 
 namespace {
 
@@ -43,10 +44,10 @@ const std::shared_ptr<device::DeviceController>& demoDevice() {
   return device;
 }
 
-void exercise(const std::shared_ptr<profile::ZVProfile>& profile, std::string_view bytes) {
+void exercise(const std::shared_ptr<engine::ZVProfile>& profile, std::string_view bytes) {
   if (!profile->currentController()) return;
   engine::ButtonState buttons;
-  std::vector<std::uint32_t> elements = {0, engine::kHatSwitchElement};
+  std::vector<std::uint32_t> elements = {0, hid::kHatSwitchElement};
   for (const auto& node : profile->currentController()->children("controls")) {
     if (auto control = std::dynamic_pointer_cast<engine::ZVControl>(node)) {
       elements.push_back(control->hidElement());
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const json::DictionaryPtr proto = prototype();
   auto json = profile::tevnodes2json(text, json::Value(proto));
   if (!json || !json->isDictionary()) return 0;
-  auto profile = profile::ZVProfile::create();
+  auto profile = engine::ZVProfile::create();
   profile->loadFromJSON(json->asDictionary(), proto, demoDevice());
   exercise(profile, text);
   // A second load of the same text rebuilds the tree in the same object.

@@ -146,7 +146,7 @@ void Object::com_Zenvor_VDKQueue_SkarnReceivedNotification(com_Zenvor_VDKQueue_S
                                                            std::string_view notification,
                                                            const std::string& path) {
   // Another process's save replaces the file: the watched file's deletion.
-  if (notification != store::VDKQueueDeleteNotification) return;
+  if (notification != platform::VDKQueueDeleteNotification) return;
   std::error_code ec;
   if (!std::filesystem::exists(filePath_, ec)) return;
   queue.removePath(path);  // watch the new file before reading it

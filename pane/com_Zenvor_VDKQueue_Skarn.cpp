@@ -51,7 +51,7 @@ support::NotificationCenter& com_Zenvor_VDKQueue_Skarn::workspaceNotificationCen
 }
 
 void com_Zenvor_VDKQueue_Skarn::addPath(const std::string& path) {
-  addPath(path, store::VDKQueueNotifyDefault);
+  addPath(path, platform::VDKQueueNotifyDefault);
 }
 
 void com_Zenvor_VDKQueue_Skarn::addPath(const std::string& path, std::uint32_t flags) {
@@ -149,9 +149,9 @@ void com_Zenvor_VDKQueue_Skarn::watcherThread() {
       if (::poll(ready, 2, 10'000) <= 0 || ready[1].revents) continue;
       const ssize_t length = ::read(coreQueueFD_, buffer, sizeof buffer);
       if (length <= 0) continue;
-      std::vector<store::inotify::WatchEvent> events;
+      std::vector<platform::inotify::WatchEvent> events;
       const bool overflow =
-          store::inotify::collectEvents(buffer, static_cast<std::size_t>(length), events);
+          platform::inotify::collectEvents(buffer, static_cast<std::size_t>(length), events);
       for (const auto& event : events) handle(event);
       if (overflow) handleLostEvents();
     } catch (...) {
@@ -160,7 +160,7 @@ void com_Zenvor_VDKQueue_Skarn::watcherThread() {
   }
 }
 
-void com_Zenvor_VDKQueue_Skarn::handle(const store::inotify::WatchEvent& event) {
+void com_Zenvor_VDKQueue_Skarn::handle(const platform::inotify::WatchEvent& event) {
   std::vector<std::shared_ptr<VDKQueuePathEntry>> entries;
   {
     std::lock_guard lock(mutex_);
@@ -192,7 +192,7 @@ void com_Zenvor_VDKQueue_Skarn::report(const std::shared_ptr<VDKQueuePathEntry>&
   if (bits == 0) return;
   platform::RunLoop::main().post([queue = weak_from_this(),
                                   weakEntry = std::weak_ptr<VDKQueuePathEntry>(entry),
-                                  names = store::VDKQueueNotificationsForBits(bits)] {
+                                  names = platform::VDKQueueNotificationsForBits(bits)] {
     const auto self = queue.lock();
     const auto current = weakEntry.lock();
     if (self && current) self->deliver(*current, names);

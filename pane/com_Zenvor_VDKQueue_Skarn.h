@@ -1,6 +1,6 @@
 // The settings window's own file watch. It behaves as the library's VDKQueue (same
 // subscription bits, notification names, order and inotify mapping: the mapping is
-// compiled from the library's header-only store/InotifyEvents.h), with these
+// compiled from the library's header-only platform/InotifyEvents.h), with these
 // differences:
 //   - each queue has its own inotify descriptor and its own watcher thread, which the
 //     queue stops and joins when it goes away;
@@ -27,8 +27,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "store/InotifyEvents.h"
-#include "store/VDKQueueNotifications.h"
+#include "platform/InotifyEvents.h"
+#include "platform/VDKQueueNotifications.h"
 #include "support/NotificationCenter.h"
 
 namespace zv::pane {
@@ -65,8 +65,8 @@ class VDKQueuePathEntry {
 
   const std::string path_;
   std::atomic<std::uint32_t> subscriptionFlags_;
-  store::inotify::WatchedObject object_;  // after registration: the watcher thread's
-  int wd_ = -1;                           // guarded by the queue's lock
+  platform::inotify::WatchedObject object_;  // after registration: the watcher thread's
+  int wd_ = -1;                              // guarded by the queue's lock
 };
 
 class com_Zenvor_VDKQueue_Skarn : public std::enable_shared_from_this<com_Zenvor_VDKQueue_Skarn> {
@@ -96,7 +96,7 @@ class com_Zenvor_VDKQueue_Skarn : public std::enable_shared_from_this<com_Zenvor
  private:
   com_Zenvor_VDKQueue_Skarn(int inotifyFd, int wakeFd) : coreQueueFD_(inotifyFd), wakeFD_(wakeFd) {}
   void watcherThread();
-  void handle(const store::inotify::WatchEvent& event);
+  void handle(const platform::inotify::WatchEvent& event);
   void handleLostEvents();
   void report(const std::shared_ptr<VDKQueuePathEntry>& entry, std::uint32_t bits);
   void deliver(const VDKQueuePathEntry& entry, const std::vector<std::string_view>& names);

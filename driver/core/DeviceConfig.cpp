@@ -1,5 +1,7 @@
 #include "core/DeviceConfig.h"
 
+#include "protocol/HIDConstants.h"
+
 namespace zv::driver {
 
 #if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
@@ -46,19 +48,20 @@ const std::uint8_t kReplacementDescriptorType3[kReplacementDescriptorType3Length
     0xC0, 0x00, 0x00,
 };
 
-namespace {
-constexpr std::uint32_t button(std::uint32_t n) {
-  return 0x90000 + n;
-}
-}  // namespace
+using hid::buttonElement;
 
 const ZVDeviceConfig gDeviceConfig[kDeviceTypeCount] = {
-    {{button(9), button(10), button(11)}, button(13), 0, 10, 0, nullptr},
-    {{button(9), button(10), button(11)}, button(6), 0, 7, 0, nullptr},
+    {{buttonElement(9), buttonElement(10), buttonElement(11)},
+     buttonElement(13),
+     0,
+     10,
+     0,
+     nullptr},
+    {{buttonElement(9), buttonElement(10), buttonElement(11)}, buttonElement(6), 0, 7, 0, nullptr},
     {{}, 0, 1, 0, kReplacementDescriptorType2Length, kReplacementDescriptorType2},
     {{}, 0, 1, 0, kReplacementDescriptorType3Length, kReplacementDescriptorType3},
-    {{}, button(8), 0xF1, 9, 0, nullptr},
-    {{}, button(6), 0xF1, 9, 0, nullptr},
+    {{}, buttonElement(8), 0xF1, 9, 0, nullptr},
+    {{}, buttonElement(6), 0xF1, 9, 0, nullptr},
 };
 
 int GetDeviceTypeFromDevice(std::uint16_t productID) {

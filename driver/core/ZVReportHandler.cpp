@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/DebugLog.h"
+#include "protocol/HIDConstants.h"
 
 namespace zv::driver {
 
@@ -88,7 +89,7 @@ void ZVReportHandler::init(const HIDParsedDescriptor* descriptor, const ZVDevice
     for (const HIDButtonCapability& cap : descriptor->getButtonCapabilities(HIDReportType::input)) {
       for (std::uint32_t usage = cap.usageMin; usage <= cap.usageMax; ++usage) {
         ZVHIDElement element;
-        element.element = static_cast<std::uint32_t>(cap.usagePage) << 16 | usage;
+        element.element = hid::element(cap.usagePage, static_cast<std::uint16_t>(usage));
         element.bitOffset = cap.startBit + (usage - cap.usageMin);
         element.bitSize = 1;
         addElement(cap.reportID, element);
@@ -97,7 +98,7 @@ void ZVReportHandler::init(const HIDParsedDescriptor* descriptor, const ZVDevice
     for (const HIDValueCapability& cap : descriptor->getValueCapabilities(HIDReportType::input)) {
       for (std::uint32_t usage = cap.usageMin; usage <= cap.usageMax; ++usage) {
         ZVHIDElement element;
-        element.element = static_cast<std::uint32_t>(cap.usagePage) << 16 | usage;
+        element.element = hid::element(cap.usagePage, static_cast<std::uint16_t>(usage));
         element.bitOffset = cap.startBit + (usage - cap.usageMin) * cap.bitSize;
         element.bitSize = cap.bitSize;
         addElement(cap.reportID, element);
@@ -294,12 +295,12 @@ void ZVReportHandler::handleReport(std::uint8_t* report, std::size_t length) {
         if (e.element == yAxisElement_) y += axisDeflection(e.value);
       }
 
-      if (precision && (e.element == kXAxisElement || e.element == kYAxisElement)) {
+      if (precision && (e.element == hid::kXAxisElement || e.element == hid::kYAxisElement)) {
         // Scale the field as a signed number of its own width; saturate so a percentage
         // above 100 cannot wrap the motion into the opposite direction.
         const std::uint32_t size = std::min<std::uint32_t>(e.bitSize, 32);
         const std::int64_t current = signExtend(readField(report, e.bitOffset, size), size);
-        const ZVPrecisionFilter& filter = e.element == kXAxisElement ? xFilter_ : yFilter_;
+        const ZVPrecisionFilter& filter = e.element == hid::kXAxisElement ? xFilter_ : yFilter_;
         std::int64_t scaled = filter.FilterInput(static_cast<std::int32_t>(current));
         if (size < 32) {
           const std::int64_t limit = std::int64_t{1} << (size - 1);

@@ -32,15 +32,6 @@ namespace zv::driver {
 
 class ZVReportHandler;
 
-// Element identifiers: usage page << 16 | usage.
-inline constexpr std::uint32_t kXAxisElement = 0x10030;
-inline constexpr std::uint32_t kYAxisElement = 0x10031;
-inline constexpr std::uint32_t kZAxisElement = 0x10032;
-inline constexpr std::uint32_t kHatSwitchElement = 0x10039;
-constexpr std::uint32_t buttonElement(std::uint32_t n) {
-  return 0x90000 + n;
-}
-
 // A user-space connection that receives element events.
 class ZVUserClient {
  public:

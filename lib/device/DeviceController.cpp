@@ -6,13 +6,13 @@
 #include "device/ProfileStoreFactory.h"
 #include "json/CJSONSerializer.h"
 #include "platform/Paths.h"
-#include "profile/ZVProfile.h"
-#include "support/Log.h"
+#include "profile/ZVPrototypedObject.h"
+#include "log/Log.h"
 
 namespace zv::device {
 namespace {
 
-using support::ZVLogLevel;
+using log::ZVLogLevel;
 
 std::int64_t integerOf(const json::Value* value) {
   if (!value || !value->isNumber()) return 0;
@@ -203,13 +203,26 @@ void DeviceController::createProfileStore() {
   factory->createIfMissing(*store);
 }
 
-std::shared_ptr<profile::ZVProfile> DeviceController::seedProfile() {
+profile::ObjectPtr DeviceController::seedProfile() {
   if (!seedProfile_) {
     std::shared_ptr<DeviceController> self = weak_from_this().lock();
-    if (!self || !profileStore()) return nullptr;
-    seedProfile_ = profile::ZVProfile::defaultProfileForDevice(self);
+    const auto store = profileStore();
+    if (!self || !store) return nullptr;
+    seedProfile_ = profileStoreFactory()->loadSeedProfile(self, *store);
   }
   return seedProfile_;
+}
+
+profile::ObjectPtr DeviceController::seedCurrentController() {
+  const profile::ObjectPtr seed = seedProfile();
+  if (!seed) return nullptr;
+  // As a profile picks its controller: the last one named after the device's brand alias.
+  const json::Value wanted(balias());
+  profile::ObjectPtr current;
+  for (const profile::ObjectPtr& controller : seed->children("controllers")) {
+    if (controller->tevNodeValue() == wanted) current = controller;
+  }
+  return current;
 }
 
 // --- Connection ----------------------------------------------------------------------------
@@ -249,14 +262,9 @@ void DeviceController::onConnect(DriverInterface& connecting) {
     driver->setElementRemapping(*remapping->asDictionary());
   }
   createProfileStore();
-  if (const auto store = profileStore()) {
-    if (const auto current = store->currentProfile()) {
-      current->deactivate();
-      current->updateActiveShiftState();
-    }
-  }
-  if (const auto seed = seedProfile(); seed && seed->currentController()) {
-    for (const profile::ObjectPtr& control : seed->currentController()->children("controls")) {
+  if (const auto store = profileStore()) profileStoreFactory()->reactivateCurrentProfile(*store);
+  if (const auto controller = seedCurrentController()) {
+    for (const profile::ObjectPtr& control : controller->children("controls")) {
       if (control->tevNodeType() != "hat") continue;
       const json::Value value = control->tevNodeValue();
       if (value.isNumber()) driver->setHatElement(static_cast<std::uint32_t>(value.asNumber()));
@@ -276,9 +284,7 @@ void DeviceController::onDisconnect(DriverInterface& disconnecting) {
   if (!connected_.exchange(false)) return;
   ZV_LOG(ZVLogLevel::Notice, this, "disconnected");
   performDeviceEvent("disconnect");
-  if (const auto store = profileStore()) {
-    if (const auto current = store->currentProfile()) current->deactivate();
-  }
+  if (const auto store = profileStore()) profileStoreFactory()->deactivateCurrentProfile(*store);
   if (auto target = delegate()) target->deviceConnected(*this, false);
 }
 

@@ -14,8 +14,9 @@
 //
 // Connect (onConnect from a driver interface): the interface becomes driverInterface(),
 // gets the bundle's element remapping, the profile store is made, the current profile is
-// deactivated and chooses its shift state again, every hat control of the seed profile's
-// controller is handed to the interface, the battery timer starts (every 5 s on the main
+// deactivated and chooses its shift state again (through the profile-store factory, see
+// ProfileStoreFactory.h), every hat control of the seed profile's controller is handed
+// to the interface, the battery timer starts (every 5 s on the main
 // loop; it keeps running while disconnected), the delegate gets the device event
 // "connect" (queued to the main loop) and then deviceConnected(true). A second connect
 // while connected changes nothing; a disconnect from an interface that is not the
@@ -48,7 +49,6 @@
 
 namespace zv::profile {
 class ZVPrototypedObject;
-class ZVProfile;
 }  // namespace zv::profile
 
 namespace zv::device {
@@ -232,8 +232,10 @@ class DeviceController : public DriverInterfaceDelegate,
 
  protected:
   std::string text(std::string_view key) const;
-  // The loaded seed profile of the store (kept once loaded).
-  std::shared_ptr<profile::ZVProfile> seedProfile();
+  // The store's seed profile as the profile-store factory loads it (kept once loaded),
+  // and its controller for this device; null without store or seed.
+  std::shared_ptr<profile::ZVPrototypedObject> seedProfile();
+  std::shared_ptr<profile::ZVPrototypedObject> seedCurrentController();
 
  private:
   void performDeviceEvent(const std::string& event);
@@ -261,7 +263,7 @@ class DeviceController : public DriverInterfaceDelegate,
   std::atomic<bool> connected_{false};
   std::atomic<std::uint8_t> batteryLevel_{0};
   platform::RunLoop::TimerId batteryTimer_ = 0;  // main thread only
-  std::shared_ptr<profile::ZVProfile> seedProfile_;
+  std::shared_ptr<profile::ZVPrototypedObject> seedProfile_;
   std::shared_ptr<profile::ZVPrototypedObject> controllerDescription_;
   std::optional<std::vector<std::shared_ptr<profile::ZVPrototypedObject>>> buttons_;
 };

@@ -10,7 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
 #include "protocol/HIDConstants.h"
-#include "support/Log.h"
+#include "log/Log.h"
 #include "text/Numbers.h"
 
 namespace zv::device {
@@ -18,7 +18,7 @@ namespace zv::device {
 namespace {
 
 namespace uc = userclient;
-using support::ZVLogLevel;
+using log::ZVLogLevel;
 
 std::mutex timingMutex;
 DriverTiming& currentTiming() {

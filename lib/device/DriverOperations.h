@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <map>
 
-#include "engine/ButtonState.h"
+#include "output/ButtonStateSink.h"
 
 namespace zv::device {
 
@@ -22,7 +22,7 @@ using ElementMap = std::map<std::uint32_t, std::int32_t>;
 // The pointer axes of setMouseAxis().
 enum MouseAxis : int { kHorizontalAxis = 1, kVerticalAxis = 2 };
 
-class DriverOperations : public engine::ButtonStateSink {
+class DriverOperations : public output::ButtonStateSink {
  public:
   // Overridden elements are reported as element events and no longer reach the desktop
   // as mouse input; `enabled` false hands the element back.
@@ -30,7 +30,7 @@ class DriverOperations : public engine::ButtonStateSink {
   // Which element drives the pointer on `axis` (kHorizontalAxis or kVerticalAxis);
   // element 0 means none.
   virtual void setMouseAxis(std::uint32_t element, int axis) = 0;
-  // From engine::ButtonStateSink: the forced mouse-button state, one bit per button.
+  // From output::ButtonStateSink: the forced mouse-button state, one bit per button.
   //   void setButtonStates(std::uint64_t buttons);
 
   // The last value delivered per element since the device connected (empty while it is

@@ -4,13 +4,13 @@
 #include "device/HIDUtilities.h"
 #include "platform/RunLoop.h"
 #include "protocol/HIDConstants.h"
-#include "support/Log.h"
+#include "log/Log.h"
 
 namespace zv::device {
 
 namespace {
 
-using support::ZVLogLevel;
+using log::ZVLogLevel;
 
 struct Registry {
   std::deque<DriverSet> sets;

@@ -16,29 +16,6 @@ class MemoryProfileStore : public SimpleProfileStore {
   json::DictionaryPtr settings = json::makeDictionary();
 };
 
-class DefaultProfileStoreFactory : public ProfileStoreFactory {
- public:
-  bool storeExists(const DeviceController&) override { return false; }
-
-  std::shared_ptr<ProfileStoreInterface> makeStore(
-      const std::shared_ptr<DeviceController>& device) override {
-    const json::Value* seed = device->dictionary()->find("SeedProfile");
-    const json::Value* folder = device->dictionary()->find("ProfilePath");
-    return std::make_shared<MemoryProfileStore>(
-        device->bundle().resourcePath() / (seed ? seed->asString() : std::string()),
-        platform::userDataFolder() / (folder ? folder->asString() : device->alias()));
-  }
-
-  void createIfMissing(ProfileStoreInterface&) override {}
-
-  json::DictionaryPtr settings(ProfileStoreInterface& store) override {
-    auto* memory = dynamic_cast<MemoryProfileStore*>(&store);
-    return memory ? memory->settings : nullptr;
-  }
-
-  void writeSettings(ProfileStoreInterface&) override {}
-};
-
 std::mutex factoryMutex;
 std::shared_ptr<ProfileStoreFactory>& slot() {
   static auto* factory = new std::shared_ptr<ProfileStoreFactory>;
@@ -47,9 +24,31 @@ std::shared_ptr<ProfileStoreFactory>& slot() {
 
 }  // namespace
 
+bool MemoryProfileStoreFactory::storeExists(const DeviceController&) {
+  return false;
+}
+
+std::shared_ptr<ProfileStoreInterface> MemoryProfileStoreFactory::makeStore(
+    const std::shared_ptr<DeviceController>& device) {
+  const json::Value* seed = device->dictionary()->find("SeedProfile");
+  const json::Value* folder = device->dictionary()->find("ProfilePath");
+  return std::make_shared<MemoryProfileStore>(
+      device->bundle().resourcePath() / (seed ? seed->asString() : std::string()),
+      platform::userDataFolder() / (folder ? folder->asString() : device->alias()));
+}
+
+void MemoryProfileStoreFactory::createIfMissing(ProfileStoreInterface&) {}
+
+json::DictionaryPtr MemoryProfileStoreFactory::settings(ProfileStoreInterface& store) {
+  auto* memory = dynamic_cast<MemoryProfileStore*>(&store);
+  return memory ? memory->settings : nullptr;
+}
+
+void MemoryProfileStoreFactory::writeSettings(ProfileStoreInterface&) {}
+
 std::shared_ptr<ProfileStoreFactory> profileStoreFactory() {
   std::lock_guard lock(factoryMutex);
-  if (!slot()) slot() = std::make_shared<DefaultProfileStoreFactory>();
+  if (!slot()) slot() = std::make_shared<MemoryProfileStoreFactory>();
   return slot();
 }
 

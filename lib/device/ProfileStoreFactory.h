@@ -1,11 +1,14 @@
-// How a device controller obtains, prepares and reads the settings of its profile store.
-// The per-device store of profile files plugs in its own factory at start-up
-// (setProfileStoreFactory); until then the default one makes a SimpleProfileStore that
-// keeps its settings in memory, which is what tools and tests need.
+// How a device controller obtains and prepares its profile store, reads the store's
+// settings, and has the store's profiles follow the device. The device layer runs no
+// profiles itself: the program installs a factory (setProfileStoreFactory) from a layer
+// that does — the per-device store of profile files brings its own, and
+// engine::EngineProfileStoreFactory serves programs that keep profiles in memory.
 //
-// A controller uses it in this order (createProfileStore): storeExists() at creation;
-// makeStore() the first time a store is needed; createIfMissing() every time one is
-// asked for; settings() and writeSettings() for the device settings.
+// A controller calls, in this order: storeExists() at initialisation; makeStore() the
+// first time a store is needed; createIfMissing() each time one is asked for; on connect
+// reactivateCurrentProfile(), on disconnect deactivateCurrentProfile(); loadSeedProfile()
+// once, for the controls of the seed profile; settings() and writeSettings() for the
+// device settings.
 //
 // Threads: the main thread.
 #pragma once
@@ -14,6 +17,7 @@
 
 #include "device/ProfileStoreInterface.h"
 #include "json/Value.h"
+#include "profile/ZVPrototypedObject.h"
 
 namespace zv::device {
 
@@ -35,11 +39,36 @@ class ProfileStoreFactory {
   virtual json::DictionaryPtr settings(ProfileStoreInterface& store) = 0;
   // Writes the settings back.
   virtual void writeSettings(ProfileStoreInterface& store) = 0;
+
+  // The device connected: the store's current profile deactivates and chooses its shift
+  // state again. Nothing by default.
+  virtual void reactivateCurrentProfile(ProfileStoreInterface& /*store*/) {}
+  // The device disconnected: the store's current profile deactivates. Nothing by default.
+  virtual void deactivateCurrentProfile(ProfileStoreInterface& /*store*/) {}
+  // The store's seed profile, loaded for the device (its root object: the controllers
+  // are its "controllers" children); null when it cannot be loaded. Null by default.
+  virtual profile::ObjectPtr loadSeedProfile(const std::shared_ptr<DeviceController>& /*device*/,
+                                             ProfileStoreInterface& /*store*/) {
+    return nullptr;
+  }
+};
+
+// A store of the device's seed ("SeedProfile" in the bundle's resources) and profile
+// folder ("<user data>/<ProfilePath>") that keeps its settings in memory; no store exists
+// on disk. The factory in force until a program sets another.
+class MemoryProfileStoreFactory : public ProfileStoreFactory {
+ public:
+  bool storeExists(const DeviceController& device) override;
+  std::shared_ptr<ProfileStoreInterface> makeStore(
+      const std::shared_ptr<DeviceController>& device) override;
+  void createIfMissing(ProfileStoreInterface& store) override;
+  json::DictionaryPtr settings(ProfileStoreInterface& store) override;
+  void writeSettings(ProfileStoreInterface& store) override;
 };
 
 // The factory in force; never null.
 std::shared_ptr<ProfileStoreFactory> profileStoreFactory();
-// Answers the factory set before; null restores the default one.
+// Answers the factory set before; null restores a MemoryProfileStoreFactory.
 std::shared_ptr<ProfileStoreFactory> setProfileStoreFactory(
     std::shared_ptr<ProfileStoreFactory> factory);
 

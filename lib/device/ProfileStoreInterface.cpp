@@ -1,7 +1,5 @@
 #include "device/ProfileStoreInterface.h"
 
-#include "profile/ZVProfile.h"
-
 namespace zv::device {
 
 SimpleProfileStore::SimpleProfileStore(std::filesystem::path seedPath,

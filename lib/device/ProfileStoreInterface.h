@@ -3,6 +3,9 @@
 // per-device store of profile files, implements it; SimpleProfileStore is a small
 // in-memory implementation for tests and tools that run one profile.
 //
+// The profile is the engine's, a layer above this one: it is only named here and handed
+// through, never used.
+//
 // Threads: the main thread (the thread that loads profiles and delivers element events).
 #pragma once
 
@@ -10,7 +13,7 @@
 #include <memory>
 #include <string>
 
-namespace zv::profile {
+namespace zv::engine {
 class ZVProfile;
 }
 
@@ -29,8 +32,8 @@ class ProfileStoreInterface {
   virtual std::filesystem::path pathForProfile(const std::string& name) const = 0;
 
   // The profile that receives the device's element events; nullptr when none.
-  virtual std::shared_ptr<profile::ZVProfile> currentProfile() const = 0;
-  virtual void setCurrentProfile(std::shared_ptr<profile::ZVProfile> profile) = 0;
+  virtual std::shared_ptr<engine::ZVProfile> currentProfile() const = 0;
+  virtual void setCurrentProfile(std::shared_ptr<engine::ZVProfile> profile) = 0;
 };
 
 // Keeps the current profile in memory and names profile files "<folder>/<name><extension>".
@@ -45,8 +48,8 @@ class SimpleProfileStore : public ProfileStoreInterface {
     return seedPath_;
   }
   std::filesystem::path pathForProfile(const std::string& name) const override;
-  std::shared_ptr<profile::ZVProfile> currentProfile() const override { return current_; }
-  void setCurrentProfile(std::shared_ptr<profile::ZVProfile> profile) override {
+  std::shared_ptr<engine::ZVProfile> currentProfile() const override { return current_; }
+  void setCurrentProfile(std::shared_ptr<engine::ZVProfile> profile) override {
     current_ = std::move(profile);
   }
 
@@ -54,7 +57,7 @@ class SimpleProfileStore : public ProfileStoreInterface {
   std::filesystem::path seedPath_;
   std::filesystem::path folder_;
   std::string extension_;
-  std::shared_ptr<profile::ZVProfile> current_;
+  std::shared_ptr<engine::ZVProfile> current_;
 };
 
 }  // namespace zv::device

@@ -8,13 +8,13 @@
 #include "device/DeviceDescriptions.h"
 #include "platform/Paths.h"
 #include "support/Bundle.h"
-#include "support/Log.h"
+#include "log/Log.h"
 #include "support/PropertyList.h"
 
 namespace zv::device {
 
 namespace fs = std::filesystem;
-using support::ZVLogLevel;
+using log::ZVLogLevel;
 
 namespace {
 

@@ -2,22 +2,13 @@
 
 namespace zv::engine {
 
-void RecordingButtonStateSink::setButtonStates(std::uint64_t buttons) {
-  std::lock_guard lock(mutex_);
-  states_.push_back(buttons);
-}
-
-std::vector<std::uint64_t> RecordingButtonStateSink::states() const {
-  std::lock_guard lock(mutex_);
-  return states_;
-}
-
 SharedButtonState& SharedButtonState::shared() {
   static SharedButtonState state;
   return state;
 }
 
-bool SharedButtonState::apply(std::uint32_t usage, std::int32_t value, ButtonStateSink* sink) {
+bool SharedButtonState::apply(std::uint32_t usage, std::int32_t value,
+                              output::ButtonStateSink* sink) {
   const auto mask = static_cast<std::uint8_t>(usage & 0xFF);
   std::lock_guard lock(mutex_);
   if (value != 0) {

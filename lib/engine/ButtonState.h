@@ -1,32 +1,15 @@
-// Mouse buttons pressed by macros are not synthesised: their state is sent to the driver,
-// which forces it into the mouse's own reports. All action blocks of a process share one
-// button state; SharedButtonState keeps it consistent when blocks of different command
-// runs change it from their own threads at the same time.
+// The mouse-button state that macros force through the driver (output/ButtonStateSink.h).
+// All action blocks of a process share one button state; SharedButtonState keeps it
+// consistent when blocks of different command runs change it from their own threads at
+// the same time.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
-#include <vector>
+
+#include "output/ButtonStateSink.h"
 
 namespace zv::engine {
-
-// Receives forced button states (one bit per button). The driver interface implements it.
-class ButtonStateSink {
- public:
-  virtual ~ButtonStateSink() = default;
-  virtual void setButtonStates(std::uint64_t buttons) = 0;
-};
-
-// Keeps every state it is sent, for tests and the kinetra tool.
-class RecordingButtonStateSink : public ButtonStateSink {
- public:
-  void setButtonStates(std::uint64_t buttons) override;
-  std::vector<std::uint64_t> states() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::uint64_t> states_;
-};
 
 class SharedButtonState {
  public:
@@ -41,7 +24,7 @@ class SharedButtonState {
   // The change, the comparison and the send happen under one lock, so no change is lost
   // between two threads and the sink receives the states in the order they were made.
   // The sink must not call back into this object.
-  bool apply(std::uint32_t usage, std::int32_t value, ButtonStateSink* sink);
+  bool apply(std::uint32_t usage, std::int32_t value, output::ButtonStateSink* sink);
 
   std::uint8_t state() const;
   std::uint8_t lastSent() const;

@@ -4,8 +4,8 @@
 
 #include "engine/ButtonState.h"
 #include "engine/Clock.h"
-#include "engine/Workspace.h"
 #include "output/OutputDevice.h"
+#include "output/Workspace.h"
 
 namespace zv::engine {
 namespace {
@@ -28,7 +28,7 @@ CommandThreads& CommandThreads::shared() {
     // puts the exit handler, registered below, ahead of their destruction.
     (void)Clock::steady();
     (void)SharedButtonState::shared();
-    (void)Workspace::shared();
+    (void)output::Workspace::shared();
     (void)output::sharedOutput();
     auto* created = new CommandThreads();  // never destroyed: threads may still report
     std::atexit([] { CommandThreads::shared().shutdown(); });

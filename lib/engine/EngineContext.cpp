@@ -1,7 +1,7 @@
 #include "engine/EngineContext.h"
 
 #include "device/DeviceController.h"
-#include "profile/ZVProfileNotifications.h"
+#include "engine/ZVProfileNotifications.h"
 
 namespace zv::engine {
 
@@ -22,12 +22,12 @@ void EngineContext::setClock(std::shared_ptr<Clock> clock) {
   clock_ = clock ? std::move(clock) : steadyClock();
 }
 
-std::shared_ptr<profile::ZVProfileNotifications> EngineContext::delegate() const {
+std::shared_ptr<ZVProfileNotifications> EngineContext::delegate() const {
   std::lock_guard lock(mutex_);
   return delegate_.lock();
 }
 
-void EngineContext::setDelegate(std::weak_ptr<profile::ZVProfileNotifications> delegate) {
+void EngineContext::setDelegate(std::weak_ptr<ZVProfileNotifications> delegate) {
   std::lock_guard lock(mutex_);
   delegate_ = std::move(delegate);
 }

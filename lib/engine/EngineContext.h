@@ -13,15 +13,14 @@
 
 #include "engine/Clock.h"
 
-namespace zv::profile {
-class ZVProfileNotifications;
-}
 namespace zv::device {
 class DeviceController;
 class DriverOperations;
 }  // namespace zv::device
 
 namespace zv::engine {
+
+class ZVProfileNotifications;
 
 // The real clock, as a shared pointer that never deletes it.
 std::shared_ptr<Clock> steadyClock();
@@ -39,8 +38,8 @@ class EngineContext {
   void setUseDelegateForActions(bool use) { useDelegate_.store(use, std::memory_order_release); }
 
   // nullptr when there is none or it is gone.
-  std::shared_ptr<profile::ZVProfileNotifications> delegate() const;
-  void setDelegate(std::weak_ptr<profile::ZVProfileNotifications> delegate);
+  std::shared_ptr<ZVProfileNotifications> delegate() const;
+  void setDelegate(std::weak_ptr<ZVProfileNotifications> delegate);
 
   // The device is not owned: the device owns its profile store, which owns the profiles.
   std::shared_ptr<device::DeviceController> device() const;
@@ -51,7 +50,7 @@ class EngineContext {
  private:
   mutable std::mutex mutex_;
   std::shared_ptr<Clock> clock_;
-  std::weak_ptr<profile::ZVProfileNotifications> delegate_;
+  std::weak_ptr<ZVProfileNotifications> delegate_;
   std::weak_ptr<device::DeviceController> device_;
   std::atomic<bool> useDelegate_{false};
 };

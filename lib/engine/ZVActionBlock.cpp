@@ -3,17 +3,21 @@
 #include "device/DriverOperations.h"
 #include "engine/ButtonState.h"
 #include "engine/EngineContext.h"
-#include "engine/Workspace.h"
+#include "engine/ZVProfile.h"
+#include "engine/ZVProfileNotifications.h"
+#include "output/Workspace.h"
 #include "output/ZVKeyboard.h"
 #include "output/ZVMouse.h"
-#include "profile/ZVProfile.h"
-#include "profile/ZVProfileNotifications.h"
+#include "protocol/HIDConstants.h"
 
 namespace zv::engine {
 namespace {
 
 const profile::ClassRegistration<ZVActionBlock> registration;
 
+// Wheel actions: the horizontal wheel is usage 12 of the game-controls page, the vertical
+// one the wheel of the generic-desktop page; the value 255 scrolls the other way.
+constexpr std::uint32_t kHorizontalWheelUsage = 12;
 constexpr std::uint32_t kWheelNegative = 255;
 constexpr std::int32_t kWheelLines = 3;
 
@@ -55,7 +59,7 @@ void ZVActionBlock::setJSONDictionary(const json::DictionaryPtr& dictionary) {
 }
 
 void ZVActionBlock::loadCompleted(const profile::ObjectPtr& root) {
-  auto profile = std::dynamic_pointer_cast<profile::ZVProfile>(root);
+  auto profile = std::dynamic_pointer_cast<ZVProfile>(root);
   profile_ = profile;
   if (!profile) return;
   context_ = profile->engineContext();
@@ -96,18 +100,19 @@ bool ZVActionBlock::perform(const Action& action, std::size_t index, bool repeat
   }
   const auto value = static_cast<std::int32_t>(action.value);
   if (action.opensPath) {
-    Workspace::shared()->openFile(action.path);
-  } else if (action.page == 5 && action.usage == 12) {
+    output::Workspace::shared()->openFile(action.path);
+  } else if (action.page == hid::kGameControlsPage && action.usage == kHorizontalWheelUsage) {
     mouse.scrollMouse(action.value == kWheelNegative ? -kWheelLines : kWheelLines, true);
-  } else if (action.page == 9) {
+  } else if (action.page == hid::kButtonPage) {
     // Mouse buttons are forced by the driver. A change that leaves the state as it was
     // sent (a button pressed twice, or released while up) ends the block here.
     const std::shared_ptr<device::DriverOperations> driver =
         context_ ? context_->driver() : nullptr;
     if (!SharedButtonState::shared().apply(action.usage, value, driver.get())) return false;
-  } else if (action.page == 1 && action.usage == 56) {
+  } else if (action.page == hid::kGenericDesktopPage && action.usage == hid::kWheelUsage) {
     mouse.scrollMouse(action.value == kWheelNegative ? -kWheelLines : kWheelLines, false);
-  } else if (action.page == 7 || action.page == 12 || action.page == 5) {
+  } else if (action.page == hid::kKeyboardPage || action.page == hid::kConsumerPage ||
+             action.page == hid::kGameControlsPage) {
     // Repeating press-and-release blocks keep the key down between repetitions.
     if (repeat && actions_.size() == 2 && index == 1 && value == 0) return true;
     keyboard.setKeyForPage(action.page, action.usage, value);

@@ -32,13 +32,10 @@ namespace zv::output {
 class ZVKeyboard;
 class ZVMouse;
 }  // namespace zv::output
-namespace zv::profile {
-class ZVProfile;
-}
-
 namespace zv::engine {
 
 class EngineContext;
+class ZVProfile;
 
 class ZVActionBlock : public profile::ZVPrototypedObject {
  public:
@@ -86,7 +83,7 @@ class ZVActionBlock : public profile::ZVPrototypedObject {
   std::string type() const;
   const std::vector<Action>& actionList() const { return actions_; }
   std::size_t actionCount() const { return actions_.size(); }
-  std::shared_ptr<profile::ZVProfile> profile() const { return profile_.lock(); }
+  std::shared_ptr<ZVProfile> profile() const { return profile_.lock(); }
 
  private:
   // Answers false when the run ends at this action.
@@ -94,7 +91,7 @@ class ZVActionBlock : public profile::ZVPrototypedObject {
                output::ZVMouse& mouse);
 
   std::vector<Action> actions_;
-  std::weak_ptr<profile::ZVProfile> profile_;
+  std::weak_ptr<ZVProfile> profile_;
   std::shared_ptr<EngineContext> context_;
   std::shared_ptr<Clock> clock_;
   std::unique_ptr<Condition> delay_;

@@ -5,10 +5,10 @@
 #include "engine/CommandThreads.h"
 #include "engine/EngineContext.h"
 #include "engine/ZVActionBlock.h"
+#include "engine/ZVProfile.h"
+#include "engine/ZVProfileNotifications.h"
 #include "output/ZVKeyboard.h"
 #include "output/ZVMouse.h"
-#include "profile/ZVProfile.h"
-#include "profile/ZVProfileNotifications.h"
 
 namespace zv::engine {
 namespace {
@@ -86,7 +86,7 @@ void ZVActionCommand::loadCompleted(const profile::ObjectPtr& root) {
       released_ = block;
     }
   }
-  if (auto profile = std::dynamic_pointer_cast<profile::ZVProfile>(root)) {
+  if (auto profile = std::dynamic_pointer_cast<ZVProfile>(root)) {
     context_ = profile->engineContext();
   }
 }

@@ -3,8 +3,9 @@
 #include "engine/ZVActionCommand.h"
 #include "engine/ZVBand.h"
 #include "engine/ZVControl.h"
+#include "engine/ZVProfile.h"
 #include "engine/ZVShiftState.h"
-#include "profile/ZVProfile.h"
+#include "protocol/HIDConstants.h"
 
 namespace zv::engine {
 namespace {
@@ -46,7 +47,7 @@ std::shared_ptr<ZVShiftState> ZVActionCommandTrigger::shiftState() const {
 }
 
 void ZVActionCommandTrigger::loadCompleted(const profile::ObjectPtr& root) {
-  auto profile = std::dynamic_pointer_cast<profile::ZVProfile>(root);
+  auto profile = std::dynamic_pointer_cast<ZVProfile>(root);
   profile_ = profile;
   latched_ = false;
   if (!profile || !profile->currentController()) return;
@@ -68,7 +69,7 @@ bool ZVActionCommandTrigger::hasCommand() const {
 }
 
 std::shared_ptr<ZVBand> ZVActionCommandTrigger::bandForValue(std::int32_t value) const {
-  if (hidElement_ == kHatSwitchElement && value == 0) return nullptr;
+  if (hidElement_ == hid::kHatSwitchElement && value == 0) return nullptr;
   if (bands_.size() == 1) return bands_.front()->threshold() <= value ? bands_.front() : nullptr;
   for (const auto& band : bands_) {
     if (band->threshold() >= value) return band;

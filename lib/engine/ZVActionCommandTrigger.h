@@ -24,17 +24,12 @@
 
 #include "profile/ZVPrototypedObject.h"
 
-namespace zv::profile {
-class ZVProfile;
-}
-
 namespace zv::engine {
 
 class ZVActionCommand;
+class ZVProfile;
 class ZVBand;
 class ZVShiftState;
-
-inline constexpr std::uint32_t kHatSwitchElement = 0x10039;
 
 class ZVActionCommandTrigger : public profile::ZVPrototypedObject {
  public:
@@ -74,12 +69,12 @@ class ZVActionCommandTrigger : public profile::ZVPrototypedObject {
   std::shared_ptr<ZVBand> currentBand() const { return currentBand_; }
   std::int32_t lastValue() const { return lastValue_; }
   std::shared_ptr<ZVActionCommand> currentCommand() const { return currentCommand_; }
-  std::shared_ptr<profile::ZVProfile> profile() const { return profile_.lock(); }
+  std::shared_ptr<ZVProfile> profile() const { return profile_.lock(); }
 
  private:
   std::uint32_t hidElement_ = 0;
   std::vector<std::shared_ptr<ZVBand>> bands_;
-  std::weak_ptr<profile::ZVProfile> profile_;
+  std::weak_ptr<ZVProfile> profile_;
   bool latched_ = false;
   std::shared_ptr<ZVBand> currentBand_;
   std::int32_t lastValue_ = 0;

@@ -7,7 +7,7 @@
 #include "engine/ZVActionCommand.h"
 #include "engine/ZVActionCommandTrigger.h"
 #include "engine/ZVControl.h"
-#include "profile/ZVProfile.h"
+#include "engine/ZVProfile.h"
 
 namespace zv::engine {
 namespace {
@@ -50,7 +50,7 @@ std::shared_ptr<ZVShiftState> ZVShiftState::fallback() const {
 }
 
 std::shared_ptr<ZVActionCommandTrigger> ZVShiftState::findCommandTriggerForElement(
-    const std::shared_ptr<profile::ZVProfile>& profile, const std::shared_ptr<ZVShiftState>& state,
+    const std::shared_ptr<ZVProfile>& profile, const std::shared_ptr<ZVShiftState>& state,
     std::uint32_t element) {
   (void)profile;  // the search needs only the states
   std::set<const ZVShiftState*> visited;
@@ -58,7 +58,7 @@ std::shared_ptr<ZVActionCommandTrigger> ZVShiftState::findCommandTriggerForEleme
 }
 
 void ZVShiftState::loadCompleted(const profile::ObjectPtr& root) {
-  auto profile = std::dynamic_pointer_cast<profile::ZVProfile>(root);
+  auto profile = std::dynamic_pointer_cast<ZVProfile>(root);
   profile_ = profile;
   context_ = profile ? profile->engineContext() : nullptr;
   commandTriggers_.clear();

@@ -29,13 +29,10 @@
 
 #include "profile/ZVPrototypedObject.h"
 
-namespace zv::profile {
-class ZVProfile;
-}
-
 namespace zv::engine {
 
 class EngineContext;
+class ZVProfile;
 class ZVActionCommand;
 class ZVActionCommandTrigger;
 
@@ -59,8 +56,8 @@ class ZVShiftState : public profile::ZVPrototypedObject {
 
   // The trigger that handles `element` in `state` (rules above); nullptr for none.
   static std::shared_ptr<ZVActionCommandTrigger> findCommandTriggerForElement(
-      const std::shared_ptr<profile::ZVProfile>& profile,
-      const std::shared_ptr<ZVShiftState>& state, std::uint32_t element);
+      const std::shared_ptr<ZVProfile>& profile, const std::shared_ptr<ZVShiftState>& state,
+      std::uint32_t element);
 
   // Whether every button of the selection set is held (non-zero) in `buttons`; true
   // without a selection set. A "buttonhid" that is not hexadecimal counts as element 0.
@@ -87,10 +84,10 @@ class ZVShiftState : public profile::ZVPrototypedObject {
   }
   std::shared_ptr<ZVActionCommand> shiftCommand() const { return shiftCommand_; }
   std::shared_ptr<ZVShiftState> fallback() const;
-  std::shared_ptr<profile::ZVProfile> profile() const { return profile_.lock(); }
+  std::shared_ptr<ZVProfile> profile() const { return profile_.lock(); }
 
  private:
-  std::weak_ptr<profile::ZVProfile> profile_;
+  std::weak_ptr<ZVProfile> profile_;
   std::shared_ptr<EngineContext> context_;
   std::map<std::uint32_t, std::shared_ptr<ZVActionCommandTrigger>> commandTriggers_;
   std::vector<std::shared_ptr<ZVActionCommandTrigger>> collatedAssignments_;

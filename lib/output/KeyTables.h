@@ -15,15 +15,17 @@
 #include <span>
 #include <vector>
 
+#include "protocol/HIDConstants.h"
+
 namespace zv::output {
 
 // Answered by HIDToLinuxKey when a usage has no key.
 inline constexpr std::uint32_t kNoKey = 0xFFFFFF;
 
-inline constexpr std::uint32_t kKeyboardPage = 7;
-inline constexpr std::uint32_t kConsumerPage = 12;
+using hid::kConsumerPage;
+using hid::kKeyboardPage;
 // The page of the window-overview and dashboard keys.
-inline constexpr std::uint32_t kSystemKeyPage = 5;
+inline constexpr std::uint16_t kSystemKeyPage = hid::kGameControlsPage;
 
 // Modifier flag masks, accumulated by a keyboard from the modifier keys it pressed.
 inline constexpr std::uint32_t kShiftFlag = 0x20000;

@@ -3,11 +3,10 @@
 #include <linux/input-event-codes.h>
 
 #include "output/Diagnostics.h"
+#include "protocol/HIDConstants.h"
 
 namespace zv::output {
 namespace {
-
-constexpr std::uint32_t kButtonPage = 9;
 
 // Which usage a button change reports: left 1, right 2, the first side button 3; the
 // middle and the other buttons are not reported.
@@ -198,7 +197,7 @@ void ZVMouse::onReadable(const std::shared_ptr<InputDevice>& device) {
     for (PointerTapMapper::Step& step : pointer.mapper.feed(event)) {
       bool pass = true;
       if (step.report) {
-        pass = mouseEvent(kButtonPage, step.report->usage, step.report->value, step.position,
+        pass = mouseEvent(hid::kButtonPage, step.report->usage, step.report->value, step.position,
                           step.timeNs);
         // The target may have stopped the tap or dropped this object's devices.
         if (!enabled_ || generation != tapGeneration_) return;

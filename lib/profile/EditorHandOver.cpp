@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/Workspace.h"
+#include "output/Workspace.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/Paths.h"
 #include "support/BrandedApplication.h"
@@ -39,13 +39,13 @@ bool handOver(const json::DictionaryPtr& dictionary, std::string* error) {
   std::string why;
   const auto application = editorApplicationPath(support::ZVBrandedApplication::brand(), &why);
   if (!application) return fail(error, "cannot start the editor: " + why);
-  if (!engine::applicationExecutable(application->string(), &why)) {
+  if (!output::applicationExecutable(application->string(), &why)) {
     return fail(error, "cannot start the editor: " + why);
   }
   const auto handOverFile =
       writeEditorHandOver(dictionary, support::ZVBrandedApplication::brandProfileExtension(), &why);
   if (!handOverFile) return fail(error, "cannot start the editor: " + why);
-  if (!engine::Workspace::shared()->openFileWithApplication(handOverFile->string(),
+  if (!output::Workspace::shared()->openFileWithApplication(handOverFile->string(),
                                                             application->string())) {
     std::error_code ignored;
     std::filesystem::remove(*handOverFile, ignored);

@@ -53,7 +53,7 @@ std::optional<std::filesystem::path> editorApplicationPath(const std::optional<s
                                                            std::string* error = nullptr);
 
 // Writes the hand-over file for `profilePath` and asks the shared workspace
-// (engine/Workspace.h) to open it with the editor of the running application's brand
+// (output/Workspace.h) to open it with the editor of the running application's brand
 // (ZVBrandedApplication). Answers whether the editor was started; on failure `error`
 // says why and no hand-over file is left behind. Fails before writing anything when the
 // editor application is missing or has no executable.

@@ -112,7 +112,7 @@ bool ZVPreferencesFile::setBrand(const std::string& brand) {
   }
 
   if (prefsWatcher_) prefsWatcher_->setDelegate(nullptr);
-  prefsWatcher_ = VDKQueue::create();
+  prefsWatcher_ = platform::VDKQueue::create();
   if (prefsWatcher_) {
     prefsWatcher_->addPath(filePath_);
     prefsWatcher_->setDelegate(this);
@@ -151,11 +151,12 @@ void ZVPreferencesFile::sendNotification() {
                                                     prefs_ ? json::Value(prefs_) : json::Value());
 }
 
-void ZVPreferencesFile::VDKQueueReceivedNotification(VDKQueue& queue, std::string_view notification,
+void ZVPreferencesFile::VDKQueueReceivedNotification(platform::VDKQueue& queue,
+                                                     std::string_view notification,
                                                      const std::string& path) {
   // A save replaces the file, so another process's save arrives as the deletion of the
   // file being watched; writes in place are not acted on.
-  if (notification != VDKQueueDeleteNotification) return;
+  if (notification != platform::VDKQueueDeleteNotification) return;
   std::error_code ec;
   if (!std::filesystem::exists(filePath_, ec)) return;  // really gone: the watch ends here
   // The new file is watched before it is read, so that a save landing while it is read

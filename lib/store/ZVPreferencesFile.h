@@ -25,13 +25,13 @@
 #include <unordered_map>
 
 #include "json/Value.h"
-#include "store/VDKQueue.h"
+#include "platform/VDKQueue.h"
 
 namespace zv::store {
 
 inline constexpr std::string_view ZVPreferencesUpdatedNotification = "ZVPreferencesUpdated";
 
-class ZVPreferencesFile : public VDKQueueDelegate {
+class ZVPreferencesFile : public platform::VDKQueueDelegate {
  public:
   // The object for `brand`: the one made for it before, else a new one
   // (initForBrand:). Nothing when the process already holds an object for another
@@ -76,7 +76,7 @@ class ZVPreferencesFile : public VDKQueueDelegate {
 
   // File-change handling: a deletion of the watched file with a file at the same path
   // again means another process saved; the object reloads and notifies.
-  void VDKQueueReceivedNotification(VDKQueue& queue, std::string_view notification,
+  void VDKQueueReceivedNotification(platform::VDKQueue& queue, std::string_view notification,
                                     const std::string& path) override;
 
   // Tests only: forgets the process's object and the brand table, so that a test can
@@ -89,7 +89,7 @@ class ZVPreferencesFile : public VDKQueueDelegate {
   void reload();
 
   json::DictionaryPtr prefs_;
-  std::shared_ptr<VDKQueue> prefsWatcher_;
+  std::shared_ptr<platform::VDKQueue> prefsWatcher_;
   std::filesystem::path filePath_;
   std::string brand_;
   std::string readError_;

@@ -45,16 +45,16 @@ std::string line(const output::RecordedEvent& event) {
 EngineHarness::EngineHarness(bool executive)
     : clock(std::make_shared<engine::ManualClock>()),
       driver(std::make_shared<device::RecordingDriver>()),
-      workspace(std::make_shared<engine::RecordingWorkspace>()),
+      workspace(std::make_shared<output::RecordingWorkspace>()),
       device(makeDemoDevice()),
       start_(clock->now()),
       wasExecutive_(device::DeviceController::isExecutive()),
-      previousWorkspace_(engine::Workspace::shared()) {
+      previousWorkspace_(output::Workspace::shared()) {
   auto manual = clock;
   output = std::make_shared<output::RecordingOutput>(
       [manual] { return manual->now().time_since_epoch(); });
   output::setSharedOutput(output);
-  engine::Workspace::setShared(workspace);
+  output::Workspace::setShared(workspace);
   device::DeviceController::setIsExecutive(executive);
   if (device) {
     device->setDriverInterface(driver);
@@ -70,11 +70,11 @@ EngineHarness::~EngineHarness() {
   if (store) store->setCurrentProfile(nullptr);
   profile.reset();
   output::setSharedOutput(nullptr);
-  engine::Workspace::setShared(previousWorkspace_);
+  output::Workspace::setShared(previousWorkspace_);
   device::DeviceController::setIsExecutive(wasExecutive_);
 }
 
-std::shared_ptr<profile::ZVProfile> EngineHarness::load(std::string_view nodeText) {
+std::shared_ptr<engine::ZVProfile> EngineHarness::load(std::string_view nodeText) {
   json::DictionaryPtr prototype = bundledPrototype();
   profile::NodeTextError error;
   auto json =
@@ -82,7 +82,7 @@ std::shared_ptr<profile::ZVProfile> EngineHarness::load(std::string_view nodeTex
   EXPECT_TRUE(json && json->isDictionary()) << error.describe();
   if (!json || !json->isDictionary()) return nullptr;
   if (!profile) {
-    profile = profile::ZVProfile::create();
+    profile = engine::ZVProfile::create();
     profile->setClock(clock);
   }
   EXPECT_TRUE(profile->loadFromJSON(json->asDictionary(), prototype, device));
@@ -91,7 +91,7 @@ std::shared_ptr<profile::ZVProfile> EngineHarness::load(std::string_view nodeTex
   return profile;
 }
 
-std::shared_ptr<profile::ZVProfile> EngineHarness::loadDemo(const std::string& fileName) {
+std::shared_ptr<engine::ZVProfile> EngineHarness::loadDemo(const std::string& fileName) {
   auto text = profile::readProfileText(device->bundle().resourcePath() / fileName);
   EXPECT_TRUE(text) << fileName;
   return text ? load(*text) : nullptr;

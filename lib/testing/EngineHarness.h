@@ -25,10 +25,10 @@
 #include "device/DeviceController.h"
 #include "device/RecordingDriver.h"
 #include "engine/Clock.h"
-#include "engine/Workspace.h"
+#include "engine/ZVProfile.h"
 #include "json/Value.h"
 #include "output/RecordingOutput.h"
-#include "profile/ZVProfile.h"
+#include "output/Workspace.h"
 
 namespace zv::testing {
 
@@ -55,9 +55,9 @@ class EngineHarness {
   // Converts the node text with the bundled prototype, loads it as `profile` for the
   // demo mouse, names it after its "profile" member in the store's folder and makes it
   // active. A conversion failure fails the test (and answers nullptr).
-  std::shared_ptr<profile::ZVProfile> load(std::string_view nodeText);
+  std::shared_ptr<engine::ZVProfile> load(std::string_view nodeText);
   // The same with a profile file of the demo bundle ("Default.pr0").
-  std::shared_ptr<profile::ZVProfile> loadDemo(const std::string& fileName);
+  std::shared_ptr<engine::ZVProfile> loadDemo(const std::string& fileName);
 
   // One element event into the profile.
   void event(std::uint32_t element, std::int32_t value);
@@ -83,15 +83,15 @@ class EngineHarness {
   std::shared_ptr<engine::ManualClock> clock;
   std::shared_ptr<output::RecordingOutput> output;
   std::shared_ptr<device::RecordingDriver> driver;
-  std::shared_ptr<engine::RecordingWorkspace> workspace;
+  std::shared_ptr<output::RecordingWorkspace> workspace;
   std::shared_ptr<device::DeviceController> device;
   std::shared_ptr<device::SimpleProfileStore> store;
-  std::shared_ptr<profile::ZVProfile> profile;
+  std::shared_ptr<engine::ZVProfile> profile;
 
  private:
   engine::Clock::TimePoint start_;
   bool wasExecutive_;
-  std::shared_ptr<engine::Workspace> previousWorkspace_;
+  std::shared_ptr<output::Workspace> previousWorkspace_;
 };
 
 }  // namespace zv::testing

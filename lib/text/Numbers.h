@@ -1,10 +1,11 @@
 // Small number parsers shared by the readers of text the suite takes from users and
-// files.
+// files, and the hexadecimal form the suite prints element identifiers in.
 #pragma once
 
 #include <charconv>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -52,6 +53,17 @@ bool parseWholeNumber(std::string_view text, Number& out) {
   }
   out = static_cast<Number>(magnitude);
   return true;
+}
+
+// "0x9000e": lower-case hexadecimal without leading zeros, as element identifiers are
+// printed.
+inline std::string hexText(std::uint64_t value) {
+  char digits[2 + 16];
+  const auto [end, status] = std::to_chars(digits + 2, digits + sizeof digits, value, 16);
+  digits[0] = '0';
+  digits[1] = 'x';
+  (void)status;  // 16 hexadecimal digits always fit
+  return std::string(digits, end);
 }
 
 }  // namespace zv::text

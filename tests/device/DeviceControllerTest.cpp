@@ -10,6 +10,8 @@
 #include "device/ProfileStoreFactory.h"
 #include "device/RecordingDriver.h"
 #include "device/ZVDeviceManager.h"
+#include "engine/EngineProfileStoreFactory.h"
+#include "engine/ZVProfile.h"
 #include "json/CJSONDeserializer.h"
 #include "platform/RunLoop.h"
 #include "testing/EngineHarness.h"
@@ -164,7 +166,8 @@ class ConnectedControllerTest : public ::testing::Test {
   ConnectedControllerTest() {
     resetDriverSets();
     DriverInterface::setTiming({0ms, 0ms, 5ms, 3});
-    profile::ZVProfile::setSharedPrototype(testing::bundledPrototype());
+    engine::ZVProfile::setSharedPrototype(testing::bundledPrototype());
+    previousFactory_ = setProfileStoreFactory(std::make_shared<engine::EngineProfileStoreFactory>());
     std::filesystem::create_directories(tree.path("share/MainstreamDevices"));
     std::filesystem::create_symlink(testing::demoBundlePath(),
                                     tree.path("share/MainstreamDevices/DemoMouse.bundle"));
@@ -172,7 +175,8 @@ class ConnectedControllerTest : public ::testing::Test {
   ~ConnectedControllerTest() override {
     resetDriverSets();
     DriverInterface::setTiming({});
-    profile::ZVProfile::setSharedPrototype(nullptr);
+    engine::ZVProfile::setSharedPrototype(nullptr);
+    setProfileStoreFactory(previousFactory_);
     ZVDeviceManager::sharedDeviceManager().reset();
   }
   // The demo mouse's controller, plugged in and connected.
@@ -197,6 +201,9 @@ class ConnectedControllerTest : public ::testing::Test {
   std::shared_ptr<RecordingControllerDelegate> delegate =
       std::make_shared<RecordingControllerDelegate>();
   std::shared_ptr<testing::FakeHidDevice> mouse;
+
+ private:
+  std::shared_ptr<ProfileStoreFactory> previousFactory_;
 };
 
 TEST_F(ConnectedControllerTest, ConnectDisconnectAndALateDelegate) {

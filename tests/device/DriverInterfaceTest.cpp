@@ -14,7 +14,7 @@
 #include "device/DriverSets.h"
 #include "json/CJSONDeserializer.h"
 #include "platform/RunLoop.h"
-#include "support/Log.h"
+#include "log/Log.h"
 #include "testing/FakeDriverService.h"
 #include "testing/FakeHidManager.h"
 #include "testing/TemporaryTree.h"
@@ -280,12 +280,12 @@ TEST_F(DriverInterfaceTest, OnlyAMouseOrGamePadNodeReachesTheInterfaces) {
 TEST_F(DriverInterfaceTest, RetriesUntilTheDaemonAppearsAndGivesUpWithALogLine) {
   Lines logged;
   std::mutex logMutex;
-  const auto previousSink = support::setLogSink([&](const support::LogRecord& record) {
+  const auto previousSink = log::setLogSink([&](const log::LogRecord& record) {
     std::lock_guard lock(logMutex);
     logged.emplace_back(record.message);
   });
-  const auto previousThreshold = support::logThreshold();
-  support::setLogThreshold(static_cast<int>(support::ZVLogLevel::Error));
+  const auto previousThreshold = log::logThreshold();
+  log::setLogThreshold(static_cast<int>(log::ZVLogLevel::Error));
 
   // No service yet: the interface keeps trying; the service appears and it connects.
   DriverInterface::setTiming({0ms, 0ms, 20ms, 1000});
@@ -315,8 +315,8 @@ TEST_F(DriverInterfaceTest, RetriesUntilTheDaemonAppearsAndGivesUpWithALogLine) 
       return line.find("gave up connecting") != std::string::npos;
     });
   }));
-  support::setLogThreshold(previousThreshold);
-  support::setLogSink(previousSink);
+  log::setLogThreshold(previousThreshold);
+  log::setLogSink(previousSink);
   std::lock_guard lock(logMutex);
   const auto line = std::find_if(logged.begin(), logged.end(), [](const std::string& l) {
     return l.find("gave up") != std::string::npos;

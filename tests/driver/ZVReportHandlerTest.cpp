@@ -6,6 +6,7 @@
 
 #include "DriverTestSupport.h"
 #include "core/SampleDescriptors.h"
+#include "protocol/HIDConstants.h"
 
 namespace zv::driver {
 namespace {
@@ -113,8 +114,8 @@ TEST(ZVReportHandler, ReportOfUnexpectedLengthPassesUnchanged) {
 
 TEST(ZVReportHandler, HatAsXAxisMovesByFifteenAndIsCleared) {
   Fixture f = Fixture::forType(2);
-  f.handler.setHatElement(kHatSwitchElement);
-  f.handler.setMouseAxis(kHatSwitchElement, 1);
+  f.handler.setHatElement(hid::kHatSwitchElement);
+  f.handler.setMouseAxis(hid::kHatSwitchElement, 1);
   // Hat nibble at bit 24 (byte 3); the game pad axes rest at their centre.
   const struct {
     int hat;
@@ -142,7 +143,7 @@ TEST(ZVReportHandler, HatAsXAxisMovesByFifteenAndIsCleared) {
   }
   // A hat flag alone (not the X axis) changes nothing.
   Fixture g = Fixture::forType(2);
-  g.handler.setHatElement(kHatSwitchElement);
+  g.handler.setHatElement(hid::kHatSwitchElement);
   EXPECT_EQ(g.report("01 00 00 02 00 80 00 80 00 80 00 80 00 00 00 00"),
             "01 00 00 02 00 80 00 80 00 80 00 80 00 00 00 00");
 }
@@ -323,7 +324,7 @@ TEST(ZVReportHandler, ModelFollowsTheCapabilities) {
   }
   EXPECT_EQ(report1->elements[0].element, 0x90001u);
   EXPECT_EQ(report1->elements[0].bitOffset, 8u);
-  EXPECT_EQ(report1->elements[15].element, kHatSwitchElement);
+  EXPECT_EQ(report1->elements[15].element, hid::kHatSwitchElement);
   EXPECT_EQ(report1->elements[15].bitSize, 4u);
   EXPECT_EQ(report1->elements[19].element, 0x10045u);
   EXPECT_EQ(report1->elements[19].bitOffset, 80u);

@@ -9,7 +9,7 @@ namespace {
 
 TEST(SharedButtonState, OnlyChangesAreSent) {
   SharedButtonState buttons;
-  RecordingButtonStateSink sink;
+  output::RecordingButtonStateSink sink;
   struct Step {
     std::uint32_t usage;
     std::int32_t value;
@@ -38,7 +38,7 @@ TEST(SharedButtonState, OnlyChangesAreSent) {
 
 TEST(SharedButtonState, BlocksOnManyThreadsNeitherLoseNorReorderChanges) {
   SharedButtonState buttons;
-  RecordingButtonStateSink sink;
+  output::RecordingButtonStateSink sink;
   constexpr int kThreads = 4;
   constexpr int kRounds = 2000;
   std::vector<std::thread> threads;

@@ -13,16 +13,16 @@
 #include "engine/ZVActionCommand.h"
 #include "engine/ZVActionCommandTrigger.h"
 #include "engine/ZVBand.h"
+#include "engine/ZVProfile.h"
+#include "engine/ZVProfileNotifications.h"
 #include "engine/ZVShiftState.h"
-#include "profile/ZVProfile.h"
-#include "profile/ZVProfileNotifications.h"
 #include "testing/EngineHarness.h"
 
 namespace zv::engine::test {
 
 using testing::Lines;
 
-class RecordingDelegate : public profile::ZVProfileNotifications {
+class RecordingDelegate : public engine::ZVProfileNotifications {
  public:
   void onProfileActionWithPage(std::uint32_t page, std::uint32_t usage, std::uint32_t value,
                                const std::string& string) override {
@@ -148,7 +148,7 @@ inline std::string profileText(const std::string& shifts,
 }
 
 // The command of the first band of the trigger for `element` in shift state `index`.
-inline std::shared_ptr<ZVActionCommandTrigger> triggerFor(const profile::ZVProfile& profile,
+inline std::shared_ptr<ZVActionCommandTrigger> triggerFor(const engine::ZVProfile& profile,
                                                           std::uint32_t element,
                                                           std::size_t index = 0) {
   const auto& shifts = profile.currentController()->children("shifts");
@@ -160,7 +160,7 @@ inline std::shared_ptr<ZVActionCommandTrigger> triggerFor(const profile::ZVProfi
   return nullptr;
 }
 
-inline std::shared_ptr<ZVActionCommand> commandFor(const profile::ZVProfile& profile,
+inline std::shared_ptr<ZVActionCommand> commandFor(const engine::ZVProfile& profile,
                                                    std::uint32_t element, std::size_t index = 0) {
   auto t = triggerFor(profile, element, index);
   return t && !t->bands().empty() ? t->bands().front()->command() : nullptr;

@@ -12,12 +12,12 @@
 
 #include "EngineTestSupport.h"
 #include "engine/CommandThreads.h"
+#include "log/Log.h"
 #include "platform/AtomicFile.h"
 #include "platform/RunLoop.h"
+#include "platform/VDKQueueNotifications.h"
 #include "profile/EditorHandOver.h"
 #include "profile/ProfileFile.h"
-#include "store/VDKQueueNotifications.h"
-#include "support/Log.h"
 #include "testing/TemporaryTree.h"
 
 namespace zv::engine::test {
@@ -25,18 +25,18 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using profile::ZVProfile;
+using engine::ZVProfile;
 
 // Generous: only a broken watch ever reaches it.
 constexpr auto kPatience = 10'000ms;
 
-class FileDelegate : public profile::ZVProfileNotifications {
+class FileDelegate : public engine::ZVProfileNotifications {
  public:
-  void profileWasRenamed(profile::ZVProfile& profile) override {
+  void profileWasRenamed(engine::ZVProfile& profile) override {
     heard.push_back("renamed " + profile.string("profile"));
   }
-  void profileWasDeleted(profile::ZVProfile&) override { heard.push_back("deleted"); }
-  bool profileHasChangedOnDisk(profile::ZVProfile&) override {
+  void profileWasDeleted(engine::ZVProfile&) override { heard.push_back("deleted"); }
+  bool profileHasChangedOnDisk(engine::ZVProfile&) override {
     heard.push_back("changed");
     return allowReload;
   }
@@ -53,24 +53,24 @@ class FileDelegate : public profile::ZVProfileNotifications {
 class ProfileFiles : public ::testing::Test {
  protected:
   explicit ProfileFiles(bool executive = true) : h(executive) {
-    profile::ZVProfile::setSharedPrototype(testing::bundledPrototype());
+    engine::ZVProfile::setSharedPrototype(testing::bundledPrototype());
     h.store = std::make_shared<device::SimpleProfileStore>(seedPath(), tree.path("profiles"));
     h.device->setProfileStore(h.store);
     fs::create_directories(tree.path("profiles"));
-    previousThreshold_ = support::logThreshold();
-    support::setLogThreshold(static_cast<int>(support::ZVLogLevel::Debug));
-    previousSink_ = support::setLogSink([this](const support::LogRecord& record) {
+    previousThreshold_ = log::logThreshold();
+    log::setLogThreshold(static_cast<int>(log::ZVLogLevel::Debug));
+    previousSink_ = log::setLogSink([this](const log::LogRecord& record) {
       logged.push_back(std::to_string(static_cast<int>(record.level)) + " " +
                        std::string(record.message));
     });
-    previousHandler_ = support::setSystemLogHandler(
+    previousHandler_ = log::setSystemLogHandler(
         [this](std::string_view message) { notices.emplace_back(message); });
   }
   ~ProfileFiles() override {
-    support::setLogThreshold(previousThreshold_);
-    support::setLogSink(std::move(previousSink_));
-    support::setSystemLogHandler(std::move(previousHandler_));
-    profile::ZVProfile::setSharedPrototype(nullptr);
+    log::setLogThreshold(previousThreshold_);
+    log::setLogSink(std::move(previousSink_));
+    log::setSystemLogHandler(std::move(previousHandler_));
+    engine::ZVProfile::setSharedPrototype(nullptr);
   }
 
   static fs::path seedPath() { return testing::demoBundlePath() / "Contents/Resources/Seed.pr0"; }
@@ -90,8 +90,8 @@ class ProfileFiles : public ::testing::Test {
     return path;
   }
   // A new profile on the harness's clock, loaded from `path` and made active.
-  std::shared_ptr<ZVProfile> loadFile(
-      const fs::path& path, std::weak_ptr<profile::ZVProfileNotifications> delegate = {}) {
+  std::shared_ptr<ZVProfile> loadFile(const fs::path& path,
+                                      std::weak_ptr<engine::ZVProfileNotifications> delegate = {}) {
     auto profile = ZVProfile::create();
     profile->setClock(h.clock);
     std::string error;
@@ -119,8 +119,8 @@ class ProfileFiles : public ::testing::Test {
 
  private:
   std::optional<int> previousThreshold_;
-  support::LogSink previousSink_;
-  support::SystemLogHandler previousHandler_;
+  log::LogSink previousSink_;
+  log::SystemLogHandler previousHandler_;
 };
 
 class EditorProfileFiles : public ProfileFiles {
@@ -352,11 +352,11 @@ TEST_F(ProfileFiles, ADeletedFileIsReportedAndTheProfileStays) {
   // Other notifications change nothing.
   delegate->heard.clear();
   const std::string moved = tree.path("profiles/Moved.pr0").string();
-  profile->VDKQueueReceivedNotification(*profile->fileWatcher(), store::VDKQueueWriteNotification,
-                                        moved);
+  profile->VDKQueueReceivedNotification(*profile->fileWatcher(),
+                                        platform::VDKQueueWriteNotification, moved);
   EXPECT_EQ(profile->path(), path);
-  profile->VDKQueueReceivedNotification(*profile->fileWatcher(), store::VDKQueueRenameNotification,
-                                        moved);
+  profile->VDKQueueReceivedNotification(*profile->fileWatcher(),
+                                        platform::VDKQueueRenameNotification, moved);
   EXPECT_EQ(profile->path(), moved);
   EXPECT_EQ(delegate->heard, (Lines{"renamed Moved"}));
 }
@@ -365,10 +365,10 @@ TEST_F(EditorProfileFiles, TheEditorIgnoresChangesOnDisk) {
   auto delegate = std::make_shared<FileDelegate>();
   const fs::path path = writeProfile("Default.pr0", demoText("Default.pr0"));
   auto profile = loadFile(path, delegate);
-  auto queue = store::VDKQueue::create();
-  profile->VDKQueueReceivedNotification(*queue, store::VDKQueueRenameNotification,
+  auto queue = platform::VDKQueue::create();
+  profile->VDKQueueReceivedNotification(*queue, platform::VDKQueueRenameNotification,
                                         tree.path("profiles/Other.pr0").string());
-  profile->VDKQueueReceivedNotification(*queue, store::VDKQueueDeleteNotification,
+  profile->VDKQueueReceivedNotification(*queue, platform::VDKQueueDeleteNotification,
                                         tree.path("profiles/Gone.pr0").string());
   EXPECT_EQ(profile->path(), path);
   EXPECT_TRUE(delegate->heard.empty());

@@ -53,7 +53,7 @@ TEST(Profile, LoadChoosesTheControllerAndTakesTheHeldElements) {
   prototype->erase("profile");
   auto json = profile::tevnodes2json("[profile=Test ]", json::Value(testing::bundledPrototype()));
   ASSERT_TRUE(json);
-  auto corrupt = profile::ZVProfile::create();
+  auto corrupt = engine::ZVProfile::create();
   EXPECT_FALSE(corrupt->loadFromJSON(json->asDictionary(), prototype, h.device));
   EXPECT_FALSE(corrupt->loaded());
   EXPECT_FALSE(corrupt->loadFromJSON(nullptr, prototype, h.device));
@@ -115,7 +115,7 @@ TEST(Profile, ShiftStateIndexAndTheStore) {
   // The store decides which profile is active, by path.
   EXPECT_TRUE(h.profile->isActive());
   EXPECT_EQ(h.store->currentProfile(), h.profile);
-  auto other = profile::ZVProfile::create();
+  auto other = engine::ZVProfile::create();
   EXPECT_FALSE(other->isActive()) << "a profile without path and device";
   other->setPath(h.profile->path());
   EXPECT_FALSE(other->isActive()) << "a profile of no device";
@@ -169,7 +169,7 @@ TEST(Profile, ReloadingOrDestroyingItWhileCommandsRun) {
   repeating = commandFor(*h.profile, button(1));
   h.event(button(2), 1);
   ASSERT_TRUE(h.settle(2));
-  std::weak_ptr<profile::ZVProfile> gone = h.profile;
+  std::weak_ptr<engine::ZVProfile> gone = h.profile;
   h.store->setCurrentProfile(nullptr);
   h.profile.reset();
   EXPECT_FALSE(gone.lock());

@@ -20,7 +20,7 @@ std::vector<std::uint32_t> routed(const ZVShiftState& state) {
   return elements;
 }
 
-std::shared_ptr<ZVShiftState> stateAt(const profile::ZVProfile& profile, std::size_t index) {
+std::shared_ptr<ZVShiftState> stateAt(const engine::ZVProfile& profile, std::size_t index) {
   return std::dynamic_pointer_cast<ZVShiftState>(
       profile.currentController()->children("shifts").at(index));
 }

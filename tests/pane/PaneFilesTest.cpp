@@ -30,9 +30,9 @@ namespace {
 
 constexpr auto kPatience = 10'000ms;  // only a broken watch reaches it
 
-const std::string kWrite(zv::store::VDKQueueWriteNotification);
-const std::string kDelete(zv::store::VDKQueueDeleteNotification);
-const std::string kSize(zv::store::VDKQueueSizeIncreaseNotification);
+const std::string kWrite(zv::platform::VDKQueueWriteNotification);
+const std::string kDelete(zv::platform::VDKQueueDeleteNotification);
+const std::string kSize(zv::platform::VDKQueueSizeIncreaseNotification);
 
 bool waitFor(const std::function<bool()>& condition) {
   return RunLoop::main().runUntil(condition, kPatience);
@@ -71,8 +71,9 @@ struct WorkspaceListener {
   Names heard;
   std::vector<const void*> senders;
   WorkspaceListener() {
-    for (auto name : {zv::store::VDKQueueWriteNotification, zv::store::VDKQueueDeleteNotification,
-                      zv::store::VDKQueueSizeIncreaseNotification}) {
+    for (auto name :
+         {zv::platform::VDKQueueWriteNotification, zv::platform::VDKQueueDeleteNotification,
+          zv::platform::VDKQueueSizeIncreaseNotification}) {
       ids.push_back(com_Zenvor_VDKQueue_Skarn::workspaceNotificationCenter().addObserver(
           std::string(name), [this](const Notification& n) {
             senders.push_back(n.sender);

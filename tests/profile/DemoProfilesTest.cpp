@@ -9,13 +9,13 @@
 #include "engine/ZVActionCommandTrigger.h"
 #include "engine/ZVBand.h"
 #include "engine/ZVControl.h"
+#include "engine/ZVProfile.h"
 #include "engine/ZVShiftState.h"
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
 #include "platform/AtomicFile.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
-#include "profile/ZVProfile.h"
 #include "support/PropertyList.h"
 
 namespace zv::profile {
@@ -82,7 +82,7 @@ TEST(DemoProfiles, EveryDemoProfileRoundTripsExactly) {
 TEST(DemoProfiles, DefaultProfileBuildsTheEngineObjects) {
   ObjectPtr profile = load("Default.pr0");
   ASSERT_TRUE(profile);
-  EXPECT_TRUE(std::dynamic_pointer_cast<ZVProfile>(profile));
+  EXPECT_TRUE(std::dynamic_pointer_cast<engine::ZVProfile>(profile));
   EXPECT_EQ(profile->string("profile"), "Default");
   ASSERT_EQ(profile->children("controllers").size(), 1u);
   ObjectPtr controller = profile->children("controllers")[0];

@@ -6,7 +6,7 @@
 #include <regex>
 #include <set>
 
-#include "engine/Workspace.h"
+#include "output/Workspace.h"
 #include "platform/ExclusiveFile.h"
 #include "profile/EditorHandOver.h"
 #include "testing/TemporaryTree.h"
@@ -115,10 +115,10 @@ class InvokeEditorTest : public ::testing::Test {
                "<plist version=\"1.0\"><dict><key>Brand</key><string>BRAND_NAME</string>"
                "</dict></plist>");
     ::setenv("KINETRA_APP_BUNDLE", tree.path("Applications/Perch.app").c_str(), 1);
-    engine::Workspace::setShared(workspace);
+    output::Workspace::setShared(workspace);
   }
   ~InvokeEditorTest() override {
-    engine::Workspace::setShared(nullptr);
+    output::Workspace::setShared(nullptr);
     ::unsetenv("KINETRA_APP_BUNDLE");
   }
   void installEditor() {
@@ -131,8 +131,8 @@ class InvokeEditorTest : public ::testing::Test {
   }
 
   testing::TemporaryTree tree;
-  std::shared_ptr<engine::RecordingWorkspace> workspace =
-      std::make_shared<engine::RecordingWorkspace>();
+  std::shared_ptr<output::RecordingWorkspace> workspace =
+      std::make_shared<output::RecordingWorkspace>();
 };
 
 TEST_F(InvokeEditorTest, HandsTheProfileAndTheDeviceToTheBrandsEditor) {
@@ -189,7 +189,7 @@ TEST_F(InvokeEditorTest, FailuresAreClearAndLeaveNothingBehind) {
 
   // The workspace could not start it: the hand-over file is removed again.
   installEditor();
-  engine::Workspace::setShared(std::make_shared<engine::RecordingWorkspace>(false));
+  output::Workspace::setShared(std::make_shared<output::RecordingWorkspace>(false));
   EXPECT_FALSE(invokeEditorForProfileUsingBalias("/profiles/Mine.pr0", "DemoMouse", &error));
   EXPECT_NE(error.find("cannot start the editor"), std::string::npos) << error;
 

@@ -11,11 +11,11 @@
 
 #include "WatchTestSupport.h"
 #include "platform/RunLoop.h"
-#include "store/VDKQueue.h"
+#include "platform/VDKQueue.h"
 #include "testing/TemporaryTree.h"
 
-using namespace zv::store;
-using namespace zv::store::testing;
+using namespace zv::platform;
+using namespace zv::platform::testing;
 using zv::platform::RunLoop;
 
 namespace {

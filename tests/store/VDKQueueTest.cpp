@@ -1,4 +1,4 @@
-#include "store/VDKQueue.h"
+#include "platform/VDKQueue.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "WatchTestSupport.h"
+#include "platform/InotifyEvents.h"
 #include "platform/RunLoop.h"
-#include "store/InotifyEvents.h"
 #include "testing/TemporaryTree.h"
 
-using namespace zv::store;
-using namespace zv::store::testing;
+using namespace zv::platform;
+using namespace zv::platform::testing;
 using zv::platform::RunLoop;
 using Names = std::vector<std::string>;
 

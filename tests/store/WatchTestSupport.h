@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "platform/RunLoop.h"
-#include "store/VDKQueue.h"
+#include "platform/VDKQueue.h"
 
-namespace zv::store::testing {
+namespace zv::platform::testing {
 
 using namespace std::chrono_literals;
 
@@ -131,4 +131,4 @@ class Sentinel {
   std::shared_ptr<VDKQueue> queue_;
 };
 
-}  // namespace zv::store::testing
+}  // namespace zv::platform::testing

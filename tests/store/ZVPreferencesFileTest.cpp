@@ -15,7 +15,8 @@
 #include "testing/TemporaryTree.h"
 
 using namespace zv::store;
-using namespace zv::store::testing;
+using namespace zv::platform;
+using namespace zv::platform::testing;
 using zv::json::Value;
 using zv::support::NotificationCenter;
 

@@ -79,6 +79,8 @@ expect other-prototype 0 '{"profile":"U","_obj_order":["profile","controller"],"
   -- bash -c "printf '{}' >'$work/empty.prototype'; '$kinetra' profile to-json --prototype '$work/empty.prototype' '$work/u.pr0'"
 expect usage 1 "kinetra profile: unknown action 'frob'" \
   -- bash -c "out=\$('$kinetra' profile frob x 2>&1); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"
+expect empty-output 1 "kinetra profile: --output needs a file name" \
+  -- bash -c "out=\$('$kinetra' profile to-text '$work/t.json' --output '' 2>&1); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"
 expect help 0 'usage: kinetra profile to-json FILE.pr0 [--tree] [--prototype P]' \
   -- bash -c "'$kinetra' profile --help | head -n 1"
 

@@ -1,58 +1,65 @@
 // kinetra base64 encode|decode [--newlines] FILE
+#include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
 
 #include "Command.h"
 #include "IO.h"
+#include "Report.h"
 #include "json/Base64.h"
 
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra base64 encode|decode [--newlines] FILE\n\n"
-    "Encodes FILE ('-' for standard input) as Base64, or decodes Base64 text, and writes\n"
-    "the result to standard output.\n\n"
-    "  --newlines   lines of 64 characters (encode) / accept line breaks (decode)\n";
+constexpr const char* kName = "base64";
 
-int runBase64(const Arguments& args) {
-  const Command& self = *findCommand("base64");
-  if (args.empty() || (args[0] != "encode" && args[0] != "decode")) {
-    return usageError(self, "expected 'encode' or 'decode'");
-  }
-  bool newlines = false;
+struct Options {
   std::string path;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--newlines") {
-      newlines = true;
-    } else if (path.empty()) {
-      path = args[i];
-    } else {
-      return usageError(self, "more than one FILE given");
-    }
-  }
-  if (path.empty()) return usageError(self, "missing FILE");
-  auto data = readInput(path);
-  if (!data) return 1;
+  bool newlines = false;
+};
 
-  if (args[0] == "encode") {
-    std::cout << zv::json::encodeBase64WithNewlines(*data, newlines);
-    if (!newlines) std::cout << "\n";
-    return 0;
-  }
+int runEncode(const Options& options) {
+  const auto data = readInput(options.path);
+  if (!data) return 1;
+  std::cout << zv::json::encodeBase64WithNewlines(*data, options.newlines);
+  if (!options.newlines) std::cout << "\n";
+  return 0;
+}
+
+int runDecode(const Options& options) {
+  const auto data = readInput(options.path);
+  if (!data) return 1;
   // A single trailing line break (as editors and `echo` leave) is not part of the text.
   std::string_view text = *data;
-  if (!newlines && !text.empty() && text.back() == '\n') text.remove_suffix(1);
-  auto decoded = zv::json::decodeBase64WithNewlines(text, newlines);
+  if (!options.newlines && !text.empty() && text.back() == '\n') text.remove_suffix(1);
+  const auto decoded = zv::json::decodeBase64WithNewlines(text, options.newlines);
   if (!decoded) {
-    std::cerr << "kinetra base64: " << path << " is not Base64 text"
-              << (newlines ? "" : " (use --newlines for text broken into lines)") << "\n";
-    return 1;
+    return fail(kName,
+                options.path + " is not Base64 text" +
+                    (options.newlines ? "" : " (use --newlines for text broken into lines)"));
   }
   std::cout << *decoded;
   return 0;
 }
 
-const CommandRegistration registration("base64", "encode or decode Base64", kUsage, runBase64);
+void define(CLI::App& command) {
+  command.footer(
+      "Encodes FILE ('-' for standard input) as Base64, or decodes Base64 text, and writes\n"
+      "the result to standard output.\n");
+  for (const bool encode : {true, false}) {
+    auto options = std::make_shared<Options>();
+    CLI::App* sub = command.add_subcommand(
+        encode ? "encode" : "decode", encode ? "write FILE as Base64 text" : "decode Base64 text");
+    sub->add_option("FILE", options->path, "the input ('-' for standard input)")->required();
+    sub->add_flag(
+        "--newlines", options->newlines,
+        encode ? "break the text into lines of 64 characters" : "accept text broken into lines");
+    setAction(*sub,
+              [options, encode] { return encode ? runEncode(*options) : runDecode(*options); });
+  }
+}
+
+const CommandRegistration registration(kName, "encode or decode Base64", define);
 
 }  // namespace
 }  // namespace kinetra

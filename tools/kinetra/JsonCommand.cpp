@@ -1,5 +1,7 @@
 // kinetra json check [--strict] FILE
+#include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
 
 #include "Command.h"
 #include "IO.h"
@@ -9,40 +11,24 @@
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra json check [--strict] FILE\n\n"
-    "Reads FILE ('-' for standard input) with the suite's JSON reader. On success prints\n"
-    "the value as the suite's writer writes it (compact); on failure prints\n"
-    "'error: <domain> <code>: <description>' and exits with status 1.\n\n"
-    "  --strict   fail on unknown escape codes instead of taking them literally\n";
-
-int runJson(const Arguments& args) {
-  const Command& self = *findCommand("json");
-  if (args.empty() || args[0] != "check") return usageError(self, "expected 'check'");
-  bool strict = false;
+struct Options {
   std::string path;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--strict") {
-      strict = true;
-    } else if (path.empty()) {
-      path = args[i];
-    } else {
-      return usageError(self, "more than one FILE given");
-    }
-  }
-  if (path.empty()) return usageError(self, "missing FILE");
-  auto data = readInput(path);
+  bool strict = false;
+};
+
+int runCheck(const Options& options) {
+  const auto data = readInput(options.path);
   if (!data) return 1;
 
   zv::json::CJSONDeserializer reader;
-  reader.setStrictEscapeCodes(strict);
+  reader.setStrictEscapeCodes(options.strict);
   zv::json::Error error;
-  auto value = reader.deserialize(*data, &error);
+  const auto value = reader.deserialize(*data, &error);
   if (!value) {
     if (error.code != 0) {
       std::cerr << "error: " << error.message() << "\n";
     } else {
-      std::cerr << "error: no JSON value at the start of " << path << "\n";
+      std::cerr << "error: no JSON value at the start of " << options.path << "\n";
     }
     return 1;
   }
@@ -50,8 +36,20 @@ int runJson(const Arguments& args) {
   return 0;
 }
 
-const CommandRegistration registration("json", "read JSON with the suite's reader", kUsage,
-                                       runJson);
+void define(CLI::App& command) {
+  auto options = std::make_shared<Options>();
+  CLI::App* check = command.add_subcommand("check", "read a file with the suite's JSON reader");
+  check->footer(
+      "Reads FILE ('-' for standard input) with the suite's JSON reader. On success prints\n"
+      "the value as the suite's writer writes it (compact); on failure prints\n"
+      "'error: <domain> <code>: <description>' and exits with status 1.\n");
+  check->add_option("FILE", options->path, "the JSON text ('-' for standard input)")->required();
+  check->add_flag("--strict", options->strict,
+                  "fail on unknown escape codes instead of taking them literally");
+  setAction(*check, [options] { return runCheck(*options); });
+}
+
+const CommandRegistration registration("json", "read JSON with the suite's reader", define);
 
 }  // namespace
 }  // namespace kinetra

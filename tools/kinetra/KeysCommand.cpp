@@ -1,6 +1,7 @@
 // kinetra keys [test PAGE USAGE]
 #include <linux/input-event-codes.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -18,14 +19,10 @@
 namespace kinetra {
 namespace {
 
-const char* const kUsage =
-    "usage: kinetra keys\n"
-    "       kinetra keys test PAGE USAGE\n\n"
-    "Without arguments, prints which Linux key each HID usage posts: keyboard-page (7) and\n"
-    "system-key (5) usages through the keymap, media, volume, brightness and eject keys\n"
-    "(pages 7 and 12) as special keys.\n\n"
-    "'test' shows the events one press and one release of PAGE/USAGE emit on the virtual\n"
-    "keyboard, without creating it. PAGE and USAGE are decimal or 0x-prefixed hexadecimal.\n";
+struct TestOptions {
+  std::string page;
+  std::string usage;
+};
 
 std::optional<std::uint32_t> parseNumber(const std::string& text) {
   std::uint32_t value = 0;
@@ -58,12 +55,11 @@ int printTable() {
   return 0;
 }
 
-int runTest(const Command& self, const Arguments& args) {
-  if (args.size() != 3) return usageError(self, "'test' takes PAGE and USAGE");
-  const auto page = parseNumber(args[1]);
-  const auto usage = parseNumber(args[2]);
-  if (!page) return usageError(self, "PAGE is not a number: " + args[1]);
-  if (!usage) return usageError(self, "USAGE is not a number: " + args[2]);
+int runTest(const CLI::App& self, const TestOptions& options) {
+  const auto page = parseNumber(options.page);
+  const auto usage = parseNumber(options.usage);
+  if (!page) return usageError(self, "PAGE is not a number: " + options.page);
+  if (!usage) return usageError(self, "USAGE is not a number: " + options.usage);
 
   std::vector<std::string> reasons;
   auto previous = zv::output::setMessageHandler(
@@ -88,15 +84,26 @@ int runTest(const Command& self, const Arguments& args) {
   return 0;
 }
 
-int runKeys(const Arguments& args) {
-  const Command& self = *findCommand("keys");
-  if (args.empty()) return printTable();
-  if (args[0] == "test") return runTest(self, args);
-  return usageError(self, "unknown argument '" + args[0] + "'");
+void define(CLI::App& command) {
+  command.footer(
+      "Without arguments, prints which Linux key each HID usage posts: keyboard-page (7) and\n"
+      "system-key (5) usages through the keymap, media, volume, brightness and eject keys\n"
+      "(pages 7 and 12) as special keys.\n");
+  setAction(command, printTable);
+
+  auto options = std::make_shared<TestOptions>();
+  CLI::App* test = command.add_subcommand("test", "what one press and release of a usage emit");
+  test->footer(
+      "Shows the events one press and one release of PAGE/USAGE emit on the virtual\n"
+      "keyboard, without creating it.\n");
+  test->add_option("PAGE", options->page, "HID usage page, decimal or 0x-prefixed hexadecimal")
+      ->required();
+  test->add_option("USAGE", options->usage, "HID usage, decimal or 0x-prefixed hexadecimal")
+      ->required();
+  setAction(*test, [test, options] { return runTest(*test, *options); });
 }
 
-const CommandRegistration registration("keys", "HID usage to Linux key table; test a key", kUsage,
-                                       runKeys);
+const CommandRegistration registration("keys", "HID usage to Linux key table; test a key", define);
 
 }  // namespace
 }  // namespace kinetra

@@ -1,6 +1,7 @@
 // kinetra prefs [--brand BRAND] get KEY | set [--string] KEY VALUE | watch
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <optional>
 
 #include "Command.h"
+#include "Report.h"
 #include "json/Base64.h"
 #include "json/CJSONSerializer.h"
 #include "platform/RunLoop.h"
@@ -21,27 +23,10 @@ namespace {
 using zv::json::Value;
 using zv::store::ZVPreferencesFile;
 
-const char* const kUsage =
-    "usage: kinetra prefs [--brand BRAND] get KEY\n"
-    "       kinetra prefs [--brand BRAND] set [--string] KEY VALUE\n"
-    "       kinetra prefs [--brand BRAND] watch\n\n"
-    "Reads and writes the per-brand preferences file\n"
-    "~/.config/com.zenvor.Kinetra.BRAND.plist that the tray agent and the settings window\n"
-    "share (for example HideStatusMenu). BRAND defaults to the tool's own \"Brand\".\n\n"
-    "  get KEY         print KEY's value; exit status 1 when it is not set\n"
-    "  set KEY VALUE   set KEY and save the file (atomically, so running programs see it):\n"
-    "                  true and false become booleans, whole numbers integers, anything\n"
-    "                  else text; --string keeps VALUE as text whatever it looks like\n"
-    "  watch           print \"ZVPreferencesUpdated\" and the preferences as JSON now and\n"
-    "                  each time any program saves the file, until interrupted\n";
-
-const Command& self() {
-  return *findCommand("prefs");
-}
+constexpr const char* kName = "prefs";
 
 int fail(const std::string& message) {
-  std::cerr << "kinetra prefs: " << message << "\n";
-  return 1;
+  return kinetra::fail(kName, message);
 }
 
 // Raw bytes (a <data> entry) are shown as Base64 text, so any file can be printed as JSON.
@@ -106,19 +91,10 @@ int runGet(const std::string& brand, const std::string& key) {
   return 0;
 }
 
-int runSet(const std::string& brand, const Arguments& rest) {
-  bool asString = false;
-  std::vector<std::string> operands;
-  for (const auto& arg : rest) {
-    if (arg == "--string") {
-      asString = true;
-    } else {
-      operands.push_back(arg);
-    }
-  }
-  if (operands.size() != 2) return usageError(self(), "set takes KEY and VALUE");
+int runSet(const std::string& brand, const std::string& key, const std::string& text,
+           bool asString) {
   std::string error;
-  const auto value = parseValue(operands[1], asString, error);
+  const auto value = parseValue(text, asString, error);
   if (!value) return fail(error);
   const auto prefs = ZVPreferencesFile::preferenceFileForBrand(brand);
   if (!prefs) return fail("cannot open the preferences of brand '" + brand + "'");
@@ -126,7 +102,7 @@ int runSet(const std::string& brand, const Arguments& rest) {
     return fail("cannot read " + prefs->readError() +
                 "; the file was left as it is (remove it to start with empty preferences)");
   }
-  prefs->prefs()->set(operands[0], *value);
+  prefs->prefs()->set(key, *value);
   if (!prefs->save(&error)) return fail(error);
   return 0;
 }
@@ -152,47 +128,74 @@ int runWatch(const std::string& brand) {
   return 0;
 }
 
-int runPrefs(const Arguments& args) {
+struct Options {
   std::string brand;
-  std::size_t i = 0;
-  for (; i < args.size(); ++i) {
-    if (args[i] == "--brand") {
-      if (i + 1 >= args.size()) return usageError(self(), "--brand needs a value");
-      brand = args[++i];
-    } else if (args[i].rfind("--brand=", 0) == 0) {
-      brand = args[i].substr(8);
-    } else {
-      break;
-    }
-  }
-  if (i >= args.size()) return usageError(self(), "expected 'get', 'set' or 'watch'");
-  const std::string action = args[i];
-  const Arguments rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+  std::string key;
+  std::string value;
+  bool asString = false;
+};
 
+// The brand given, else the tool's own; nothing after saying why when it cannot name a
+// preferences file.
+std::optional<std::string> resolveBrand(std::string brand) {
   if (brand.empty()) {
     if (const auto bundle = zv::support::Bundle::main()) {
       brand = bundle->objectForInfoDictionaryKey("Brand").asString();
     }
-    if (brand.empty()) return fail("no brand: give --brand BRAND");
+    if (brand.empty()) {
+      fail("no brand: give --brand BRAND");
+      return std::nullopt;
+    }
   }
   if (ZVPreferencesFile::pathForBrand(brand).empty()) {
-    return fail("'" + brand + "' cannot be a brand (it must name a file)");
+    fail("'" + brand + "' cannot be a brand (it must name a file)");
+    return std::nullopt;
   }
-
-  if (action == "get") {
-    if (rest.size() != 1) return usageError(self(), "get takes one KEY");
-    return runGet(brand, rest[0]);
-  }
-  if (action == "set") return runSet(brand, rest);
-  if (action == "watch") {
-    if (!rest.empty()) return usageError(self(), "watch takes no arguments");
-    return runWatch(brand);
-  }
-  return usageError(self(), "unknown action '" + action + "'");
+  return brand;
 }
 
-const CommandRegistration registration("prefs", "read, write and watch the preferences file",
-                                       kUsage, runPrefs);
+void define(CLI::App& command) {
+  auto options = std::make_shared<Options>();
+  command.footer(
+      "Reads and writes the per-brand preferences file\n"
+      "~/.config/com.zenvor.Kinetra.BRAND.plist that the tray agent and the settings window\n"
+      "share (for example HideStatusMenu).\n");
+  command.add_option("--brand", options->brand, "the brand (default: the tool's own \"Brand\")")
+      ->type_name("BRAND");
+
+  CLI::App* get =
+      command.add_subcommand("get", "print KEY's value; exit status 1 when it is not set");
+  get->add_option("KEY", options->key, "the preference")->required();
+  setAction(*get, [options] {
+    const auto brand = resolveBrand(options->brand);
+    return brand ? runGet(*brand, options->key) : 1;
+  });
+
+  CLI::App* set = command.add_subcommand("set", "set KEY and save the file");
+  set->footer(
+      "Saves the file atomically, so running programs see the change. true and false\n"
+      "become booleans, whole numbers integers, anything else text. Every other entry of\n"
+      "the file is kept as it is.\n");
+  set->add_option("KEY", options->key, "the preference")->required();
+  set->add_option("VALUE", options->value, "its new value")->required();
+  set->add_flag("--string", options->asString, "keep VALUE as text whatever it looks like");
+  setAction(*set, [options] {
+    const auto brand = resolveBrand(options->brand);
+    return brand ? runSet(*brand, options->key, options->value, options->asString) : 1;
+  });
+
+  CLI::App* watch = command.add_subcommand(
+      "watch", "print the preferences now and at every save, until interrupted");
+  watch->footer(
+      "Prints \"ZVPreferencesUpdated\" and the preferences as JSON now and each time any\n"
+      "program saves the file.\n");
+  setAction(*watch, [options] {
+    const auto brand = resolveBrand(options->brand);
+    return brand ? runWatch(*brand) : 1;
+  });
+}
+
+const CommandRegistration registration(kName, "read, write and watch the preferences file", define);
 
 }  // namespace
 }  // namespace kinetra

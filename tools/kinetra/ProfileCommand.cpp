@@ -1,16 +1,20 @@
 // kinetra profile to-json | to-text | check | roundtrip
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <map>
+#include <memory>
 
 #include "Command.h"
 #include "IO.h"
 #include "PrototypeOption.h"
+#include "Report.h"
 #include "json/CJSONDeserializer.h"
 #include "json/CJSONSerializer.h"
 #include "profile/NodeText.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
 #include "profile/ZVPrototypedObject.h"
+#include "text/Numbers.h"
 
 namespace kinetra {
 namespace {
@@ -18,35 +22,18 @@ namespace {
 using zv::json::Value;
 using zv::profile::ObjectPtr;
 
-const char* const kUsage =
-    "usage: kinetra profile to-json FILE.pr0 [--tree] [--prototype P]\n"
-    "       kinetra profile to-text FILE.json [--output OUT.pr0] [--prototype P]\n"
-    "       kinetra profile check FILE.pr0 [--prototype P]\n"
-    "       kinetra profile roundtrip FILE.pr0 [--prototype P]\n\n"
-    "Converts profiles between node text (.pr0 files, UTF-16) and the profile JSON.\n\n"
-    "  to-json     print the profile's JSON as the node text reads; with --tree, as the\n"
-    "              editor receives it (the object tree built, \"%X\" members as numbers)\n"
-    "  to-text     print the node text of a profile JSON; with --output, save it as a\n"
-    "              profile file instead (atomically; nothing is written on failure)\n"
-    "  check       load the profile's object tree and report its controllers, shift\n"
-    "              states, triggers and references that do not resolve\n"
-    "  roundtrip   node text -> JSON -> object tree -> JSON -> node text; report whether\n"
-    "              the result is identical to the file\n\n"
-    "  --prototype P   the profile prototype to use (default: the tevnodes.prototype\n"
-    "                  resource of Kinetra.app)\n\n"
-    "FILE may be '-' for standard input. Exit status 1 on any failure.\n";
+constexpr const char* kName = "profile";
 
 struct Options {
-  std::string action;
   std::string path;
   std::string prototype;
   std::string output;
+  bool hasOutput = false;  // --output given, even as ""
   bool tree = false;
 };
 
 int fail(const std::string& message) {
-  std::cerr << "kinetra profile: " << message << "\n";
-  return 1;
+  return kinetra::fail(kName, message);
 }
 
 zv::json::DictionaryPtr loadPrototype(const Options& options) {
@@ -89,19 +76,13 @@ std::string quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
 
-std::string hex(std::uint32_t value) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%x", value);
-  return buffer;
-}
-
 // "shift {GUID} "Normal"": the node's type and value, and its name when it has one.
 std::string describe(const zv::profile::ZVPrototypedObject& node) {
   std::string text = node.tevNodeType();
   const Value value = node.tevNodeValue();
   if (value.isString() && !value.asString().empty()) text += " " + value.asString();
   if (value.type() == Value::Type::Number)
-    text += " " + hex(zv::profile::toUnsigned32(value.asNumber()));
+    text += " " + zv::text::hexText(zv::profile::toUnsigned32(value.asNumber()));
   const std::string name = node.string("name");
   if (!name.empty()) text += " " + quoted(name);
   return text;
@@ -151,7 +132,8 @@ int runCheck(const Options& options, const zv::json::DictionaryPtr& prototype) {
       if (ObjectPtr selection = shift->child("selectionset")) {
         std::string combo;
         for (const ObjectPtr& item : selection->children("buttoncombo")) {
-          combo += (combo.empty() ? "" : "+") + hex(item->unsignedNumber("buttonhid"));
+          combo +=
+              (combo.empty() ? "" : "+") + zv::text::hexText(item->unsignedNumber("buttonhid"));
         }
         std::cout << ", selection set " << (combo.empty() ? "(empty)" : combo);
       }
@@ -214,7 +196,7 @@ int runToText(const Options& options, const zv::json::DictionaryPtr& prototype) 
     return fail(options.path + ": not JSON" +
                 (jsonError.code ? ": " + jsonError.message() : std::string()));
   }
-  if (!options.output.empty()) {
+  if (options.hasOutput) {
     std::string error;
     if (!zv::profile::saveProfileJSON(options.output, *json, Value(prototype), &error)) {
       return fail(options.output + " not written: " + error);
@@ -274,48 +256,67 @@ int runRoundtrip(const Options& options, const zv::json::DictionaryPtr& prototyp
   return 1;
 }
 
-int runProfile(const Arguments& args) {
-  const Command& self = *findCommand("profile");
-  if (wantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
-  if (args.empty()) return usageError(self, "expected to-json, to-text, check or roundtrip");
-  Options options;
-  options.action = args[0];
-  if (options.action != "to-json" && options.action != "to-text" && options.action != "check" &&
-      options.action != "roundtrip") {
-    return usageError(self, "unknown action '" + options.action + "'");
-  }
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--prototype" || arg == "--output") {
-      if (i + 1 >= args.size()) return usageError(self, arg + " needs a file");
-      (arg == "--prototype" ? options.prototype : options.output) = args[++i];
-    } else if (arg == "--tree" && options.action == "to-json") {
-      options.tree = true;
-    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-      return usageError(self, "unknown option '" + arg + "'");
-    } else if (options.path.empty()) {
-      options.path = arg;
-    } else {
-      return usageError(self, "more than one FILE given");
-    }
-  }
-  if (options.path.empty()) return usageError(self, "missing FILE");
-  if (!options.output.empty() && options.action != "to-text") {
-    return usageError(self, "--output belongs to to-text");
-  }
-  auto prototype = loadPrototype(options);
-  if (!prototype) return 1;
-  if (options.action == "check") return runCheck(options, prototype);
-  if (options.action == "to-json") return runToJson(options, prototype);
-  if (options.action == "to-text") return runToText(options, prototype);
-  return runRoundtrip(options, prototype);
+using Run = int (*)(const Options&, const zv::json::DictionaryPtr&);
+
+// Loads the prototype, then runs.
+int withPrototype(Run run, const Options& options) {
+  const auto prototype = loadPrototype(options);
+  return prototype ? run(options, prototype) : 1;
 }
 
-const CommandRegistration registration("profile", "convert and check profiles (node text and JSON)",
-                                       kUsage, runProfile);
+void define(CLI::App& command) {
+  command.footer(
+      "Converts profiles between node text (.pr0 files, UTF-16) and the profile JSON.\n"
+      "FILE may be '-' for standard input. Exit status 1 on any failure.\n");
+  struct Action {
+    const char* name;
+    const char* summary;
+    const char* file;
+    Run run;
+  };
+  const Action list[] = {
+      {"to-json", "print the profile's JSON as the node text reads", "FILE.pr0", runToJson},
+      {"to-text", "print the node text of a profile JSON, or save it as a profile file",
+       "FILE.json", runToText},
+      {"check", "load a profile; list controllers, shift states, triggers and references",
+       "FILE.pr0", runCheck},
+      {"roundtrip", "text -> JSON -> objects -> JSON -> text; is the result identical?", "FILE.pr0",
+       runRoundtrip},
+  };
+  for (const Action& action : list) {
+    auto options = std::make_shared<Options>();
+    CLI::App* sub = command.add_subcommand(action.name, action.summary);
+    sub->add_option(action.file, options->path, "the profile ('-' for standard input)")->required();
+    const std::string name = action.name;
+    if (name == "to-json") {
+      sub->add_flag("--tree", options->tree,
+                    "as the editor receives it: the object tree built, \"%X\" members as\n"
+                    "numbers");
+    }
+    CLI::Option* output = nullptr;
+    if (name == "to-text") {
+      output = sub->add_option("--output", options->output,
+                               "save it as a profile file instead (atomically; nothing is\n"
+                               "written on failure)")
+                   ->type_name("OUT.pr0");
+    }
+    sub->add_option("--prototype", options->prototype,
+                    "the profile prototype (default: the tevnodes.prototype resource of\n"
+                    "Kinetra.app)")
+        ->type_name("P");
+    const Run run = action.run;
+    setAction(*sub, [sub, output, options, run] {
+      options->hasOutput = output && output->count() > 0;
+      if (options->hasOutput && options->output.empty()) {
+        return usageError(*sub, "--output needs a file name");
+      }
+      return withPrototype(run, *options);
+    });
+  }
+}
+
+const CommandRegistration registration(kName, "convert and check profiles (node text and JSON)",
+                                       define);
 
 }  // namespace
 }  // namespace kinetra

@@ -5,6 +5,7 @@
 // step, driver call, opened file and shift-state change comes out with its time.
 #include <linux/input-event-codes.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -18,6 +19,7 @@
 #include "Command.h"
 #include "IO.h"
 #include "PrototypeOption.h"
+#include "Report.h"
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
 #include "device/ProfileStoreInterface.h"
@@ -26,13 +28,14 @@
 #include "engine/CommandThreads.h"
 #include "engine/EngineContext.h"
 #include "engine/EventScript.h"
-#include "engine/Workspace.h"
+#include "engine/ZVProfile.h"
 #include "engine/ZVShiftState.h"
+#include "log/Log.h"
 #include "output/RecordingOutput.h"
+#include "output/Workspace.h"
 #include "profile/Prototype.h"
-#include "profile/ZVProfile.h"
 #include "support/Bundle.h"
-#include "support/Log.h"
+#include "text/Numbers.h"
 
 namespace kinetra {
 namespace {
@@ -40,27 +43,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using zv::device::DriverCall;
-
-const char* const kUsage =
-    "usage: kinetra simulate PROFILE.pr0 --bundle DEVICE.bundle [--device ALIAS]\n"
-    "                        --events SCRIPT [--settle MS] [--real-time] [--prototype P]\n\n"
-    "Runs a profile without a mouse: loads PROFILE for a device of DEVICE.bundle, feeds it\n"
-    "the element events of SCRIPT and prints, with the time in milliseconds, every key,\n"
-    "wheel step, driver call, opened file and shift-state change the profile makes.\n"
-    "Nothing reaches the desktop.\n\n"
-    "SCRIPT ('-' for standard input) has one step per line:\n"
-    "  +MS ELEMENT VALUE   after MS milliseconds, ELEMENT (usage page << 16 | usage, e.g.\n"
-    "                      0x90004 for button 4) reports VALUE (1 pressed, 0 released)\n"
-    "  +MS                 let MS milliseconds pass\n"
-    "  # ...               a comment; blank lines are skipped\n\n"
-    "  --device ALIAS   the bundle's device with that \"Alias\" (default: its first)\n"
-    "  --settle MS      after the last step, let time run until every command has ended,\n"
-    "                   at most MS milliseconds (default 5000); commands still running\n"
-    "                   then are stopped\n"
-    "  --real-time      wait real time instead of running a simulated clock (the output\n"
-    "                   then varies slightly from run to run)\n"
-    "  --prototype P    the profile prototype (default: Kinetra.app's tevnodes.prototype)\n\n"
-    "Exit status 1 when the profile, the bundle or the script cannot be used.\n";
 
 struct Options {
   std::string profile;
@@ -72,19 +54,14 @@ struct Options {
   bool realTime = false;
 };
 
-const Command& self() {
-  return *findCommand("simulate");
-}
+constexpr const char* kName = "simulate";
 
 int fail(const std::string& message) {
-  std::cerr << "kinetra simulate: " << message << "\n";
-  return 1;
+  return kinetra::fail(kName, message);
 }
 
 std::string hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", value);
-  return text;
+  return zv::text::hexText(value);
 }
 
 // " 0x10039 0x90004-0x90005 0x90007-0x90010": elements in order, runs of consecutive
@@ -281,7 +258,7 @@ std::string describeOutput(const zv::output::RecordedEvent& event) {
 }
 
 // Opened files go into the journal; nothing is started.
-class JournalWorkspace : public zv::engine::Workspace {
+class JournalWorkspace : public zv::output::Workspace {
  public:
   explicit JournalWorkspace(Journal& journal) : journal_(journal) {}
   bool openFile(const std::string& path) override {
@@ -302,64 +279,6 @@ std::string stateName(const std::shared_ptr<zv::engine::ZVShiftState>& state) {
   if (!state) return "(none)";
   const std::string name = state->name();
   return name.empty() ? "(unnamed)" : "\"" + name + "\"";
-}
-
-std::optional<Options> parseOptions(const Arguments& args, int& status) {
-  Options options;
-  status = 1;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) return false;
-      into = args[++i];
-      return true;
-    };
-    if (arg == "--bundle" || arg == "--device" || arg == "--events" || arg == "--prototype" ||
-        arg == "--settle") {
-      std::string text;
-      if (!value(text)) {
-        usageError(self(), arg + " needs a value");
-        return std::nullopt;
-      }
-      if (arg == "--bundle") options.bundle = text;
-      if (arg == "--device") options.device = text;
-      if (arg == "--events") options.events = text;
-      if (arg == "--prototype") options.prototype = text;
-      if (arg == "--settle") {
-        const auto [end, error] =
-            std::from_chars(text.data(), text.data() + text.size(), options.settleMs);
-        if (error != std::errc() || end != text.data() + text.size() || options.settleMs < 0 ||
-            options.settleMs > 3'600'000) {
-          usageError(self(), "--settle takes milliseconds from 0 to 3600000");
-          return std::nullopt;
-        }
-      }
-    } else if (arg == "--real-time") {
-      options.realTime = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      usageError(self(), "unknown option " + arg);
-      return std::nullopt;
-    } else if (options.profile.empty()) {
-      options.profile = arg;
-    } else {
-      usageError(self(), "more than one PROFILE given");
-      return std::nullopt;
-    }
-  }
-  if (options.profile.empty()) {
-    usageError(self(), "missing PROFILE");
-    return std::nullopt;
-  }
-  if (options.bundle.empty()) {
-    usageError(self(), "missing --bundle DEVICE.bundle");
-    return std::nullopt;
-  }
-  if (options.events.empty()) {
-    usageError(self(), "missing --events SCRIPT");
-    return std::nullopt;
-  }
-  status = 0;
-  return options;
 }
 
 zv::json::DictionaryPtr loadPrototype(const Options& options) {
@@ -404,7 +323,7 @@ struct Session {
   std::shared_ptr<zv::device::RecordingDriver> driver;
   std::shared_ptr<zv::device::DeviceController> device;
   std::shared_ptr<zv::device::SimpleProfileStore> store;
-  std::shared_ptr<zv::profile::ZVProfile> profile;
+  std::shared_ptr<zv::engine::ZVProfile> profile;
 
   ~Session() {
     if (output) output->setListener({});
@@ -413,16 +332,11 @@ struct Session {
     profile.reset();
     zv::engine::CommandThreads::shared().shutdown();
     zv::output::setSharedOutput(nullptr);
-    zv::engine::Workspace::setShared(nullptr);
+    zv::output::Workspace::setShared(nullptr);
   }
 };
 
-int runSimulate(const Arguments& args) {
-  int status = 0;
-  const std::optional<Options> parsed = parseOptions(args, status);
-  if (!parsed) return status;
-  const Options& options = *parsed;
-
+int runSimulate(const Options& options) {
   zv::json::DictionaryPtr prototype = loadPrototype(options);
   if (!prototype) return 1;
   zv::json::DictionaryPtr description = deviceDescription(options);
@@ -437,8 +351,8 @@ int runSimulate(const Arguments& args) {
   if (!fs::is_regular_file(options.profile, ec)) return fail(options.profile + ": not a file");
 
   // A simulation is no profile load worth a system-log notice.
-  zv::support::setSystemLogHandler([](std::string_view) {});
-  zv::profile::ZVProfile::setSharedPrototype(prototype);
+  zv::log::setSystemLogHandler([](std::string_view) {});
+  zv::engine::ZVProfile::setSharedPrototype(prototype);
 
   Session session;
   if (options.realTime) {
@@ -460,7 +374,7 @@ int runSimulate(const Arguments& args) {
   session.driver->setListener([&journal](const DriverCall& call) {
     journal.add(journal.now(), "driver  " + zv::device::describe(call), &call);
   });
-  zv::engine::Workspace::setShared(std::make_shared<JournalWorkspace>(journal));
+  zv::output::Workspace::setShared(std::make_shared<JournalWorkspace>(journal));
   zv::device::DeviceController::setIsExecutive(true);
 
   session.device = std::make_shared<zv::device::DeviceController>(description, options.bundle);
@@ -471,7 +385,7 @@ int runSimulate(const Arguments& args) {
       fs::path(options.profile).parent_path());
   session.device->setProfileStore(session.store);
 
-  session.profile = zv::profile::ZVProfile::create();
+  session.profile = zv::engine::ZVProfile::create();
   session.profile->setClock(session.clock);
   std::string error;
   if (!session.profile->initFromFile(fs::path(options.profile), session.device, {}, &error)) {
@@ -480,8 +394,8 @@ int runSimulate(const Arguments& args) {
   auto& profile = *session.profile;
   const std::string alias = session.device->balias();
   if (!profile.currentController()) {
-    std::cerr << "kinetra simulate: warning: " << options.profile
-              << " has no controller for device " << alias << "; its events change nothing\n";
+    warn(kName, options.profile + " has no controller for device " + alias +
+                    "; its events change nothing");
   }
   std::cout << "profile \"" << profile.string("profile") << "\" on " << session.device->name()
             << " (" << alias << "), " << (options.realTime ? "real time" : "simulated time")
@@ -567,8 +481,55 @@ int runSimulate(const Arguments& args) {
   return 0;
 }
 
-const CommandRegistration registration("simulate", "run a profile on scripted element events",
-                                       kUsage, runSimulate);
+void define(CLI::App& command) {
+  auto options = std::make_shared<Options>();
+  command.footer(
+      "Runs a profile without a mouse: loads PROFILE for a device of DEVICE.bundle, feeds it\n"
+      "the element events of SCRIPT and prints, with the time in milliseconds, every key,\n"
+      "wheel step, driver call, opened file and shift-state change the profile makes.\n"
+      "Nothing reaches the desktop.\n\n"
+      "SCRIPT ('-' for standard input) has one step per line:\n"
+      "  +MS ELEMENT VALUE   after MS milliseconds, ELEMENT (usage page << 16 | usage, e.g.\n"
+      "                      0x90004 for button 4) reports VALUE (1 pressed, 0 released)\n"
+      "  +MS                 let MS milliseconds pass\n"
+      "  ## TEXT             a heading, printed before what the next step brings\n"
+      "  # ...               a comment; blank lines are skipped\n\n"
+      "Exit status 1 when the profile, the bundle or the script cannot be used.\n");
+  command.add_option("PROFILE.pr0", options->profile, "the profile file")->required();
+  command.add_option("--bundle", options->bundle, "the device bundle")
+      ->type_name("DEVICE.bundle")
+      ->required();
+  command
+      .add_option("--device", options->device,
+                  "the bundle's device with that \"Alias\" (default: its first)")
+      ->type_name("ALIAS");
+  command.add_option("--events", options->events, "the script of element events")
+      ->type_name("SCRIPT")
+      ->required();
+  command
+      .add_option("--settle", options->settleMs,
+                  "after the last step, let time run until every command has ended, at\n"
+                  "most MS milliseconds (default 5000); commands still running then are\n"
+                  "stopped")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            long long ms = -1;
+            if (zv::text::parseWholeNumber(text, ms) && ms >= 0 && ms <= 3'600'000) return "";
+            return "takes milliseconds from 0 to 3600000, not '" + text + "'";
+          },
+          ""))
+      ->type_name("MS");
+  command.add_flag("--real-time", options->realTime,
+                   "wait real time instead of running a simulated clock (the output then\n"
+                   "varies slightly from run to run)");
+  command
+      .add_option("--prototype", options->prototype,
+                  "the profile prototype (default: Kinetra.app's tevnodes.prototype)")
+      ->type_name("P");
+  setAction(command, [options] { return runSimulate(*options); });
+}
+
+const CommandRegistration registration(kName, "run a profile on scripted element events", define);
 
 }  // namespace
 }  // namespace kinetra

@@ -50,22 +50,19 @@
 #include <vector>
 
 #include "engine/ZVShiftState.h"
+#include "platform/VDKQueue.h"
 #include "profile/ZVPrototypedObject.h"
-#include "store/VDKQueue.h"
 
 namespace zv::device {
 class DeviceController;
 }
 namespace zv::engine {
+
 class Clock;
 class EngineContext;
-}  // namespace zv::engine
-
-namespace zv::profile {
-
 class ZVProfileNotifications;
 
-class ZVProfile : public ZVPrototypedObject, public store::VDKQueueDelegate {
+class ZVProfile : public profile::ZVPrototypedObject, public platform::VDKQueueDelegate {
  public:
   static constexpr const char* kClassName = "ZVProfile";
   const char* className() const override { return kClassName; }
@@ -117,7 +114,7 @@ class ZVProfile : public ZVPrototypedObject, public store::VDKQueueDelegate {
   // "controllers" whose node value is the device's balias), collects the latching
   // controls and takes the held values of the other elements from the device's element
   // map.
-  void loadCompleted(const ObjectPtr& root) override;
+  void loadCompleted(const profile::ObjectPtr& root) override;
 
   // --- Fields -------------------------------------------------------------------------
 
@@ -132,17 +129,17 @@ class ZVProfile : public ZVPrototypedObject, public store::VDKQueueDelegate {
   void setUseDelegateForActions(bool use);
   std::int32_t shiftStateIdx() const { return shiftStateIdx_; }
   void setShiftStateIdx(std::int32_t index) { shiftStateIdx_ = index; }
-  ObjectPtr currentController() const { return currentController_; }
-  std::shared_ptr<engine::ZVShiftState> currentShiftState() const { return currentShiftState_; }
+  profile::ObjectPtr currentController() const { return currentController_; }
+  std::shared_ptr<ZVShiftState> currentShiftState() const { return currentShiftState_; }
   // Elements of controls marked latching.
   const std::map<std::uint32_t, bool>& latchableButtons() const { return latchableButtons_; }
   // The held value of each element as the profile sees it.
-  const engine::ButtonState& buttonState() const { return buttonState_; }
+  const ButtonState& buttonState() const { return buttonState_; }
   // The clock of the commands' waits (the real clock unless set); set it before loading.
-  std::shared_ptr<engine::Clock> clock() const;
-  void setClock(std::shared_ptr<engine::Clock> clock);
+  std::shared_ptr<Clock> clock() const;
+  void setClock(std::shared_ptr<Clock> clock);
   // What the profile shares with its command runs.
-  const std::shared_ptr<engine::EngineContext>& engineContext() const { return context_; }
+  const std::shared_ptr<EngineContext>& engineContext() const { return context_; }
 
   // --- Files ------------------------------------------------------------------------------
 
@@ -171,10 +168,10 @@ class ZVProfile : public ZVPrototypedObject, public store::VDKQueueDelegate {
   // profile in place unless the delegate's profileHasChangedOnDisk answers false; a
   // deletion without a file is reported with profileWasDeleted. Either way a file found
   // at the path is watched again.
-  void VDKQueueReceivedNotification(store::VDKQueue& queue, std::string_view notification,
+  void VDKQueueReceivedNotification(platform::VDKQueue& queue, std::string_view notification,
                                     const std::string& path) override;
   // The watch on the profile's file; nullptr when there is none.
-  const std::shared_ptr<store::VDKQueue>& fileWatcher() const { return fileWatcher_; }
+  const std::shared_ptr<platform::VDKQueue>& fileWatcher() const { return fileWatcher_; }
 
   // --- Class operations ---------------------------------------------------------------------
 
@@ -233,7 +230,7 @@ class ZVProfile : public ZVPrototypedObject, public store::VDKQueueDelegate {
   void stopActiveCommands();
 
  private:
-  std::shared_ptr<engine::EngineContext> context_;
+  std::shared_ptr<EngineContext> context_;
   std::weak_ptr<device::DeviceController> device_;
   // Forgets the tree after a failed load: no state runs, no controller, no JSON.
   void dropTree();
@@ -242,13 +239,13 @@ class ZVProfile : public ZVPrototypedObject, public store::VDKQueueDelegate {
   void stopWatching();
 
   std::optional<std::filesystem::path> path_;
-  std::shared_ptr<store::VDKQueue> fileWatcher_;
+  std::shared_ptr<platform::VDKQueue> fileWatcher_;
   bool loaded_ = false;
   std::int32_t shiftStateIdx_ = -1;
-  ObjectPtr currentController_;
-  std::shared_ptr<engine::ZVShiftState> currentShiftState_;
+  profile::ObjectPtr currentController_;
+  std::shared_ptr<ZVShiftState> currentShiftState_;
   std::map<std::uint32_t, bool> latchableButtons_;
-  engine::ButtonState buttonState_;
+  ButtonState buttonState_;
 };
 
-}  // namespace zv::profile
+}  // namespace zv::engine

@@ -31,7 +31,7 @@
 
 #include "json/Value.h"
 
-namespace zv::support {
+namespace zv::log {
 
 class LogArgument;
 
@@ -119,4 +119,4 @@ std::string formatLog(std::string_view format, const Arguments&... arguments) {
   return formatLogText(format, std::span<const LogArgument>(converted, sizeof...(Arguments)));
 }
 
-}  // namespace zv::support
+}  // namespace zv::log

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/Workspace.h"
+#include "output/Workspace.h"
 #include "testing/MessageCapture.h"
 #include "testing/TemporaryTree.h"
 
-namespace zv::engine {
+namespace zv::output {
 namespace {
 
 namespace fs = std::filesystem;
@@ -143,4 +143,4 @@ TEST(Workspace, RecordingAndShared) {
 }
 
 }  // namespace
-}  // namespace zv::engine
+}  // namespace zv::output

@@ -1,4 +1,4 @@
-#include "support/Log.h"
+#include "log/Log.h"
 
 #include <syslog.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <mutex>
 #include <utility>
 
-namespace zv::support {
+namespace zv::log {
 namespace {
 
 // logThreshold() before KINETRA_LOG was read, and the log switched off.
@@ -51,7 +51,7 @@ constexpr std::pair<const char*, int> kLevelNames[] = {
     {"fatal", 1}, {"critical", 2}, {"error", 3}, {"notice", 4}, {"info", 5}, {"debug", 6},
 };
 
-// "void zv::profile::ZVProfile::load(const std::string&)" → "zv::profile::ZVProfile::load".
+// "void zv::engine::ZVProfile::load(const std::string&)" → "zv::engine::ZVProfile::load".
 std::string_view shortFunctionName(std::string_view function) {
   const std::size_t parenthesis = function.find('(');
   if (parenthesis != std::string_view::npos && parenthesis > 0) {
@@ -241,4 +241,4 @@ void writeSystemLogNotice(std::string_view message) {
   }
 }
 
-}  // namespace zv::support
+}  // namespace zv::log

@@ -2,7 +2,7 @@
 // change: the way the processes of the suite notice each other's writes.
 //
 // All queues of a process share one inotify descriptor and one watcher thread, which
-// turns kernel events into notifications (see store/InotifyEvents.h for the mapping)
+// turns kernel events into notifications (see platform/InotifyEvents.h for the mapping)
 // and hands them to RunLoop::main(). A watch follows the file object, not the name:
 // when a file is replaced (deleted and created again, or saved atomically by renaming
 // a new file onto its name), the entry reports the old file's deletion and then stays
@@ -32,10 +32,10 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "store/InotifyEvents.h"
-#include "store/VDKQueueNotifications.h"
+#include "platform/InotifyEvents.h"
+#include "platform/VDKQueueNotifications.h"
 
-namespace zv::store {
+namespace zv::platform {
 
 class VDKQueue;
 class VDKQueueWatcher;
@@ -126,4 +126,4 @@ class VDKQueue : public std::enable_shared_from_this<VDKQueue> {
   std::atomic<bool> alwaysPostNotifications_{false};
 };
 
-}  // namespace zv::store
+}  // namespace zv::platform

@@ -1,4 +1,4 @@
-#include "engine/Workspace.h"
+#include "output/Workspace.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,7 +14,7 @@
 #include "output/Diagnostics.h"
 #include "support/Bundle.h"
 
-namespace zv::engine {
+namespace zv::output {
 namespace {
 
 std::mutex& sharedMutex() {
@@ -170,7 +170,7 @@ bool DesktopWorkspace::openFile(const std::string& path) {
   if (!isUrl(path)) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-      output::say("cannot open " + path + ": " + std::strerror(errno));
+      say("cannot open " + path + ": " + std::strerror(errno));
       return false;
     }
     // A relative path that starts with '-' would read as an option.
@@ -181,20 +181,20 @@ bool DesktopWorkspace::openFile(const std::string& path) {
       // Not a program after all (a document on a file system that marks every file
       // executable): let the opener choose its application.
       if (error != ENOEXEC && error != EACCES) {
-        output::say("cannot start " + path + ": " + std::strerror(error));
+        say("cannot start " + path + ": " + std::strerror(error));
         return false;
       }
     }
   }
   const std::string opener = findProgram(opener_);
   if (opener.empty()) {
-    output::say("cannot open " + path + ": " + opener_ +
-                " is not installed (it comes with the xdg-utils package)");
+    say("cannot open " + path + ": " + opener_ +
+        " is not installed (it comes with the xdg-utils package)");
     return false;
   }
   const int error = spawnDetached(opener, {opener_, argument});
   if (error != 0) {
-    output::say("cannot open " + path + " with " + opener + ": " + std::strerror(error));
+    say("cannot open " + path + " with " + opener + ": " + std::strerror(error));
     return false;
   }
   return true;
@@ -206,7 +206,7 @@ bool DesktopWorkspace::openFileWithApplication(const std::string& path,
   std::string error;
   const std::optional<std::string> executable = applicationExecutable(applicationPath, &error);
   if (!executable) {
-    output::say("cannot open " + path + ": " + error);
+    say("cannot open " + path + ": " + error);
     return false;
   }
   std::string argument = path;
@@ -214,7 +214,7 @@ bool DesktopWorkspace::openFileWithApplication(const std::string& path,
   if (argument[0] == '-') argument.insert(0, "./");
   const int failure = spawnDetached(*executable, {*executable, argument});
   if (failure != 0) {
-    output::say("cannot open " + path + " with " + *executable + ": " + std::strerror(failure));
+    say("cannot open " + path + " with " + *executable + ": " + std::strerror(failure));
     return false;
   }
   return true;
@@ -244,4 +244,4 @@ std::vector<std::string> RecordingWorkspace::paths() const {
   return paths_;
 }
 
-}  // namespace zv::engine
+}  // namespace zv::output

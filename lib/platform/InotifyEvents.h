@@ -39,9 +39,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "store/VDKQueueNotifications.h"
+#include "platform/VDKQueueNotifications.h"
 
-namespace zv::store::inotify {
+namespace zv::platform::inotify {
 
 // Every watch asks for all of these; each entry's subscription filters afterwards, so
 // entries of different queues can share the kernel's one watch per object.
@@ -183,4 +183,4 @@ class WatchedObject {
   bool deletionReported_ = false;
 };
 
-}  // namespace zv::store::inotify
+}  // namespace zv::platform::inotify

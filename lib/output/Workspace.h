@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace zv::engine {
+namespace zv::output {
 
 class Workspace {
  public:
@@ -76,4 +76,4 @@ int spawnDetached(const std::string& program, const std::vector<std::string>& ar
 std::optional<std::string> applicationExecutable(const std::string& applicationPath,
                                                  std::string* error = nullptr);
 
-}  // namespace zv::engine
+}  // namespace zv::output

@@ -1,11 +1,11 @@
-#include "support/LogFormat.h"
+#include "log/LogFormat.h"
 
 #include <algorithm>
 #include <cstdio>
 
 #include "json/CJSONSerializer.h"
 
-namespace zv::support {
+namespace zv::log {
 namespace {
 
 constexpr int kLargestField = 1024;
@@ -285,4 +285,4 @@ std::string formatLogText(std::string_view format, std::span<const LogArgument> 
   return out;
 }
 
-}  // namespace zv::support
+}  // namespace zv::log

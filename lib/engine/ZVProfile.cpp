@@ -1,4 +1,4 @@
-#include "profile/ZVProfile.h"
+#include "engine/ZVProfile.h"
 
 #include <mutex>
 #include <system_error>
@@ -7,23 +7,23 @@
 #include "engine/EngineContext.h"
 #include "engine/ZVActionCommand.h"
 #include "engine/ZVControl.h"
+#include "engine/ZVProfileNotifications.h"
+#include "log/Log.h"
 #include "platform/AtomicFile.h"
+#include "platform/VDKQueueNotifications.h"
 #include "profile/EditorHandOver.h"
 #include "profile/NodeText.h"
 #include "profile/ProfileControllersCache.h"
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
-#include "profile/ZVProfileNotifications.h"
-#include "store/VDKQueueNotifications.h"
-#include "support/Log.h"
 
-namespace zv::profile {
+namespace zv::engine {
 namespace {
 
 namespace fs = std::filesystem;
-using support::ZVLogLevel;
+using log::ZVLogLevel;
 
-const ClassRegistration<ZVProfile> registration;
+const profile::ClassRegistration<ZVProfile> registration;
 
 struct SharedPrototype {
   std::mutex mutex;
@@ -43,7 +43,7 @@ bool fileExists(const fs::path& path) {
 
 }  // namespace
 
-ZVProfile::ZVProfile() : context_(std::make_shared<engine::EngineContext>()) {}
+ZVProfile::ZVProfile() : context_(std::make_shared<EngineContext>()) {}
 
 ZVProfile::~ZVProfile() {
   stopWatching();
@@ -75,9 +75,9 @@ json::DictionaryPtr ZVProfile::sharedPrototype() {
   std::lock_guard lock(state.mutex);
   if (!state.prototype && !state.tried) {
     state.tried = true;
-    if (const auto path = bundledPrototypePath()) {
+    if (const auto path = profile::bundledPrototypePath()) {
       std::string error;
-      state.prototype = readPrototypeFile(*path, &error);
+      state.prototype = profile::readPrototypeFile(*path, &error);
       if (!state.prototype) ZV_LOG(ZVLogLevel::Error, nullptr, "%@", error);
     }
   }
@@ -91,7 +91,7 @@ void ZVProfile::setSharedPrototype(json::DictionaryPtr prototype) {
     state.prototype = prototype;
     state.tried = false;
   }
-  ProfileControllersCache::shared().setPrototype(std::move(prototype));
+  profile::ProfileControllersCache::shared().setPrototype(std::move(prototype));
 }
 
 std::string ZVProfile::description() const {
@@ -133,8 +133,9 @@ bool ZVProfile::initWithString(std::string_view text,
   if (!prototype) {
     return failLoad(text, "no profile prototype (tevnodes.prototype) to read profiles with", error);
   }
-  NodeTextError failure;
-  auto json = tevnodes2json(replaceNewlines(text), json::Value(prototype), &failure);
+  profile::NodeTextError failure;
+  auto json =
+      profile::tevnodes2json(profile::replaceNewlines(text), json::Value(prototype), &failure);
   if (!json) return failLoad(text, "not a readable profile: " + failure.describe(), error);
   if (!json->isDictionary()) {
     return failLoad(text, "not a readable profile: the top-level node reads as a list", error);
@@ -151,7 +152,7 @@ bool ZVProfile::initFromFile(const std::optional<fs::path>& path,
                              const std::shared_ptr<device::DeviceController>& device,
                              std::weak_ptr<ZVProfileNotifications> delegate, std::string* error) {
   if (!path) return initForDevice(device, std::move(delegate), error);
-  support::systemLogNotice("Loading profile at: %@", *path);
+  log::systemLogNotice("Loading profile at: %@", *path);
   path_ = *path;
   const auto store = device ? device->profileStore() : nullptr;
   if (store && !fileExists(*path)) {
@@ -161,7 +162,7 @@ bool ZVProfile::initFromFile(const std::optional<fs::path>& path,
     if (!seed.empty()) fs::copy_file(seed, *path, ignored);
   }
   std::string reason;
-  if (auto text = readProfileText(*path, &reason)) {
+  if (auto text = profile::readProfileText(*path, &reason)) {
     if (!initWithString(*text, device, delegate, error) && error) {
       *error = path->string() + ": " + *error;
     }
@@ -173,7 +174,7 @@ bool ZVProfile::initFromFile(const std::optional<fs::path>& path,
   }
   if (device::DeviceController::isExecutive()) {
     stopWatching();
-    fileWatcher_ = store::VDKQueue::create();
+    fileWatcher_ = platform::VDKQueue::create();
     watch(*path);
   }
   if (checkName()) {
@@ -198,7 +199,7 @@ bool ZVProfile::initForDevice(const std::shared_ptr<device::DeviceController>& d
   const fs::path seed = device->bundle().resourcePath() / seedName;
   ZV_LOG(ZVLogLevel::Notice, this, "Loading %@ profile from %@", device->name(), seed);
   std::string reason;
-  auto text = seedName.empty() ? std::nullopt : readProfileText(seed, &reason);
+  auto text = seedName.empty() ? std::nullopt : profile::readProfileText(seed, &reason);
   if (text) {
     if (!initWithString(*text, device, std::move(delegate), error) && error) {
       *error = seed.string() + ": " + *error;
@@ -266,13 +267,13 @@ bool ZVProfile::saveToPath(const fs::path& path, std::string* error) {
       std::string ignored;  // the write below reports the folder's trouble
       platform::writeFileAtomically(path, std::string(), &ignored);
     }
-    if (!fileWatcher_) fileWatcher_ = store::VDKQueue::create();
+    if (!fileWatcher_) fileWatcher_ = platform::VDKQueue::create();
     watch(path);
   }
   checkName();
   std::string reason;
-  const bool saved = saveProfileJSON(path, json::Value(JSONDictionary()),
-                                     json::Value(prototypeDictionary()), &reason);
+  const bool saved = profile::saveProfileJSON(path, json::Value(JSONDictionary()),
+                                              json::Value(prototypeDictionary()), &reason);
   if (!saved && error) *error = path.string() + " not written: " + reason;
   shiftStateIdx_ = -1;
   return saved;
@@ -310,17 +311,18 @@ void ZVProfile::reset() {
   checkName();
 }
 
-void ZVProfile::VDKQueueReceivedNotification(store::VDKQueue& queue, std::string_view notification,
+void ZVProfile::VDKQueueReceivedNotification(platform::VDKQueue& queue,
+                                             std::string_view notification,
                                              const std::string& path) {
   if (!device::DeviceController::isExecutive()) return;
   // The delegate may let go of this profile while it is told.
   const auto keep = weak_from_this().lock();
-  if (notification == store::VDKQueueRenameNotification) {
+  if (notification == platform::VDKQueueRenameNotification) {
     path_ = fs::path(path);
     if (checkName()) {
       if (const auto listener = delegate()) listener->profileWasRenamed(*this);
     }
-  } else if (notification == store::VDKQueueDeleteNotification) {
+  } else if (notification == platform::VDKQueueDeleteNotification) {
     const auto listener = delegate();
     if (!fileExists(path)) {
       if (listener) listener->profileWasDeleted(*this);
@@ -332,7 +334,7 @@ void ZVProfile::VDKQueueReceivedNotification(store::VDKQueue& queue, std::string
       const bool running = currentShiftState_ != nullptr;
       deactivate();
       std::weak_ptr<ZVProfileNotifications> same = listener;
-      if (auto text = readProfileText(path)) {
+      if (auto text = profile::readProfileText(path)) {
         initWithString(*text, device(), same);
       } else {
         failLoad(path, "cannot read " + path, nullptr);
@@ -349,19 +351,19 @@ void ZVProfile::VDKQueueReceivedNotification(store::VDKQueue& queue, std::string
 // --- Class operations -------------------------------------------------------------------------
 
 std::optional<std::vector<std::string>> ZVProfile::controllersInFile(const fs::path& path) {
-  return ProfileControllersCache::shared().controllersInFile(path);
+  return profile::ProfileControllersCache::shared().controllersInFile(path);
 }
 
 bool ZVProfile::isProfileAtPath(const fs::path& path, const device::DeviceController& device) {
-  return ProfileControllersCache::shared().isProfileAtPath(path, device.balias());
+  return profile::ProfileControllersCache::shared().isProfileAtPath(path, device.balias());
 }
 
 bool ZVProfile::invokeEditorForProfileUsingAlias(const fs::path& path,
                                                  const device::DeviceController& device,
                                                  std::string* error) {
-  const EditorDevice described{device.udid(), device.name(),
-                               static_cast<std::uint32_t>(device.productId()),
-                               static_cast<std::uint32_t>(device.vendorId())};
+  const profile::EditorDevice described{device.udid(), device.name(),
+                                        static_cast<std::uint32_t>(device.productId()),
+                                        static_cast<std::uint32_t>(device.vendorId())};
   return profile::invokeEditorForProfileUsingAlias(path, described, error);
 }
 
@@ -373,7 +375,7 @@ bool ZVProfile::invokeEditorForProfileUsingBalias(const fs::path& path,
 
 // --- Routing ----------------------------------------------------------------------------------
 
-void ZVProfile::loadCompleted(const ObjectPtr& root) {
+void ZVProfile::loadCompleted(const profile::ObjectPtr& root) {
   (void)root;  // the profile is the root
   // The previous tree's state must not keep running: its commands are detached from
   // everything that could stop them once this tree replaces it.
@@ -386,13 +388,13 @@ void ZVProfile::loadCompleted(const ObjectPtr& root) {
   const std::shared_ptr<device::DeviceController> device = this->device();
   if (device) {
     const json::Value balias(device->balias());
-    for (const ObjectPtr& controller : children("controllers")) {
+    for (const profile::ObjectPtr& controller : children("controllers")) {
       if (controller->tevNodeValue() == balias) currentController_ = controller;
     }
   }
   if (currentController_) {
-    for (const ObjectPtr& node : currentController_->children("controls")) {
-      auto control = std::dynamic_pointer_cast<engine::ZVControl>(node);
+    for (const profile::ObjectPtr& node : currentController_->children("controls")) {
+      auto control = std::dynamic_pointer_cast<ZVControl>(node);
       if (control && control->latched()) latchableButtons_[control->hidElement()] = true;
     }
   }
@@ -419,11 +421,11 @@ void ZVProfile::setUseDelegateForActions(bool use) {
   context_->setUseDelegateForActions(use);
 }
 
-std::shared_ptr<engine::Clock> ZVProfile::clock() const {
+std::shared_ptr<Clock> ZVProfile::clock() const {
   return context_->clock();
 }
 
-void ZVProfile::setClock(std::shared_ptr<engine::Clock> clock) {
+void ZVProfile::setClock(std::shared_ptr<Clock> clock) {
   context_->setClock(std::move(clock));
 }
 
@@ -445,9 +447,9 @@ void ZVProfile::setActive() {
 void ZVProfile::updateActiveShiftState() {
   if (!currentController_) return;
   std::size_t best = 0;
-  std::shared_ptr<engine::ZVShiftState> choice;
-  for (const ObjectPtr& node : currentController_->children("shifts")) {
-    auto state = std::dynamic_pointer_cast<engine::ZVShiftState>(node);
+  std::shared_ptr<ZVShiftState> choice;
+  for (const profile::ObjectPtr& node : currentController_->children("shifts")) {
+    auto state = std::dynamic_pointer_cast<ZVShiftState>(node);
     if (!state || !state->checkSelectionSet(buttonState_)) continue;
     const std::size_t count = state->triggerButtonCount();
     if (count == 0 || count > best) {
@@ -479,9 +481,9 @@ void ZVProfile::onElementEvent(std::uint32_t element, std::int32_t value, std::i
 
 void ZVProfile::setShiftState(std::int32_t index) {
   if (index == shiftStateIdx_ || !currentController_) return;
-  const ObjectArray& shifts = currentController_->children("shifts");
+  const profile::ObjectArray& shifts = currentController_->children("shifts");
   if (index < 0 || static_cast<std::size_t>(index) >= shifts.size()) return;
-  auto state = std::dynamic_pointer_cast<engine::ZVShiftState>(shifts[index]);
+  auto state = std::dynamic_pointer_cast<ZVShiftState>(shifts[index]);
   if (!state) return;
   if (currentShiftState_) currentShiftState_->deactivate();
   currentShiftState_ = state;
@@ -497,4 +499,4 @@ void ZVProfile::stopActiveCommands() {
   if (currentShiftState_) currentShiftState_->cancel();
 }
 
-}  // namespace zv::profile
+}  // namespace zv::engine

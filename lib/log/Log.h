@@ -30,9 +30,9 @@
 #include <string>
 #include <string_view>
 
-#include "support/LogFormat.h"
+#include "log/LogFormat.h"
 
-namespace zv::support {
+namespace zv::log {
 
 // A smaller number is more severe. The library logs a damaged profile at Error (3) and
 // profile-loading notices at Notice (4).
@@ -92,7 +92,7 @@ void ZVLogLine(ZVLogLevel level, const char* file, int line, const Object& objec
 }
 
 #define ZV_LOG(level, object, ...) \
-  ::zv::support::ZVLogLine((level), __FILE__, __LINE__, (object), __PRETTY_FUNCTION__, __VA_ARGS__)
+  ::zv::log::ZVLogLine((level), __FILE__, __LINE__, (object), __PRETTY_FUNCTION__, __VA_ARGS__)
 
 // The system log: syslog at LOG_NOTICE, with the program's name as identifier (opened
 // once per process, with the process id). Tests set a handler to capture notices instead;
@@ -107,4 +107,4 @@ void systemLogNotice(std::string_view format, const Arguments&... arguments) {
   writeSystemLogNotice(formatLog(format, arguments...));
 }
 
-}  // namespace zv::support
+}  // namespace zv::log

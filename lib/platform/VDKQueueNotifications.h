@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zv::store {
+namespace zv::platform {
 
 inline constexpr std::uint32_t VDKQueueNotifyAboutDelete = 0x01;
 inline constexpr std::uint32_t VDKQueueNotifyAboutWrite = 0x02;
@@ -55,4 +55,4 @@ inline std::vector<std::string_view> VDKQueueNotificationsForBits(std::uint32_t 
   return names;
 }
 
-}  // namespace zv::store
+}  // namespace zv::platform

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-namespace zv::profile {
+namespace zv::engine {
 
 class ZVProfile;
 
@@ -39,4 +39,4 @@ class ZVProfileNotifications {
   virtual void onProfileCmdEnd() {}
 };
 
-}  // namespace zv::profile
+}  // namespace zv::engine

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "support/Log.h"
+#include "log/Log.h"
 #include "testing/TemporaryTree.h"
 
-namespace zv::support {
+namespace zv::log {
 namespace {
 
 struct Counted {
@@ -236,4 +236,4 @@ TEST_F(LogTest, StandardErrorGetsOneSafeLinePerCall) {
 }
 
 }  // namespace
-}  // namespace zv::support
+}  // namespace zv::log

@@ -1,4 +1,4 @@
-#include "store/VDKQueue.h"
+#include "platform/VDKQueue.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -12,7 +12,7 @@
 
 #include "platform/RunLoop.h"
 
-namespace zv::store {
+namespace zv::platform {
 
 // The process-wide inotify descriptor, the table from kernel watch to entries, and the
 // watcher thread. Created with the first queue and never destroyed: the thread runs
@@ -132,7 +132,7 @@ class VDKQueueWatcher {
   static void report(const std::shared_ptr<VDKQueuePathEntry>& entry, std::uint32_t bits) {
     bits &= entry->subscriptionFlags();
     if (bits == 0) return;
-    platform::RunLoop::main().post(
+    RunLoop::main().post(
         [weak = std::weak_ptr<VDKQueuePathEntry>(entry), path = entry->path_,
          names = VDKQueueNotificationsForBits(bits)] { deliver(weak, path, names); });
   }
@@ -252,4 +252,4 @@ bool VDKQueue::isCurrent(const VDKQueuePathEntry& entry) const {
   return it != watchedPathEntries_.end() && it->second.get() == &entry;
 }
 
-}  // namespace zv::store
+}  // namespace zv::platform
