@@ -64,8 +64,9 @@
 //     4  u32 method number of the call
 //     8  u32 tag of the call
 //     12 u32 result (return codes below)
-//     16 u32 output scalar count    (the method's shape on success, else 0)
-//     20 u32 output structure size  (the method's shape on success, else 0)
+//     16 u32 output scalar count    (the method's shape when the method ran, also when it
+//                                    reports a failure; 0 when the call was refused)
+//     20 u32 output structure size  (likewise)
 //     24 the output scalars (u64 each), then the output structure's bytes
 //
 //   completion (daemon → client, 72 bytes): one element event
@@ -83,14 +84,18 @@
 //   0  sUserClientOpen            none; succeeds
 //   1  sUserClientClose           none; succeeds (closing the socket is what ends the client)
 //   2  sSetElementEventCallback   registers this connection for completions
-//   3  sGetDeviceInfo             out: ZVDeviceInfo (20 bytes): vendor, product, type word
+//   3  sGetDeviceInfo             out: ZVDeviceInfo (20 bytes): vendor, product and the
+//                                 device's type word (read once when the driver starts)
 //   4  sElementOverride           in: element, enable (non-zero = on). Overrides the element
 //                                 and at once sends its current value as an element event
 //   5  sControlRequest            in: ZVControlRequest (48 bytes); out: the data word (8
 //                                 bytes). Device-to-host requests (requestType bit 7 set)
 //                                 are carried out on USB; host-to-device ones only for a
-//                                 root peer (else kReturnNotPrivileged). Bluetooth: does
-//                                 nothing, data word 0. A failed transfer: kReturnError
+//                                 root peer (else kReturnNotPrivileged). More than 8 data
+//                                 bytes: kReturnBadArgument. A failed transfer:
+//                                 kReturnError; no USB access: kReturnNotAttached.
+//                                 Bluetooth: nothing is sent, the data word comes back as
+//                                 given
 //   6  sSeizeOverrides            in: seize. Non-zero: only this client gets element events;
 //                                 0: every registered client gets them again. A client that
 //                                 disconnects gives the exclusive interface up
@@ -102,7 +107,8 @@
 //   12 sReportAllElementEvents    in: one scalar; none; succeeds
 //   13 sSetHatControl             in: element
 //   14 sGetFeatureByte            in: report ID (low 8 bits); out: byte 1 of that feature
-//                                 report read into 8 zeroed bytes (0 when it is shorter)
+//                                 report read into 8 zeroed bytes (0 when it is shorter);
+//                                 kReturnError (and 0) when the device does not answer
 //   15 sSetButtonStates           in: button bits, forced on in every report
 // Elements the device does not have are ignored (the call still succeeds). Overrides, axes,
 // the hat, precision and forced buttons belong to the device, not to the client: they stay

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/SampleDescriptors.h"
+#include "replay/ReplayCommand.h"
 
 namespace zv::driver::replay {
 namespace {
@@ -26,73 +27,6 @@ std::string hexNumber(std::uint64_t value) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
   return text;
-}
-
-// "0x1F" (hexadecimal) or "31" (decimal); the whole token must be the number.
-bool parseUnsigned(const std::string& token, std::uint64_t max, std::uint64_t* out) {
-  std::size_t i = 0;
-  int base = 10;
-  if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) {
-    base = 16;
-    i = 2;
-  }
-  if (i >= token.size()) return false;
-  std::uint64_t value = 0;
-  for (; i < token.size(); ++i) {
-    const char c = token[i];
-    std::uint64_t digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<std::uint64_t>(c - '0');
-    } else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c))) {
-      digit = static_cast<std::uint64_t>(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
-    } else {
-      return false;
-    }
-    if (value > (UINT64_MAX - digit) / static_cast<std::uint64_t>(base)) return false;
-    value = value * static_cast<std::uint64_t>(base) + digit;
-  }
-  if (value > max) return false;
-  *out = value;
-  return true;
-}
-
-// An optionally negative number within [min, max].
-bool parseSigned(const std::string& token, std::int64_t min, std::int64_t max, std::int64_t* out) {
-  const bool negative = !token.empty() && token[0] == '-';
-  std::uint64_t magnitude;
-  if (!parseUnsigned(negative ? token.substr(1) : token, UINT64_MAX, &magnitude)) return false;
-  if (negative && magnitude != 0) {
-    if (magnitude - 1 > static_cast<std::uint64_t>(-(min + 1))) return false;
-    *out = -static_cast<std::int64_t>(magnitude - 1) - 1;
-  } else {
-    if (magnitude > static_cast<std::uint64_t>(max)) return false;
-    *out = static_cast<std::int64_t>(magnitude);
-  }
-  return true;
-}
-
-// Hex bytes, separated by blanks or not: "00 01 FF" or "0001FF".
-bool parseHexBytes(const std::vector<std::string>& tokens, std::size_t first,
-                   std::vector<std::uint8_t>* bytes, std::string* error) {
-  std::string digits;
-  for (std::size_t t = first; t < tokens.size(); ++t) {
-    for (char c : tokens[t]) {
-      if (!std::isxdigit(static_cast<unsigned char>(c))) {
-        *error = "'" + tokens[t] + "' is not hexadecimal bytes";
-        return false;
-      }
-    }
-    if (tokens[t].size() % 2 != 0) {
-      *error = "'" + tokens[t] + "' has an odd number of hex digits";
-      return false;
-    }
-    digits += tokens[t];
-  }
-  bytes->clear();
-  for (std::size_t i = 0; i < digits.size(); i += 2) {
-    bytes->push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-  }
-  return true;
 }
 
 }  // namespace
@@ -201,42 +135,22 @@ void ReplayScript::printModel() {
   }
 }
 
-bool ReplayScript::runLine(const std::string& rawLine, std::string* error) {
-  const std::string line = rawLine.substr(0, rawLine.find('#'));
-  std::vector<std::string> tokens;
-  {
-    std::istringstream words(line);
-    for (std::string word; words >> word;) tokens.push_back(word);
-  }
-  if (tokens.empty()) return true;
-  const std::string& command = tokens[0];
+bool ReplayScript::runLine(const std::string& line, std::string* error) {
+  std::optional<ReplayCommand> parsed;
+  if (!parseReplayLine(line, &parsed, error)) return false;
+  if (!parsed) return true;
+  const ReplayCommand& c = *parsed;
+  using Kind = ReplayCommand::Kind;
 
-  auto arguments = [&](std::size_t count, const char* usage) {
-    if (tokens.size() == count + 1) return true;
-    *error = "'" + command + "' takes " + std::to_string(count) + " argument" +
-             (count == 1 ? "" : "s") + ": " + usage;
-    return false;
-  };
-  auto number = [&](std::size_t index, const char* what, std::uint64_t max, std::uint64_t* out) {
-    if (parseUnsigned(tokens[index], max, out)) return true;
-    *error = "'" + tokens[index] + "' is not a valid " + what;
-    return false;
-  };
-
-  if (command == "product") {
-    std::uint64_t product;
-    if (!arguments(1, "product 0xPPPP") ||
-        !number(1, "product ID (0 to 0xFFFF)", 0xFFFF, &product)) {
-      return false;
-    }
+  if (c.kind == Kind::product) {
     pipeline_.reset();
     client_.reset();
-    product_ = static_cast<std::uint16_t>(product);
+    product_ = static_cast<std::uint16_t>(c.number);
     haveDescriptor_ = false;
     descriptor_.clear();
     return true;
   }
-  if (command == "descriptor") {
+  if (c.kind == Kind::descriptor) {
     if (!product_) {
       *error = "'descriptor' needs a 'product' line before it";
       return false;
@@ -245,100 +159,43 @@ bool ReplayScript::runLine(const std::string& rawLine, std::string* error) {
       *error = "'descriptor' must come before the device is first used";
       return false;
     }
-    if (tokens.size() < 2) {
-      *error = "'descriptor' needs hex bytes: descriptor 05 01 09 02 ...";
-      return false;
-    }
-    if (!parseHexBytes(tokens, 1, &descriptor_, error)) return false;
+    descriptor_ = c.bytes;
     haveDescriptor_ = true;
     return true;
   }
 
-  static const char* const kCommands[] = {"override", "buttons", "precision", "axis",
-                                          "hat",      "report",  "wait",      "model"};
-  if (std::find_if(std::begin(kCommands), std::end(kCommands),
-                   [&](const char* c) { return command == c; }) == std::end(kCommands)) {
-    *error = "unknown command '" + command + "'";
-    return false;
-  }
   if (!ensureDevice(error)) return false;
   ZVReportHandler* handler = pipeline_->reportHandler();
+  auto noteUnknown = [&] {
+    if (!handler->elementWithCookie(c.element)) {
+      out_ << "note: " << hexNumber(c.element)
+           << " is not an element of the default report; ignored\n";
+    }
+  };
 
-  if (command == "report") {
-    if (tokens.size() < 2) {
-      *error = "'report' needs hex bytes: report 00 01 00 ...";
-      return false;
-    }
-    std::vector<std::uint8_t> report;
-    if (!parseHexBytes(tokens, 1, &report, error)) return false;
-    const std::vector<std::uint8_t> raw = report;
+  if (c.kind == Kind::report) {
+    std::vector<std::uint8_t> report = c.bytes;
     pipeline_->handleReport(report.data(), report.size());
-    out_ << "report " << hexBytes(raw.data(), raw.size()) << " -> "
+    out_ << "report " << hexBytes(c.bytes.data(), c.bytes.size()) << " -> "
          << hexBytes(report.data(), report.size()) << "\n";
-  } else if (command == "wait") {
-    std::uint64_t ms;
-    if (!arguments(1, "wait MILLISECONDS") ||
-        !number(1, "number of milliseconds (at most 3600000)", 3600000, &ms)) {
-      return false;
-    }
-    pipeline_->advance(std::chrono::milliseconds(ms));
-  } else if (command == "model") {
-    if (!arguments(0, "model")) return false;
+  } else if (c.kind == Kind::wait) {
+    pipeline_->advance(std::chrono::milliseconds(c.number));
+  } else if (c.kind == Kind::model) {
     printModel();
   } else if (!handler) {
     // The descriptor failed: nothing to configure; reports pass through.
-  } else if (command == "override") {
-    std::uint64_t element;
-    std::uint64_t flag;
-    if (!arguments(2, "override ELEMENT 0|1") ||
-        !number(1, "element (e.g. 0x90009)", 0xFFFFFFFF, &element) ||
-        !number(2, "flag (0 or 1)", 1, &flag)) {
-      return false;
-    }
-    if (!handler->elementWithCookie(static_cast<std::uint32_t>(element))) {
-      out_ << "note: " << hexNumber(element)
-           << " is not an element of the default report; ignored\n";
-    }
-    handler->setElementOverride(static_cast<std::uint32_t>(element), flag != 0);
-  } else if (command == "buttons") {
-    std::uint64_t mask;
-    if (!arguments(1, "buttons MASK") || !number(1, "button mask", UINT64_MAX, &mask)) {
-      return false;
-    }
-    handler->setButtonOverrides(mask);
-  } else if (command == "precision") {
-    std::uint64_t element;
-    std::int64_t percent;
-    if (!arguments(2, "precision ELEMENT PERCENT") ||
-        !number(1, "element (e.g. 0x90006, or 0 to keep the current one)", 0xFFFFFFFF, &element)) {
-      return false;
-    }
-    if (!parseSigned(tokens[2], INT32_MIN, INT32_MAX, &percent)) {
-      *error = "'" + tokens[2] + "' is not a valid percentage";
-      return false;
-    }
-    handler->setPrecAimPercentage(static_cast<std::uint32_t>(element),
-                                  static_cast<std::int32_t>(percent));
-  } else if (command == "axis") {
-    std::uint64_t element;
-    std::uint64_t axis;
-    if (!arguments(2, "axis ELEMENT 1|2 (0 removes it)") ||
-        !number(1, "element (e.g. 0x10039)", 0xFFFFFFFF, &element) ||
-        !number(2, "axis (1 = X, 2 = Y, 0 = none)", 0xFFFFFFFF, &axis)) {
-      return false;
-    }
-    handler->setMouseAxis(static_cast<std::uint32_t>(element), static_cast<std::uint32_t>(axis));
-  } else if (command == "hat") {
-    std::uint64_t element;
-    if (!arguments(1, "hat ELEMENT") ||
-        !number(1, "element (e.g. 0x10039)", 0xFFFFFFFF, &element)) {
-      return false;
-    }
-    if (!handler->elementWithCookie(static_cast<std::uint32_t>(element))) {
-      out_ << "note: " << hexNumber(element)
-           << " is not an element of the default report; ignored\n";
-    }
-    handler->setHatElement(static_cast<std::uint32_t>(element));
+  } else if (c.kind == Kind::override_) {
+    noteUnknown();
+    handler->setElementOverride(c.element, c.number != 0);
+  } else if (c.kind == Kind::buttons) {
+    handler->setButtonOverrides(c.number);
+  } else if (c.kind == Kind::precision) {
+    handler->setPrecAimPercentage(c.element, c.percent);
+  } else if (c.kind == Kind::axis) {
+    handler->setMouseAxis(c.element, static_cast<std::uint32_t>(c.number));
+  } else if (c.kind == Kind::hat) {
+    noteUnknown();
+    handler->setHatElement(c.element);
   }
   flush();
   return true;
