@@ -5,9 +5,9 @@
 
 #include "device/ProfileStoreFactory.h"
 #include "json/CJSONSerializer.h"
+#include "log/Log.h"
 #include "platform/Paths.h"
 #include "profile/ZVPrototypedObject.h"
-#include "log/Log.h"
 
 namespace zv::device {
 namespace {

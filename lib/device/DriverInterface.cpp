@@ -7,10 +7,10 @@
 
 #include "device/DriverSets.h"
 #include "device/UserClient.h"
+#include "log/Log.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
 #include "protocol/HIDConstants.h"
-#include "log/Log.h"
 #include "text/Numbers.h"
 
 namespace zv::device {
@@ -555,6 +555,11 @@ ElementMap DriverInterface::elementMap() const {
 std::set<std::uint32_t> DriverInterface::overrideDictionary() const {
   std::lock_guard lock(mutex_);
   return overrides_;
+}
+
+std::string DriverInterface::lastFailure() const {
+  std::lock_guard lock(mutex_);
+  return lastFailure_;
 }
 
 std::string DriverInterface::servicePath() const {

@@ -185,6 +185,8 @@ class DriverInterface : public DriverOperations,
   std::set<std::uint32_t> overrideDictionary() const;
   // The socket of the open user client; empty while not connected.
   std::string servicePath() const;
+  // Why the last attempt to reach the daemon failed; empty after a success.
+  std::string lastFailure() const;
   // "DriverInterface 5a56:1704 com_Zenvor_driver_usb_Skarn", for log lines.
   std::string description() const;
 

@@ -2,9 +2,10 @@
 
 #include "device/DriverInterface.h"
 #include "device/HIDUtilities.h"
+#include "device/SimulatedHidManager.h"
+#include "log/Log.h"
 #include "platform/RunLoop.h"
 #include "protocol/HIDConstants.h"
-#include "log/Log.h"
 
 namespace zv::device {
 
@@ -29,6 +30,13 @@ constexpr std::int32_t kGamePadUsage = 0x05;  // Generic Desktop page
 
 bool isMouseOrGamePad(std::int32_t usage) {
   return usage == hid::kMouseUsage || usage == kGamePadUsage;
+}
+
+// The simulated mice of running daemons when the environment asks for them, else the
+// process's HID manager.
+std::unique_ptr<platform::HidManager> makeHidManager() {
+  if (simulatedDevicesRequested()) return std::make_unique<SimulatedHidManager>();
+  return platform::createHidManager();
 }
 
 void schedule(platform::HidManager& manager) {
@@ -74,14 +82,14 @@ const std::deque<DriverSet>& driverSets() {
 }
 
 void startMatching() {
-  std::unique_ptr<platform::HidManager> manager = platform::createHidManager();
+  std::unique_ptr<platform::HidManager> manager = makeHidManager();
   schedule(*manager);
   registry().managers.push_back(std::move(manager));
 }
 
 void RegisterDriver(const std::shared_ptr<DriverInterface>& interface) {
   Registry& r = registry();
-  if (r.managers.empty()) r.managers.push_back(platform::createHidManager());
+  if (r.managers.empty()) r.managers.push_back(makeHidManager());
   schedule(*r.managers.front());
   DriverSet* set = findRegisteredDeviceByVidPid(interface->vendorId(), interface->productId());
   if (!set) {

@@ -43,7 +43,8 @@ const std::deque<DriverSet>& driverSets();
 
 // Starts device matching (the agent and the editor call it once, after their device
 // controllers exist): a new HID manager reporting to the callbacks below, on the main
-// run loop.
+// run loop. With KINETRA_SIMULATED_DEVICES=1 in the environment the managers report the
+// simulated mice of running daemons instead of hidraw nodes (SimulatedHidManager.h).
 void startMatching();
 // Enters the interface in the set for its identifiers (made when missing), making sure
 // a HID manager is matching; connects it at once when the set holds a device.

@@ -6,9 +6,9 @@
 #include "device/ControllerClasses.h"
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
+#include "log/Log.h"
 #include "platform/Paths.h"
 #include "support/Bundle.h"
-#include "log/Log.h"
 #include "support/PropertyList.h"
 
 namespace zv::device {

@@ -167,7 +167,8 @@ class ConnectedControllerTest : public ::testing::Test {
     resetDriverSets();
     DriverInterface::setTiming({0ms, 0ms, 5ms, 3});
     engine::ZVProfile::setSharedPrototype(testing::bundledPrototype());
-    previousFactory_ = setProfileStoreFactory(std::make_shared<engine::EngineProfileStoreFactory>());
+    previousFactory_ =
+        setProfileStoreFactory(std::make_shared<engine::EngineProfileStoreFactory>());
     std::filesystem::create_directories(tree.path("share/MainstreamDevices"));
     std::filesystem::create_symlink(testing::demoBundlePath(),
                                     tree.path("share/MainstreamDevices/DemoMouse.bundle"));

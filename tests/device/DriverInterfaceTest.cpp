@@ -13,8 +13,8 @@
 
 #include "device/DriverSets.h"
 #include "json/CJSONDeserializer.h"
-#include "platform/RunLoop.h"
 #include "log/Log.h"
+#include "platform/RunLoop.h"
 #include "testing/FakeDriverService.h"
 #include "testing/FakeHidManager.h"
 #include "testing/TemporaryTree.h"
