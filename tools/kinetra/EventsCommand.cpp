@@ -69,28 +69,29 @@ std::string ranges(std::vector<std::uint32_t> elements) {
   return text;
 }
 
-// The elements to take over: the list given (numbers separated by commas, "none" for
-// none), else the seed profile's buttons but the left and right button, which the user
-// still needs to point and click.
-std::optional<std::vector<std::uint32_t>> elementsToOverride(const Options& options,
-                                                             zv::device::DeviceController& device,
-                                                             std::string& error) {
+// The elements given with --override: numbers separated by commas, "none" for none;
+// nothing given means the default (see defaultElements).
+std::optional<std::vector<std::uint32_t>> parseOverrides(const std::string& text,
+                                                         std::string& error) {
   std::vector<std::uint32_t> elements;
-  if (options.overrides == "none") return elements;
-  if (!options.overrides.empty()) {
-    std::stringstream list(options.overrides);
-    for (std::string item; std::getline(list, item, ',');) {
-      std::uint32_t element = 0;
-      if (!zv::text::parseWholeNumber(item, element)) {
-        error =
-            "--override takes element identifiers separated by commas (0x90004,0x90005), not '" +
-            item + "'";
-        return std::nullopt;
-      }
-      elements.push_back(element);
+  if (text == "none" || text.empty()) return elements;
+  std::stringstream list(text);
+  for (std::string item; std::getline(list, item, ',');) {
+    std::uint32_t element = 0;
+    if (!zv::text::parseWholeNumber(item, element)) {
+      error = "--override takes element identifiers separated by commas (0x90004,0x90005), not '" +
+              item + "'";
+      return std::nullopt;
     }
-    return elements;
+    elements.push_back(element);
   }
+  return elements;
+}
+
+// The seed profile's buttons but the left and right button, which the user still needs
+// to point and click.
+std::vector<std::uint32_t> defaultElements(zv::device::DeviceController& device) {
+  std::vector<std::uint32_t> elements;
   for (const auto& button : device.buttons()) {
     const zv::json::Value value = button->tevNodeValue();
     if (!value.isNumber()) continue;
@@ -102,6 +103,8 @@ std::optional<std::vector<std::uint32_t>> elementsToOverride(const Options& opti
 
 int run(const CLI::App& self, const Options& options) {
   std::string error;
+  auto elements = parseOverrides(options.overrides, error);
+  if (!elements) return usageError(self, error);
   auto prototype = loadPrototypeOption(options.prototype, error);
   if (!prototype) return fail(kName, error);
   zv::engine::ZVProfile::setSharedPrototype(prototype);
@@ -142,8 +145,7 @@ int run(const CLI::App& self, const Options& options) {
   }
   if (interrupted) return 1;
 
-  const auto elements = elementsToOverride(options, *device, error);
-  if (!elements) return usageError(self, error);
+  if (options.overrides.empty()) elements = defaultElements(*device);
   const auto driver = device->driverInterface();
   for (std::uint32_t element : *elements) driver->overrideElement(element, true);
   // The driver answers each override with the element's current value; those first values
