@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "device/DriverSets.h"
+#include "device/HIDUtilities.h"
 #include "json/CJSONDeserializer.h"
 #include "log/Log.h"
 #include "platform/RunLoop.h"
@@ -275,6 +276,21 @@ TEST_F(DriverInterfaceTest, OnlyAMouseOrGamePadNodeReachesTheInterfaces) {
   hid.unplug(vendorNode);
   RunLoop::main().dispatchPending();
   EXPECT_TRUE(driver->connected());
+}
+
+TEST(HIDUtilities, NumbersOnlyElseZeroAndFailure) {
+  auto device = FakeHidDevice::make(0x5A56, 0x1704);
+  device->setProperty("VendorID", std::string("5A56"));
+  device->setProperty("ProductID", std::int64_t{0x1'0000'1704});
+  std::int32_t value = 7;
+  EXPECT_FALSE(IOHIDDevice_GetLongProperty(device.get(), "VendorID", &value));
+  EXPECT_EQ(value, 0);
+  EXPECT_EQ(IOHIDDevice_GetVendorID(device.get()), 0) << "text is not a number";
+  EXPECT_EQ(IOHIDDevice_GetProductID(device.get()), 0x1704) << "cut to 32 bits";
+  EXPECT_EQ(IOHIDDevice_GetPrimaryUsage(device.get()), 2);
+  EXPECT_FALSE(IOHIDDevice_GetLongProperty(device.get(), "Missing", &value));
+  EXPECT_FALSE(IOHIDDevice_GetLongProperty(nullptr, "VendorID", &value));
+  EXPECT_EQ(IOHIDDevice_GetPrimaryUsage(nullptr), 0);
 }
 
 TEST_F(DriverInterfaceTest, RetriesUntilTheDaemonAppearsAndGivesUpWithALogLine) {
