@@ -39,7 +39,8 @@ class MouseReport {
 
 // The mouse report of a device type: none for type 0 and unknown types; type 1 without ID,
 // 6 bytes; types 2 and 3 ID 3, 9 bytes (type 3 narrow, matching its replacement descriptor);
-// types 4 and 5 ID 0xF1, 9 bytes.
+// types 4 and 5 ID 0xF1, 9 bytes. ReportPipeline pads it to the presented descriptor's
+// length for that report, since the kernel drops shorter input reports.
 std::optional<MouseReport> CreateMouseReportForDevice(int deviceType);
 
 }  // namespace zv::driver

@@ -23,6 +23,16 @@ ReportPipeline::ReportPipeline(std::uint16_t productID,
       },
       reporterMode);
   handler_->init(&*parsed_, config_);
+  // The kernel drops an input report shorter than the presented descriptor declares for its
+  // ID, so a synthetic report is padded with zero bytes to that length.
+  if (mouseReport_) {
+    const int id = mouseReport_->reportId() < 0 ? 0 : mouseReport_->reportId();
+    const ZVHIDReportEntry* entry = handler_->findReport(static_cast<std::uint32_t>(id));
+    if (entry && entry->byteLength > mouseReport_->length()) {
+      mouseReport_ =
+          MouseReport(mouseReport_->reportId(), entry->byteLength, mouseReport_->width());
+    }
+  }
 }
 
 ReportPipeline::~ReportPipeline() {

@@ -9,15 +9,20 @@ void CopyDeviceSettingFromRoot(std::string_view key, json::Dictionary& descripti
 }
 
 std::vector<json::DictionaryPtr> deviceDescriptions(const support::Bundle& bundle) {
-  std::vector<json::DictionaryPtr> result;
   const json::DictionaryPtr root = bundle.infoDictionary();
-  const json::Value* devices = root ? root->find("Devices") : nullptr;
+  if (!root) return {};
+  return deviceDescriptions(*root);
+}
+
+std::vector<json::DictionaryPtr> deviceDescriptions(const json::Dictionary& root) {
+  std::vector<json::DictionaryPtr> result;
+  const json::Value* devices = root.find("Devices");
   if (!devices || !devices->isDictionary()) return result;
   for (const auto& [key, value] : *devices->asDictionary()) {
     if (!value.isDictionary()) continue;
     json::DictionaryPtr description = value.deepCopy().asDictionary();
     for (std::string_view defaultKey : kRootDefaults) {
-      CopyDeviceSettingFromRoot(defaultKey, *description, *root);
+      CopyDeviceSettingFromRoot(defaultKey, *description, root);
     }
     result.push_back(std::move(description));
   }

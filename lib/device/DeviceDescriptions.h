@@ -23,5 +23,7 @@ void CopyDeviceSettingFromRoot(std::string_view key, json::Dictionary& descripti
 // dictionary, each completed with kRootDefaults. Empty when the Info.plist is missing,
 // damaged or has no "Devices" dictionary; entries that are not dictionaries are skipped.
 std::vector<json::DictionaryPtr> deviceDescriptions(const support::Bundle& bundle);
+// The same from an Info.plist's root dictionary already read.
+std::vector<json::DictionaryPtr> deviceDescriptions(const json::Dictionary& root);
 
 }  // namespace zv::device

@@ -133,7 +133,9 @@ struct SinkRecorder {
 
 TEST(ReportPipeline, DescriptorAndSyntheticReportsPerType) {
   {
-    SCOPED_TRACE("0x1704: the device's own descriptor, 6-byte reports without ID");
+    SCOPED_TRACE(
+        "0x1704: the device's own descriptor; synthetic reports without ID, padded to its 7 "
+        "bytes");
     SinkRecorder sink;
     const auto own = sampleDescriptorForType(1);
     ReportPipeline pipeline(0x1704, own, std::ref(sink), ZVMouseReporter::Mode::manual);
@@ -143,7 +145,7 @@ TEST(ReportPipeline, DescriptorAndSyntheticReportsPerType) {
                            pipeline.systemDescriptor().end()));
     ASSERT_NE(pipeline.reportHandler(), nullptr);
     pipeline.reportHandler()->setButtonOverrides(0x4);
-    EXPECT_EQ(sink.all(), std::vector<std::string>{"04 00 00 00 00 00"});
+    EXPECT_EQ(sink.all(), std::vector<std::string>{"04 00 00 00 00 00 00"});
   }
   {
     SCOPED_TRACE("0x5262: the 275-byte replacement, 9-byte reports starting with 0x03");

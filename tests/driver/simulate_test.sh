@@ -37,7 +37,7 @@ daemon=$!
 exec 3>"$work/in"
 until_true grep -q '^ready ' "$work/out"
 expect ready 0 "ready $work/services/$service" -- grep '^ready ' "$work/out"
-expect device-line 0 "device 0x1704 type 1: own descriptor 58 bytes, mouse report 6 bytes" -- \
+expect device-line 0 "device 0x1704 type 1: own descriptor 58 bytes, mouse report 7 bytes" -- \
   head -n 1 "$work/out"
 
 expect list 0 "$service  5a56:1704 type word 1" -- "$kinetra" driver list
@@ -59,7 +59,7 @@ expect override 0 "" -- "$kinetra" driver override simulated-1704 0x90001 1
 printf 'report 01 00 00 00 00 00 00\n' >&3
 until_true has_line "$work/out" "report 01 00 00 00 00 00 00 -> 00 00 00 00 00 00 00"
 expect buttons 0 "" -- "$kinetra" driver buttons simulated-1704 2
-until_true has_line "$work/out" "pointer 02 00 00 00 00 00"
+until_true has_line "$work/out" "pointer 02 00 00 00 00 00 00"
 expect feature 0 "0x0" -- "$kinetra" driver feature simulated-1704 5
 expect bad-shape 1 "result 0xE00002C2 (bad argument (counts differ from the method's shape))" -- \
   "$kinetra" driver call simulated-1704 4 --scalars 1

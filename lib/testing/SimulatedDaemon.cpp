@@ -1,0 +1,124 @@
+#include "testing/SimulatedDaemon.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+extern char** environ;
+
+namespace zv::testing {
+
+using namespace std::chrono_literals;
+
+namespace {
+constexpr auto kPatience = 10s;
+constexpr std::string_view kReady = "ready ";
+}  // namespace
+
+SimulatedDaemon::SimulatedDaemon(const std::filesystem::path& executable,
+                                 const std::string& product) {
+  int in[2];
+  int out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0) return;
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    ::close(in[0]);
+    ::close(in[1]);
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+  const std::string path = executable.string();
+  std::vector<char*> argv{const_cast<char*>(path.c_str()), const_cast<char*>("--simulate"),
+                          const_cast<char*>(product.c_str()), nullptr};
+  if (::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+  input_ = in[1];
+  const int output = out[0];
+  reader_ = std::thread([this, output] { read(output); });
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, kPatience, [&] { return !servicePath_.empty() || ended_; });
+}
+
+SimulatedDaemon::~SimulatedDaemon() {
+  if (input_ >= 0) ::close(input_);
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int status;
+    ::waitpid(pid_, &status, 0);
+  }
+  if (reader_.joinable()) reader_.join();
+}
+
+void SimulatedDaemon::read(int fd) {
+  std::string pending;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    pending.append(buffer, std::size_t(got));
+    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+      std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      std::function<void(const std::string&)> listener;
+      {
+        std::lock_guard lock(mutex_);
+        if (line.rfind(kReady, 0) == 0) servicePath_ = line.substr(kReady.size());
+        lines_.push_back(line);
+        listener = listener_;
+      }
+      changed_.notify_all();
+      if (listener) listener(line);
+    }
+  }
+  ::close(fd);
+  std::lock_guard lock(mutex_);
+  ended_ = true;
+  changed_.notify_all();
+}
+
+bool SimulatedDaemon::ready() const {
+  std::lock_guard lock(mutex_);
+  return !servicePath_.empty();
+}
+
+std::string SimulatedDaemon::servicePath() const {
+  std::lock_guard lock(mutex_);
+  return servicePath_;
+}
+
+bool SimulatedDaemon::send(const std::string& line) {
+  if (input_ < 0) return false;
+  const std::string text = line + "\n";
+  return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+bool SimulatedDaemon::waitForLine(const std::string& line) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, kPatience, [&] {
+    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+  });
+}
+
+std::string SimulatedDaemon::output() const {
+  std::lock_guard lock(mutex_);
+  std::string all;
+  for (const std::string& line : lines_) all += line + "\n";
+  return all;
+}
+
+void SimulatedDaemon::setLineListener(std::function<void(const std::string&)> listener) {
+  std::lock_guard lock(mutex_);
+  listener_ = std::move(listener);
+}
+
+}  // namespace zv::testing
