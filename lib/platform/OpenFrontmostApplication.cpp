@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/linux/FifoFrontmostApplication.h"
 #include "platform/linux/HyprlandFrontmostApplication.h"
 #include "platform/linux/SwayFrontmostApplication.h"
 #include "platform/linux/X11FrontmostApplication.h"
@@ -25,6 +26,11 @@ FrontmostApplicationChoice unavailable(std::string why) {
 
 FrontmostApplicationChoice openFrontmostApplication(RunLoop& loop, ExecutableLookup lookup) {
   std::string error;
+  if (const std::string fifo = variable("KINETRA_FOCUS_FIFO"); !fifo.empty()) {
+    auto provider = FifoFrontmostApplication::open(loop, fifo, &error);
+    if (!provider) return unavailable("KINETRA_FOCUS_FIFO names no usable FIFO: " + error);
+    return {std::move(provider), {}};
+  }
   if (!variable("HYPRLAND_INSTANCE_SIGNATURE").empty()) {
     const auto folder = HyprlandFrontmostApplication::socketFolder();
     if (!folder) return unavailable("Hyprland's sockets were not found");

@@ -1,6 +1,8 @@
 // Chooses the provider of the focused application (FrontmostApplication.h) that the
 // user's session offers, from its environment:
 //
+//   KINETRA_FOCUS_FIFO            a FIFO of focus changes written by a script or test
+//                                 (linux/FifoFrontmostApplication.h), whatever the desktop
 //   HYPRLAND_INSTANCE_SIGNATURE   Hyprland's event and request sockets
 //   SWAYSOCK, I3SOCK              the sway / i3 IPC socket
 //   WAYLAND_DISPLAY (any other compositor, e.g. GNOME or KDE Plasma on Wayland): none —
