@@ -117,6 +117,14 @@ fs::path ZVDeviceManager::deviceBundleDirectory() {
   return platform::mainstreamDevicesFolder();
 }
 
+std::vector<fs::path> ZVDeviceManager::applicationDeviceFolders() {
+  if (const auto application = support::Bundle::main()) {
+    const fs::path builtIn = application->builtInPlugInsPath();
+    if (!bundlesIn(builtIn).empty()) return {builtIn};
+  }
+  return {platform::mainstreamDevicesFolder(), platform::devicesFolder()};
+}
+
 ControllerList ZVDeviceManager::scanBundlesForDevicesMatchingCriteria(
     const json::DictionaryPtr& criteria) {
   return scanFolder(deviceBundleDirectory(), criteria);

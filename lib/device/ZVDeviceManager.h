@@ -49,6 +49,11 @@ class ZVDeviceManager {
   // The running application's built-in plug-ins folder when it exists (then only it is
   // scanned), else the installed MainstreamDevices folder.
   static std::filesystem::path deviceBundleDirectory();
+  // Where an application looks for its devices: the built-in plug-ins folder when it holds
+  // a device bundle, else the installed MainstreamDevices and Devices folders (an
+  // application folder always has a plug-ins folder, often empty, which must not hide
+  // the installed bundles).
+  static std::vector<std::filesystem::path> applicationDeviceFolders();
 
   // The controllers of every matching description of every bundle, in bundle order and
   // then in the order of each bundle's descriptions; each call makes new controllers and
