@@ -16,7 +16,7 @@
 // script or a missing pkexec is explained in an alert and changes nothing.
 //
 // Thread affinity: the GUI thread, which must also dispatch RunLoop::main() (see
-// RunLoopNotifier): preference changes and the uninstaller's end arrive through it.
+// desktop/RunLoopNotifier): preference changes and the uninstaller's end arrive through it.
 #pragma once
 
 #include <QWidget>

@@ -2,8 +2,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "RunLoopNotifier.h"
 #include "com_zenvor_PrefPaneSkarn.h"
+#include "desktop/RunLoopNotifier.h"
 #include "platform/RunLoop.h"
 
 int main(int argc, char** argv) {
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
                           "(<Name>.prefPane/Contents/Linux/gable), where it finds its settings.");
     return 1;
   }
-  zv::pane::RunLoopNotifier notifier(zv::platform::RunLoop::main(), &application);
+  zv::desktop::RunLoopNotifier notifier(zv::platform::RunLoop::main(), &application);
   zv::pane::com_zenvor_PrefPaneSkarn pane(*bundle);
   pane.show();
   return application.exec();

@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <functional>
 
-#include "RunLoopNotifier.h"
 #include "com_Zenvor_PreferencesFile_Skarn.h"
 #include "com_zenvor_PrefPaneSkarn.h"
+#include "desktop/RunLoopNotifier.h"
 #include "platform/RunLoop.h"
 #include "support/PropertyList.h"
 #include "testing/TemporaryTree.h"
@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
   ::setenv("LANG", "C", 1);
   ::unsetenv("LANGUAGE");
   QApplication application(argc, argv);
-  RunLoopNotifier notifier(zv::platform::RunLoop::main(), &application);
+  zv::desktop::RunLoopNotifier notifier(zv::platform::RunLoop::main(), &application);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
