@@ -1,18 +1,19 @@
 // perch: the tray agent of the mouse suite, the one process that runs profiles. See --help.
+#include <dlfcn.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "AgentOutput.h"
 #include "InstanceLock.h"
-#include "QtStatusBar.h"
-#include "desktop/RunLoopNotifier.h"
+#include "TrayModule.h"
 #include "device/ProfileStoreFactory.h"
 #include "menuAppDelegate.h"
 #include "output/InputDevices.h"
@@ -47,6 +48,24 @@ struct Options {
 int fail(const std::string& message) {
   std::fprintf(stderr, "perch: %s\n", message.c_str());
   return 1;
+}
+
+// The tray module's entry, loaded from beside the executable; nothing (after saying why)
+// when it cannot be loaded.
+zv::agent::TrayMain loadTray() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const auto module = self.parent_path() / zv::agent::kTrayModuleFile;
+  void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    std::fprintf(stderr, "perch: cannot load the tray (%s): running without it\n", ::dlerror());
+    return nullptr;
+  }
+  // The handle stays open for the life of the process.
+  auto entry = reinterpret_cast<zv::agent::TrayMain>(::dlsym(handle, zv::agent::kTrayMainSymbol));
+  if (!entry)
+    std::fprintf(stderr, "perch: %s has no tray entry: running without it\n", module.c_str());
+  return entry;
 }
 
 bool haveDisplay() {
@@ -124,26 +143,32 @@ int main(int argc, char** argv) {
   }
 
   std::shared_ptr<menuAppDelegate> agent;
-  if (options.headless) {
+  const auto launch = [&](std::shared_ptr<StatusBar> statusBar) {
+    services.statusBar = std::move(statusBar);
     agent = menuAppDelegate::create(std::move(services));
     agent->applicationDidFinishLaunching();
     for (const auto& file : options.files) agent->applicationOpenFile(file);
+  };
+  const TrayMain tray = options.headless ? nullptr : loadTray();
+  if (tray) {
+    TrayRun run;
+    run.argc = argc;
+    run.argv = argv;
+    run.start = launch;
+    // The tray's objects go before the application that made them.
+    run.finish = [&] {
+      if (agent) agent->applicationWillTerminate();
+      agent.reset();
+    };
+    quit = [&run] {
+      if (run.quit) run.quit();
+    };
+    tray(run);
+    quit = [&loop] { loop.stop(); };
+  } else {
+    launch(nullptr);
     loop.run();
     agent->applicationWillTerminate();
-  } else {
-    QApplication application(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    zv::desktop::RunLoopNotifier notifier(loop, &application);
-    auto statusBar = std::make_shared<QtStatusBar>();
-    services.statusBar = statusBar;
-    quit = [] { QCoreApplication::quit(); };
-    agent = menuAppDelegate::create(std::move(services));
-    agent->applicationDidFinishLaunching();
-    for (const auto& file : options.files) agent->applicationOpenFile(file);
-    QApplication::exec();
-    agent->applicationWillTerminate();
-    // The tray's objects go before the application that made them.
-    agent.reset();
   }
   (*output)->finish();
   return 0;
