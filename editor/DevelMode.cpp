@@ -34,7 +34,8 @@ std::string hex4(std::uint16_t value) {
 
 std::filesystem::path defaultDriverPath() {
   // <build>/Applications/<Name>.app/Contents/Linux/tessel → <build>/bin/zenvor-driver
-  const auto build = ownExecutable().parent_path().parent_path().parent_path().parent_path();
+  auto build = ownExecutable();
+  for (int level = 0; level < 5; ++level) build = build.parent_path();
   const auto beside = build / "bin" / "zenvor-driver";
   std::error_code error;
   if (std::filesystem::exists(beside, error)) return beside;
@@ -49,8 +50,9 @@ std::filesystem::path defaultBundleFolder() {
   return platform::devicesFolder();
 }
 
-std::optional<DevelMode> DevelMode::start(const DevelOptions& options, std::string* error) {
-  DevelMode mode;
+std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::string* error) {
+  std::unique_ptr<DevelMode> owner(new DevelMode());
+  DevelMode& mode = *owner;
   std::error_code failure;
   if (options.root) {
     mode.root_ = std::filesystem::absolute(*options.root, failure);
@@ -59,7 +61,7 @@ std::optional<DevelMode> DevelMode::start(const DevelOptions& options, std::stri
     std::string pattern = (std::filesystem::temp_directory_path(failure) / "tessel-devel.XXXXXX");
     if (!::mkdtemp(pattern.data())) {
       *error = "cannot make a temporary folder: " + std::string(std::strerror(errno));
-      return std::nullopt;
+      return nullptr;
     }
     mode.root_ = pattern;
     mode.temporary_ = true;
@@ -68,7 +70,7 @@ std::optional<DevelMode> DevelMode::start(const DevelOptions& options, std::stri
     std::filesystem::create_directories(mode.root_ / folder, failure);
     if (failure) {
       *error = "cannot make " + (mode.root_ / folder).string() + ": " + failure.message();
-      return std::nullopt;
+      return nullptr;
     }
   }
   ::chmod((mode.root_ / "run").c_str(), 0700);
@@ -85,14 +87,14 @@ std::optional<DevelMode> DevelMode::start(const DevelOptions& options, std::stri
   if (failure) {
     *error = "cannot read the device bundles in " + options.bundles.string() + ": " +
              failure.message();
-    return std::nullopt;
+    return nullptr;
   }
 
   const auto mouse = mode.mouseInput();
   std::filesystem::remove(mouse, failure);
   if (::mkfifo(mouse.c_str(), 0600) != 0) {
     *error = "cannot make " + mouse.string() + ": " + std::strerror(errno);
-    return std::nullopt;
+    return nullptr;
   }
 
   ::setenv("KINETRA_HOME", (mode.root_ / "home").c_str(), 1);
@@ -112,15 +114,9 @@ std::optional<DevelMode> DevelMode::start(const DevelOptions& options, std::stri
       spawn, &spawnError, platform::RunLoop::main());
   if (mode.driver_ == 0) {
     *error = "cannot start the simulated driver: " + spawnError;
-    return std::nullopt;
+    return nullptr;
   }
-  return mode;
-}
-
-DevelMode::DevelMode(DevelMode&& other) noexcept
-    : root_(std::move(other.root_)), temporary_(other.temporary_), driver_(other.driver_) {
-  other.temporary_ = false;
-  other.driver_ = 0;
+  return owner;
 }
 
 DevelMode::~DevelMode() {

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -41,9 +42,9 @@ class DevelMode {
  public:
   // Prepares the tree and the environment and starts the driver. Nothing, with `error`
   // set, when a folder cannot be made or the driver does not start.
-  static std::optional<DevelMode> start(const DevelOptions& options, std::string* error);
-  DevelMode(DevelMode&& other) noexcept;
-  DevelMode& operator=(DevelMode&&) = delete;
+  static std::unique_ptr<DevelMode> start(const DevelOptions& options, std::string* error);
+  DevelMode(const DevelMode&) = delete;
+  DevelMode& operator=(const DevelMode&) = delete;
   ~DevelMode();
 
   const std::filesystem::path& root() const { return root_; }

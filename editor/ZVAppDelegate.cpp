@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 #include <cstdlib>
 
 #include "HTMLWindowWidget.h"
@@ -29,18 +30,29 @@ std::string infoText(std::string_view key) {
 }
 
 void showAlert(const std::string& message, const std::string& informative) {
+  // Also on standard error: the editor may run where nobody sees its windows.
+  std::fprintf(stderr, "tessel: %s\n%s\n", message.c_str(), informative.c_str());
   QMessageBox box(QMessageBox::Critical, QString::fromStdString(message),
                   QString::fromStdString(message), QMessageBox::Ok);
   box.setInformativeText(QString::fromStdString(informative));
   box.exec();
 }
 
+bool holdsBundles(const std::filesystem::path& folder) {
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (it->path().extension() == ".bundle") return true;
+  }
+  return false;
+}
+
 // The (vendor, product) pairs of the installed descriptions with this alias, read from
 // the bundles without making controllers (the device scan comes after the check).
 std::vector<std::pair<std::uint16_t, std::uint16_t>> identifiersOfAlias(const std::string& alias) {
   std::vector<std::pair<std::uint16_t, std::uint16_t>> identifiers;
+  for (const auto& folder : ZVAppDelegate::bundleFolders()) {
   std::error_code error;
-  const auto folder = device::ZVDeviceManager::deviceBundleDirectory();
   for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
     if (it->path().extension() != ".bundle") continue;
@@ -62,10 +74,17 @@ std::vector<std::pair<std::uint16_t, std::uint16_t>> identifiersOfAlias(const st
       }
     }
   }
+  }
   return identifiers;
 }
 
 }  // namespace
+
+std::vector<std::filesystem::path> ZVAppDelegate::bundleFolders() {
+  const auto builtIn = device::ZVDeviceManager::deviceBundleDirectory();
+  if (holdsBundles(builtIn)) return {builtIn};
+  return {platform::mainstreamDevicesFolder(), platform::devicesFolder()};
+}
 
 ZVAppDelegate::ZVAppDelegate(AppDelegateOptions options) : options_(std::move(options)) {
   if (!options_.alert) options_.alert = showAlert;
@@ -118,7 +137,12 @@ bool ZVAppDelegate::applicationDidFinishLaunching() {
   auto criteria = json::makeDictionary();
   criteria->set("Alias", json::Value(alias));
   auto& manager = device::ZVDeviceManager::sharedDeviceManager();
-  const auto controllers = manager.scanBundlesForDevicesMatchingCriteria(criteria);
+  device::ControllerList controllers;
+  const auto folders = bundleFolders();
+  for (const auto& folder : folders) {
+    controllers = manager.scanFolder(folder, criteria);
+    if (!controllers.empty()) break;
+  }
   scanned_ = true;
 
   // 5. Matching.
@@ -128,7 +152,7 @@ bool ZVAppDelegate::applicationDidFinishLaunching() {
   if (controllers.empty()) {
     options_.alert(brand() + " Editor found no device to edit",
                    "No installed device bundle has the alias \"" + alias + "\" (looked in " +
-                       device::ZVDeviceManager::deviceBundleDirectory().string() +
+                       folders.front().string() + (folders.size() > 1 ? " and " + folders.back().string() : std::string()) +
                        "). Reinstall the suite, then start the editor again.");
     return false;
   }

@@ -7,7 +7,8 @@
 //   2. overlay scroll bars (set on the web engine before the application object exists,
 //      see ZVScrollbarHack.h)
 //   3. the shared command store
-//   4. the installed device bundles are scanned for the editor's "Alias" (its Info.plist)
+//   4. the installed device bundles are scanned for the editor's "Alias" (its Info.plist):
+//      the editor's own plug-ins when it has any, else MainstreamDevices, then Devices
 //   5. HID matching starts
 //   6. the editor window is made for the first device found; it shows itself once its
 //      page has loaded. No device: an alert names the alias and the folder scanned, and
@@ -18,6 +19,7 @@
 // Threads: the GUI thread, which also dispatches the library's main run loop.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -57,6 +59,9 @@ class ZVAppDelegate {
   // False when the editor must end (see above).
   bool applicationDidFinishLaunching();
   static bool applicationShouldTerminateAfterLastWindowClosed() { return true; }
+  // Where the device bundles are looked for, in order: the editor's built-in plug-ins
+  // when it has bundles there, else the installed MainstreamDevices and Devices folders.
+  static std::vector<std::filesystem::path> bundleFolders();
 
   // Whether the start-up got as far as scanning for devices.
   bool scanned() const { return scanned_; }

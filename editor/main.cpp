@@ -1,4 +1,5 @@
 // tessel: the profile editor of the mouse suite.
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -44,7 +45,15 @@ int main(int argc, char** argv) {
     return cli.exit(error);
   }
 
-  std::optional<zv::editor::DevelMode> develMode;
+  // Ctrl-C and a polite kill end the editor like closing its window, so devel mode stops
+  // its driver and removes its temporary folders. Set before any thread starts.
+  auto& loop = zv::platform::RunLoop::main();
+  loop.watchSignals({SIGINT, SIGTERM}, [](int) {
+    QApplication::closeAllWindows();  // an alert waiting for its button too
+    QApplication::quit();
+  });
+
+  std::unique_ptr<zv::editor::DevelMode> develMode;
   if (devel) {
     char* end = nullptr;
     const unsigned long id = std::strtoul(product.c_str(), &end, 0);
@@ -54,8 +63,10 @@ int main(int argc, char** argv) {
     }
     develOptions.product = static_cast<std::uint16_t>(id);
     if (!root.empty()) develOptions.root = root;
-    develOptions.bundles = bundles.empty() ? zv::editor::defaultBundleFolder() : bundles;
-    develOptions.driver = driver.empty() ? zv::editor::defaultDriverPath() : driver;
+    develOptions.bundles =
+        bundles.empty() ? zv::editor::defaultBundleFolder() : std::filesystem::path(bundles);
+    develOptions.driver =
+        driver.empty() ? zv::editor::defaultDriverPath() : std::filesystem::path(driver);
     std::string error;
     develMode = zv::editor::DevelMode::start(develOptions, &error);
     if (!develMode) {
@@ -75,7 +86,6 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   application.setQuitOnLastWindowClosed(false);
-  auto& loop = zv::platform::RunLoop::main();
   zv::editor::RunLoopNotifier notifier(loop, &application);
   zv::output::setDefaultTapWatcher(std::make_shared<zv::editor::RunLoopFdWatcher>(loop));
 

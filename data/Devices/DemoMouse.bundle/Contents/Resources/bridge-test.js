@@ -1,7 +1,8 @@
 // The bridge test page: records every event the editor sends into the page, in order,
 // and offers every operation of the bridge to tests and to whoever develops pages.
 //
-//   bridgeTest.events       [{name, time}] every editor and system event, in arrival order,
+//   bridgeTest.events       [{name, time, visibility}] every editor and system event, in
+//                           arrival order, with the page's visibility when it arrived,
 //                           then 'action' and 'key' entries from test mode and the key tap
 //   bridgeTest.call(name, ...args)        editor.<name>(...args), answered as a Promise
 //   bridgeTest.device(name, ...args)      device.<name>(...args)
@@ -34,7 +35,7 @@ const bridgeTest = (window.bridgeTest = {
   events: [],
   results: {},
   record(name, detail) {
-    const entry = { name, time: performance.now() };
+    const entry = { name, time: performance.now(), visibility: document.visibilityState };
     if (detail !== undefined) entry.detail = detail;
     this.events.push(entry);
     const item = document.createElement('li');
