@@ -38,17 +38,29 @@ std::string unescapeValue(std::string_view value) {
       continue;
     }
     switch (value[++i]) {
-      case 's': out += ' '; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      default: out += value[i]; break;
+      case 's':
+        out += ' ';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      default:
+        out += value[i];
+        break;
     }
   }
   return out;
 }
 
-bool isTrue(std::string_view value) { return value == "true"; }
+bool isTrue(std::string_view value) {
+  return value == "true";
+}
 
 std::string lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -100,13 +112,20 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
     // Localised keys ("Name[de]") are left to the plain key.
     const std::string_view key = trim(line.substr(0, equals));
     const std::string value = unescapeValue(trim(line.substr(equals + 1)));
-    if (key == "Type") type = value;
-    else if (key == "Name") entry.name = value;
-    else if (key == "Icon") entry.icon = value;
-    else if (key == "Exec") entry.exec = value;
-    else if (key == "TryExec") tryExec = value;
-    else if (key == "NoDisplay") entry.noDisplay = isTrue(value);
-    else if (key == "Hidden") hidden = isTrue(value);
+    if (key == "Type")
+      type = value;
+    else if (key == "Name")
+      entry.name = value;
+    else if (key == "Icon")
+      entry.icon = value;
+    else if (key == "Exec")
+      entry.exec = value;
+    else if (key == "TryExec")
+      tryExec = value;
+    else if (key == "NoDisplay")
+      entry.noDisplay = isTrue(value);
+    else if (key == "Hidden")
+      hidden = isTrue(value);
   }
   if (!sawGroup || type != "Application" || entry.name.empty() || entry.exec.empty()) {
     return std::nullopt;
@@ -207,9 +226,8 @@ std::vector<InstalledApplication> installedApplications() {
       applications.push_back({std::move(*entry), std::move(*executable)});
     }
   }
-  std::sort(applications.begin(), applications.end(), [](const auto& a, const auto& b) {
-    return lower(a.entry.name) < lower(b.entry.name);
-  });
+  std::sort(applications.begin(), applications.end(),
+            [](const auto& a, const auto& b) { return lower(a.entry.name) < lower(b.entry.name); });
   return applications;
 }
 

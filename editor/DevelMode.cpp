@@ -85,8 +85,8 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
     std::filesystem::create_directory_symlink(std::filesystem::absolute(it->path()), link, ignored);
   }
   if (failure) {
-    *error = "cannot read the device bundles in " + options.bundles.string() + ": " +
-             failure.message();
+    *error =
+        "cannot read the device bundles in " + options.bundles.string() + ": " + failure.message();
     return nullptr;
   }
 
@@ -128,10 +128,9 @@ DevelMode::~DevelMode() {
 }
 
 std::string DevelMode::banner(const DevelOptions& options) const {
-  return "tessel --devel: private folders in " + root_.string() + "\n" +
-         "  simulated mouse " + hex4(options.product) + ": write report lines to " +
-         mouseInput().string() + "\n" + "  DevTools: http://127.0.0.1:" +
-         std::to_string(options.devtoolsPort) + "\n";
+  return "tessel --devel: private folders in " + root_.string() + "\n" + "  simulated mouse " +
+         hex4(options.product) + ": write report lines to " + mouseInput().string() + "\n" +
+         "  DevTools: http://127.0.0.1:" + std::to_string(options.devtoolsPort) + "\n";
 }
 
 }  // namespace zv::editor

@@ -73,8 +73,8 @@ std::string accessAlertAdvice(const std::vector<RefusedNode>& refused) {
   for (std::size_t i = 0; i < refused.size(); ++i) {
     if (i > 0) text << (i + 1 == refused.size() ? " and " : ", ");
     text << refused[i].path.string() << " (" << std::strerror(refused[i].error) << ")";
-    missingUinput = missingUinput ||
-                    (refused[i].error == ENOENT && refused[i].path.filename() == "uinput");
+    missingUinput =
+        missingUinput || (refused[i].error == ENOENT && refused[i].path.filename() == "uinput");
   }
   text << ".\n\n";
   if (missingUinput) text << "Load the uinput module: sudo modprobe uinput\n";

@@ -53,7 +53,9 @@ ZVHTMLView::ZVHTMLView(QWidget* parent) : QWebEngineView(parent) {
   setContextMenuPolicy(Qt::NoContextMenu);
 }
 
-void ZVHTMLView::contextMenuEvent(QContextMenuEvent* event) { event->accept(); }
+void ZVHTMLView::contextMenuEvent(QContextMenuEvent* event) {
+  event->accept();
+}
 
 HTMLWindowWidget::HTMLWindowWidget(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
@@ -86,11 +88,14 @@ HTMLWindowWidget::HTMLWindowWidget(QWidget* parent)
               case QWebEngineLoadingInfo::LoadStartedStatus:
                 globalsReady_ = loadDone_ = false;
                 break;
-              case QWebEngineLoadingInfo::LoadSucceededStatus: loadFinished(true, {}); break;
+              case QWebEngineLoadingInfo::LoadSucceededStatus:
+                loadFinished(true, {});
+                break;
               case QWebEngineLoadingInfo::LoadFailedStatus:
                 loadFinished(false, info.errorString() + " (" + info.url().toString() + ")");
                 break;
-              default: break;
+              default:
+                break;
             }
           });
 }
@@ -138,16 +143,20 @@ void HTMLWindowWidget::evaluate(const std::string& script) {
 }
 
 void HTMLWindowWidget::evaluateThen(const std::string& script, std::function<void()> done) {
-  view_->page()->runJavaScript(QString::fromStdString(script),
-                               [guard = QPointer<HTMLWindowWidget>(this),
-                                done = std::move(done)](const QVariant&) {
-                                 if (guard) done();
-                               });
+  view_->page()->runJavaScript(
+      QString::fromStdString(script),
+      [guard = QPointer<HTMLWindowWidget>(this), done = std::move(done)](const QVariant&) {
+        if (guard) done();
+      });
 }
 
-void HTMLWindowWidget::setVisible(bool visible) { QWidget::setVisible(visible); }
+void HTMLWindowWidget::setVisible(bool visible) {
+  QWidget::setVisible(visible);
+}
 
-bool HTMLWindowWidget::isVisible() const { return QWidget::isVisible(); }
+bool HTMLWindowWidget::isVisible() const {
+  return QWidget::isVisible();
+}
 
 void HTMLWindowWidget::activate() {
   raise();
@@ -166,8 +175,8 @@ Rect HTMLWindowWidget::frame() const {
 }
 
 void HTMLWindowWidget::setFrame(const Rect& frame) {
-  setGeometry(static_cast<int>(frame.x), static_cast<int>(frame.y),
-              static_cast<int>(frame.width), static_cast<int>(frame.height));
+  setGeometry(static_cast<int>(frame.x), static_cast<int>(frame.y), static_cast<int>(frame.width),
+              static_cast<int>(frame.height));
 }
 
 void HTMLWindowWidget::setFloating(bool floating) {
@@ -231,9 +240,10 @@ void HTMLWindowWidget::deliverMouse(MouseDelivery kind, Point windowPoint) {
 }
 
 void HTMLWindowWidget::post(std::function<void()> task) {
-  platform::RunLoop::main().post([guard = QPointer<HTMLWindowWidget>(this), task = std::move(task)] {
-    if (guard) task();
-  });
+  platform::RunLoop::main().post(
+      [guard = QPointer<HTMLWindowWidget>(this), task = std::move(task)] {
+        if (guard) task();
+      });
 }
 
 ZVHTMLWindow* HTMLWindowWidget::createChildWindow(ZVHTMLWindow& /*parent*/,
@@ -251,9 +261,12 @@ namespace {
 
 std::uint32_t usageOf(Qt::MouseButton button) {
   switch (button) {
-    case Qt::LeftButton: return 1;
-    case Qt::RightButton: return 2;
-    default: return 0;
+    case Qt::LeftButton:
+      return 1;
+    case Qt::RightButton:
+      return 2;
+    default:
+      return 0;
   }
 }
 

@@ -64,7 +64,8 @@ QImage folderApplicationIcon(const QString& folder) {
   }
   const auto executable = bundle.objectForInfoDictionaryKey("CFBundleExecutable");
   if (executable.isString()) {
-    return applicationIcon(folder + "/Contents/Linux/" + QString::fromStdString(executable.asString()));
+    return applicationIcon(folder + "/Contents/Linux/" +
+                           QString::fromStdString(executable.asString()));
   }
   return {};
 }
@@ -84,7 +85,9 @@ void IconProtocol::registerIconProtocol(QWebEngineProfile* profile) {
   profile->installUrlSchemeHandler(iconProtocolScheme(), new IconProtocol(profile));
 }
 
-bool IconProtocol::isRegistered() { return registered; }
+bool IconProtocol::isRegistered() {
+  return registered;
+}
 
 bool IconProtocol::canInitWithRequest(const QUrl& url) {
   return url.scheme().compare(QString::fromLatin1(iconProtocolScheme()), Qt::CaseInsensitive) == 0;
@@ -101,7 +104,8 @@ QByteArray IconProtocol::iconPNGForPath(const QString& path) {
   } else if (info.isFile() && info.isExecutable()) {
     image = applicationIcon(path);
   }
-  if (image.isNull() && info.exists()) {
+  // A picture that does not decode shows nothing rather than a file-type icon.
+  if (image.isNull() && info.exists() && !isPictureFile(info)) {
     image = QFileIconProvider().icon(info).pixmap(kIconSize, kIconSize).toImage();
   }
   if (image.isNull()) return {};

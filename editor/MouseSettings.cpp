@@ -22,14 +22,10 @@ MouseSettingsLaunch mouseSettingsLaunch(std::string_view desktop,
     std::vector<std::string> command;
   };
   const Candidate candidates[] = {
-      {"GNOME", {"gnome-control-center", "mouse"}},
-      {"Unity", {"gnome-control-center", "mouse"}},
-      {"KDE", {"systemsettings", "kcm_mouse"}},
-      {"KDE", {"kcmshell5", "kcm_mouse"}},
-      {"XFCE", {"xfce4-mouse-settings"}},
-      {"MATE", {"mate-mouse-properties"}},
-      {"Cinnamon", {"cinnamon-settings", "mouse"}},
-      {"LXQt", {"lxqt-config-input"}},
+      {"GNOME", {"gnome-control-center", "mouse"}}, {"Unity", {"gnome-control-center", "mouse"}},
+      {"KDE", {"systemsettings", "kcm_mouse"}},     {"KDE", {"kcmshell5", "kcm_mouse"}},
+      {"XFCE", {"xfce4-mouse-settings"}},           {"MATE", {"mate-mouse-properties"}},
+      {"Cinnamon", {"cinnamon-settings", "mouse"}}, {"LXQt", {"lxqt-config-input"}},
   };
   bool known = false;
   for (const auto& candidate : candidates) {

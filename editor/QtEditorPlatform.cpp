@@ -39,9 +39,9 @@ std::optional<std::string> QtEditorPlatform::chooseImage(
   for (const auto& extension : extensions) {
     patterns << QStringLiteral("*.") + QString::fromStdString(extension);
   }
-  const QString path = QFileDialog::getOpenFileName(
-      nullptr, QString::fromStdString(title), QDir::homePath(),
-      QStringLiteral("Images (%1)").arg(patterns.join(' ')));
+  const QString path =
+      QFileDialog::getOpenFileName(nullptr, QString::fromStdString(title), QDir::homePath(),
+                                   QStringLiteral("Images (%1)").arg(patterns.join(' ')));
   if (path.isEmpty()) return std::nullopt;
   return fileURL(path);
 }
@@ -131,7 +131,9 @@ std::optional<std::string> ScriptedEditorPlatform::chooseImage(
   return fileURL(QString::fromStdString(path));
 }
 
-void ScriptedEditorPlatform::openURL(const std::string& url) { record("open " + url); }
+void ScriptedEditorPlatform::openURL(const std::string& url) {
+  record("open " + url);
+}
 
 void ScriptedEditorPlatform::openMouseSettings() {
   const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");

@@ -12,9 +12,8 @@ RunLoopFdWatcher::~RunLoopFdWatcher() {
 void RunLoopFdWatcher::watch(int fd, std::function<void()> readable) {
   std::lock_guard lock(mutex_);
   if (auto it = watches_.find(fd); it != watches_.end()) loop_.unwatchFd(it->second);
-  const auto id = loop_.watchFd(fd, EPOLLIN, [readable = std::move(readable)](std::uint32_t) {
-    readable();
-  });
+  const auto id =
+      loop_.watchFd(fd, EPOLLIN, [readable = std::move(readable)](std::uint32_t) { readable(); });
   if (id != 0) watches_[fd] = id;
 }
 

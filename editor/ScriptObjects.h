@@ -61,12 +61,10 @@
 // Threads: the GUI thread.
 #pragma once
 
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QJsonValue>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <functional>
 #include <memory>
 
@@ -105,7 +103,7 @@ class HTMLWindowScriptObject : public ScriptObject {
   Q_INVOKABLE void displayAtMouseWithSize(uint width, uint height);
   // {file: "child.html"}: answers the number of child windows (the new child's number);
   // without "file" nothing is made.
-  Q_INVOKABLE uint createHTMLWindow(const QJsonValue& arguments);
+  Q_INVOKABLE uint createHTMLWindow(const QVariant& arguments);
   Q_INVOKABLE void displayChildWindowAtPosition(int child, int x, int y);
   Q_INVOKABLE void setChildWindowIsVisible(int child, bool visible);
   Q_INVOKABLE void invokeJSOnChildWindow(const QString& script, int child);
@@ -151,12 +149,12 @@ class EditorScriptObject : public HTMLWindowScriptObject {
   Q_INVOKABLE QStringList appsLinkedToProfile(const QString& profileName);
   // The application's name for an executable's path, a link key or an application
   // folder; null when the path is none of these.
-  Q_INVOKABLE QJsonValue appNameAtPath(const QString& path);
+  Q_INVOKABLE QVariant appNameAtPath(const QString& path);
 
   // Commands and favourites.
   Q_INVOKABLE QString commandXML();
   // The favourites file's text, or null when it cannot be read.
-  Q_INVOKABLE QJsonValue favoriteCommandJSON();
+  Q_INVOKABLE QVariant favoriteCommandJSON();
   Q_INVOKABLE void setFavouriteCommandJSON(const QString& text);
 
   // Desktop.
@@ -170,7 +168,7 @@ class EditorScriptObject : public HTMLWindowScriptObject {
   Q_INVOKABLE int downloadPercentage();
   Q_INVOKABLE void installUpdate();
   // The available version, or null.
-  Q_INVOKABLE QJsonValue updateVersion();
+  Q_INVOKABLE QVariant updateVersion();
   Q_INVOKABLE void updateIsDownloaded();
 
   // Languages.
@@ -190,26 +188,26 @@ class DeviceScriptObject : public ScriptObject {
  public:
   DeviceScriptObject(std::shared_ptr<device::DeviceController> device, QObject* parent);
 
-  Q_INVOKABLE QJsonValue OverrideElement(const QJsonValue& element, const QJsonValue& enabled);
-  Q_INVOKABLE QJsonValue GetBundleVersion();
-  Q_INVOKABLE QJsonValue GetName();
-  Q_INVOKABLE QJsonValue GetPID();
-  Q_INVOKABLE QJsonValue GetVID();
-  Q_INVOKABLE QJsonValue connected();
-  Q_INVOKABLE QJsonValue GetBatteryLevel();
-  Q_INVOKABLE QJsonValue GetBatteryState();
-  Q_INVOKABLE QJsonValue GetBatteryLifeYears();
-  Q_INVOKABLE QJsonValue controlDescriptionJSON();
-  Q_INVOKABLE QJsonValue GetBrand();
-  Q_INVOKABLE QJsonValue GetAlias();
-  Q_INVOKABLE QJsonValue GetBalias();
-  Q_INVOKABLE QJsonValue GetType();
-  Q_INVOKABLE QJsonValue WriteSettings();
-  Q_INVOKABLE QJsonValue GetSetting(const QJsonValue& key);
-  Q_INVOKABLE QJsonValue SetSetting(const QJsonValue& key, const QJsonValue& value);
+  Q_INVOKABLE QVariant OverrideElement(const QVariant& element, const QVariant& enabled);
+  Q_INVOKABLE QVariant GetBundleVersion();
+  Q_INVOKABLE QVariant GetName();
+  Q_INVOKABLE QVariant GetPID();
+  Q_INVOKABLE QVariant GetVID();
+  Q_INVOKABLE QVariant connected();
+  Q_INVOKABLE QVariant GetBatteryLevel();
+  Q_INVOKABLE QVariant GetBatteryState();
+  Q_INVOKABLE QVariant GetBatteryLifeYears();
+  Q_INVOKABLE QVariant controlDescriptionJSON();
+  Q_INVOKABLE QVariant GetBrand();
+  Q_INVOKABLE QVariant GetAlias();
+  Q_INVOKABLE QVariant GetBalias();
+  Q_INVOKABLE QVariant GetType();
+  Q_INVOKABLE QVariant WriteSettings();
+  Q_INVOKABLE QVariant GetSetting(const QVariant& key);
+  Q_INVOKABLE QVariant SetSetting(const QVariant& key, const QVariant& value);
 
  private:
-  QJsonValue call(const char* scriptName, std::initializer_list<QJsonValue> arguments);
+  QVariant call(const char* scriptName, std::initializer_list<QVariant> arguments);
   std::shared_ptr<device::DeviceController> device_;
 };
 

@@ -6,11 +6,13 @@
 #include <cstdlib>
 
 #include "HTMLWindowWidget.h"
+#include "ProfileFilesStoreFactory.h"
 #include "QtEditorPlatform.h"
 #include "ScriptObjects.h"
 #include "ZVEditorWindow.h"
 #include "device/DeviceController.h"
 #include "device/DriverSets.h"
+#include "device/ProfileStoreFactory.h"
 #include "device/ZVDeviceManager.h"
 #include "log/Log.h"
 #include "platform/Paths.h"
@@ -52,28 +54,28 @@ bool holdsBundles(const std::filesystem::path& folder) {
 std::vector<std::pair<std::uint16_t, std::uint16_t>> identifiersOfAlias(const std::string& alias) {
   std::vector<std::pair<std::uint16_t, std::uint16_t>> identifiers;
   for (const auto& folder : ZVAppDelegate::bundleFolders()) {
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->path().extension() != ".bundle") continue;
-    const auto info = support::Bundle(it->path()).infoDictionary();
-    const auto* devices = info->find("Devices");
-    if (!devices || !devices->isDictionary()) continue;
-    const auto* rootAlias = info->find("Alias");
-    for (const auto& [name, description] : *devices->asDictionary()) {
-      if (!description.isDictionary()) continue;
-      const auto& entry = *description.asDictionary();
-      const auto* entryAlias = entry.find("Alias");
-      const auto* aliasValue = entryAlias ? entryAlias : rootAlias;
-      if (!aliasValue || !aliasValue->isString() || aliasValue->asString() != alias) continue;
-      const auto* vendor = entry.find("VendorID");
-      const auto* product = entry.find("ProductID");
-      if (vendor && product && vendor->isNumber() && product->isNumber()) {
-        identifiers.emplace_back(static_cast<std::uint16_t>(vendor->asNumber()),
-                                 static_cast<std::uint16_t>(product->asNumber()));
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+      if (it->path().extension() != ".bundle") continue;
+      const auto info = support::Bundle(it->path()).infoDictionary();
+      const auto* devices = info->find("Devices");
+      if (!devices || !devices->isDictionary()) continue;
+      const auto* rootAlias = info->find("Alias");
+      for (const auto& [name, description] : *devices->asDictionary()) {
+        if (!description.isDictionary()) continue;
+        const auto& entry = *description.asDictionary();
+        const auto* entryAlias = entry.find("Alias");
+        const auto* aliasValue = entryAlias ? entryAlias : rootAlias;
+        if (!aliasValue || !aliasValue->isString() || aliasValue->asString() != alias) continue;
+        const auto* vendor = entry.find("VendorID");
+        const auto* product = entry.find("ProductID");
+        if (vendor && product && vendor->isNumber() && product->isNumber()) {
+          identifiers.emplace_back(static_cast<std::uint16_t>(vendor->asNumber()),
+                                   static_cast<std::uint16_t>(product->asNumber()));
+        }
       }
     }
-  }
   }
   return identifiers;
 }
@@ -121,8 +123,7 @@ bool ZVAppDelegate::applicationDidFinishLaunching() {
 
   // 1. Access to the devices.
   if (!options_.skipAccessCheck) {
-    const auto refused =
-        options_.accessCheck ? options_.accessCheck() : defaultAccessCheck(alias);
+    const auto refused = options_.accessCheck ? options_.accessCheck() : defaultAccessCheck(alias);
     if (!refused.empty()) {
       options_.alert(accessAlertMessage(brand()), accessAlertAdvice(refused));
       return false;
@@ -133,7 +134,8 @@ bool ZVAppDelegate::applicationDidFinishLaunching() {
   // 3. The command store.
   store::ZVCommandStore::sharedCommandStore();
 
-  // 4. The device bundles of the editor's alias.
+  // 4. The device bundles of the editor's alias, their profiles in the shared store.
+  device::setProfileStoreFactory(std::make_shared<ProfileFilesStoreFactory>());
   auto criteria = json::makeDictionary();
   criteria->set("Alias", json::Value(alias));
   auto& manager = device::ZVDeviceManager::sharedDeviceManager();
@@ -152,7 +154,8 @@ bool ZVAppDelegate::applicationDidFinishLaunching() {
   if (controllers.empty()) {
     options_.alert(brand() + " Editor found no device to edit",
                    "No installed device bundle has the alias \"" + alias + "\" (looked in " +
-                       folders.front().string() + (folders.size() > 1 ? " and " + folders.back().string() : std::string()) +
+                       folders.front().string() +
+                       (folders.size() > 1 ? " and " + folders.back().string() : std::string()) +
                        "). Reinstall the suite, then start the editor again.");
     return false;
   }

@@ -34,11 +34,21 @@ std::string scriptStringContent(std::string_view text) {
   out.reserve(text.size());
   for (unsigned char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\'': out += "\\'"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '<': out += "\\x3C"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\'':
+        out += "\\'";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '<':
+        out += "\\x3C";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           static const char digits[] = "0123456789ABCDEF";
@@ -115,12 +125,13 @@ std::shared_ptr<ZVEditorWindow> ZVEditorWindow::create(
 ZVEditorWindow::ZVEditorWindow(HTMLWindowHost& host, EditorPlatform& platform,
                                std::shared_ptr<device::DeviceController> device,
                                EditorWindowOptions options)
-    : ZVHTMLWindow(host, device->bundle().resourcePath(),
-                   [&] {
-                     const auto page = device->bundle().objectForInfoDictionaryKey("Interface");
-                     return page.isString() ? page.asString() : std::string();
-                   }(),
-                   options.keyboard),
+    : ZVHTMLWindow(
+          host, device->bundle().resourcePath(),
+          [&] {
+            const auto page = device->bundle().objectForInfoDictionaryKey("Interface");
+            return page.isString() ? page.asString() : std::string();
+          }(),
+          options.keyboard),
       platform_(platform),
       device_(std::move(device)),
       options_(std::move(options)) {}
@@ -146,8 +157,7 @@ void ZVEditorWindow::initialize() {
 
   switcher_ = store::ZVProfileSwitcher::create(device_, options_.frontmost);
 
-  softwareUpdate_ =
-      std::make_unique<update::ZVSoftwareUpdate>(device_, this, options_.update);
+  softwareUpdate_ = std::make_unique<update::ZVSoftwareUpdate>(device_, this, options_.update);
   std::string updateError;
   if (!softwareUpdate_->check(&updateError) && !updateError.empty()) {
     ZV_LOG(ZVLogLevel::Notice, nullptr, "no update check: %@", updateError);
@@ -201,6 +211,7 @@ void ZVEditorWindow::pageGlobalsCreated() {
 void ZVEditorWindow::pageLoaded(bool ok, const std::string& error) {
   ZVHTMLWindow::pageLoaded(ok, error);
   if (!ok) return;
+  ZV_LOG(ZVLogLevel::Notice, nullptr, "page loaded");
   sendEditorEvent("update");
   sendEditorEvent("profileRenamed");
   if (device_->connectComplete()) sendSystemEvent("deviceConnectComplete");
@@ -219,7 +230,9 @@ void ZVEditorWindow::pageLoaded(bool ok, const std::string& error) {
   });
 }
 
-void ZVEditorWindow::frameChanged(const Rect& frame) { platform_.saveFrame(frameName_, frame); }
+void ZVEditorWindow::frameChanged(const Rect& frame) {
+  platform_.saveFrame(frameName_, frame);
+}
 
 void ZVEditorWindow::close() {
   if (closing_) return;
@@ -277,8 +290,7 @@ void ZVEditorWindow::deleteProfile(const std::string& name) {
   }
   if (at == names.begin()) {
     ZV_LOG(ZVLogLevel::Notice, nullptr,
-           "not deleting %@: the first profile of the list has none before it to edit next",
-           name);
+           "not deleting %@: the first profile of the list has none before it to edit next", name);
     return;
   }
   const std::string previous = *(at - 1);
@@ -296,13 +308,19 @@ void ZVEditorWindow::deleteProfile(const std::string& name) {
 void ZVEditorWindow::renameProfile(const std::string& oldName, const std::string& newName) {
   auto store = profileStore();
   if (!store) return;
-  if (profile_ && profile_->string("profile") == oldName) {
-    profile_->setPath(store->pathForProfile(newName));
-  }
+  const bool edited = profile_ && profile_->string("profile") == oldName;
+  const auto oldPath = profile_ ? profile_->path() : std::nullopt;
+  if (edited) profile_->setPath(store->pathForProfile(newName));
   std::string error;
   if (!store->renameProfile(oldName, newName, &error)) {
     ZV_LOG(ZVLogLevel::Error, nullptr, "renaming %@ to %@ failed: %@", oldName, newName, error);
+    // The file kept its name: so does the edited profile.
+    if (edited) profile_->setPath(oldPath);
+    return;
   }
+  // The edited profile also takes the new name, so the page reads it and a later save
+  // writes it.
+  if (edited) profile_->checkName();
   if (switcher_) {
     switcher_->renameProfile(oldName, newName);
     switcher_->writeConfig();
@@ -421,8 +439,8 @@ void ZVEditorWindow::openAppLinkDialogForProfile(const std::string& profileName)
 void ZVEditorWindow::unlinkApp(const std::string& application, const std::string& profileName) {
   if (!switcher_) return;
   std::string error;
-  if (!switcher_->unsetProfile(profileName, store::ZVProfileSwitcher::keyForApplication(application),
-                               &error)) {
+  if (!switcher_->unsetProfile(profileName,
+                               store::ZVProfileSwitcher::keyForApplication(application), &error)) {
     ZV_LOG(ZVLogLevel::Error, nullptr, "unlinking %@ failed: %@", application, error);
   }
 }
@@ -491,9 +509,13 @@ std::string ZVEditorWindow::browseForImagePath() {
   return url ? imagePathFromFileURL(*url) : std::string();
 }
 
-void ZVEditorWindow::systemMouseSettings() { platform_.openMouseSettings(); }
+void ZVEditorWindow::systemMouseSettings() {
+  platform_.openMouseSettings();
+}
 
-void ZVEditorWindow::openURL(const std::string& url) { platform_.openURL(url); }
+void ZVEditorWindow::openURL(const std::string& url) {
+  platform_.openURL(url);
+}
 
 std::string ZVEditorWindow::languageNameForLocale(const std::string& locale) const {
   return platform_.nativeLanguageName(locale);
@@ -519,7 +541,8 @@ std::int32_t ZVEditorWindow::downloadPercentage() const {
 
 void ZVEditorWindow::installUpdate() {
   std::string error;
-  if (!softwareUpdate_->install(&error)) ZV_LOG(ZVLogLevel::Error, nullptr, "no install: %@", error);
+  if (!softwareUpdate_->install(&error))
+    ZV_LOG(ZVLogLevel::Error, nullptr, "no install: %@", error);
 }
 
 std::optional<std::string> ZVEditorWindow::updateVersion() const {
@@ -532,11 +555,15 @@ void ZVEditorWindow::deviceConnected(device::DeviceController&, bool connected) 
   if (!connected) sendSystemEvent("deviceDisconnect");
 }
 
-void ZVEditorWindow::profileStoreUpdate(store::ZVProfileStore&) { sendEditorEvent("profileList"); }
+void ZVEditorWindow::profileStoreUpdate(store::ZVProfileStore&) {
+  sendEditorEvent("profileList");
+}
 
 void ZVEditorWindow::profileStoreDeleted(store::ZVProfileStore&) {}
 
-void ZVEditorWindow::activeProfileHasChanged() { sendEditorEvent("activeProfileChanged"); }
+void ZVEditorWindow::activeProfileHasChanged() {
+  sendEditorEvent("activeProfileChanged");
+}
 
 void ZVEditorWindow::softwareUpdateNewVersionAvailable(update::ZVSoftwareUpdate&,
                                                        const std::string&) {

@@ -30,8 +30,8 @@ ZVHTMLWindow::ZVHTMLWindow(HTMLWindowHost& host, std::filesystem::path resourceF
                            const std::string& file, std::shared_ptr<output::ZVKeyboard> keyboard)
     : host_(host), resourceFolder_(std::move(resourceFolder)), keyboard_(std::move(keyboard)) {
   host_.setVisible(false);
-  host_.setFrame({0, host_.screenHeight() - kInitialHeight + kInitialBottomOverhang,
-                  kInitialWidth, kInitialHeight});
+  host_.setFrame({0, host_.screenHeight() - kInitialHeight + kInitialBottomOverhang, kInitialWidth,
+                  kInitialHeight});
   if (auto path = pageFile(file)) host_.loadPage(*path);
   if (!keyboard_) keyboard_ = std::make_shared<output::ZVKeyboard>();
 }
@@ -52,7 +52,9 @@ std::optional<std::filesystem::path> ZVHTMLWindow::pageFile(const std::string& f
   return resourceFolder_ / normal;
 }
 
-void ZVHTMLWindow::invokeJavascript(const std::string& script) { host_.evaluate(script); }
+void ZVHTMLWindow::invokeJavascript(const std::string& script) {
+  host_.evaluate(script);
+}
 
 void ZVHTMLWindow::pageLoaded(bool ok, const std::string& error) {
   if (!ok) log::systemLogNotice("%@", error.empty() ? std::string("page load failed") : error);
@@ -101,11 +103,17 @@ void ZVHTMLWindow::displayAtMouseWithSize(std::uint32_t width, std::uint32_t hei
   host_.grabPointer(true);
 }
 
-void ZVHTMLWindow::mouseMovedOverWindow() { gMoved = true; }
+void ZVHTMLWindow::mouseMovedOverWindow() {
+  gMoved = true;
+}
 
-bool ZVHTMLWindow::movedSincePopup() { return gMoved; }
+bool ZVHTMLWindow::movedSincePopup() {
+  return gMoved;
+}
 
-void ZVHTMLWindow::resetSharedPointerState() { gMoved = lmbDown = rmbDown = false; }
+void ZVHTMLWindow::resetSharedPointerState() {
+  gMoved = lmbDown = rmbDown = false;
+}
 
 bool ZVHTMLWindow::onMouse(std::uint32_t usage, std::int32_t value, Point position) {
   if (canHideOnMouse_) {
@@ -178,8 +186,7 @@ void ZVHTMLWindow::displayChildWindow(std::int64_t child, std::int32_t x, std::i
   const Rect frame = host_.frame();
   // (x, y) is where the child's lower left corner goes, measured from this window's top
   // left corner.
-  window->host().setFrame(
-      {frame.x + x, frame.y + y - kChildHeight, kChildWidth, kChildHeight});
+  window->host().setFrame({frame.x + x, frame.y + y - kChildHeight, kChildWidth, kChildHeight});
   window->host().setFloating(true);
 }
 
@@ -207,13 +214,13 @@ void ZVHTMLWindow::startKeyTapJS(const std::string& functionName) {
   if (keyboardCallback_) keyboard_->cancelTap();
   lastEventTime_ = 0;
   keyboardCallback_ = functionName;
-  keyboard_->tap([this, alive = std::weak_ptr<bool>(alive_)](
-                     std::uint32_t page, std::uint32_t usage, std::uint32_t value,
-                     std::uint64_t timeMs) {
-    if (auto flag = alive.lock(); flag && *flag) {
-      onKey(page, usage, value, static_cast<std::uint32_t>(timeMs));
-    }
-  });
+  keyboard_->tap(
+      [this, alive = std::weak_ptr<bool>(alive_)](std::uint32_t page, std::uint32_t usage,
+                                                  std::uint32_t value, std::uint64_t timeMs) {
+        if (auto flag = alive.lock(); flag && *flag) {
+          onKey(page, usage, value, static_cast<std::uint32_t>(timeMs));
+        }
+      });
 }
 
 void ZVHTMLWindow::stopKeyTapJS() {
@@ -228,8 +235,7 @@ void ZVHTMLWindow::onKey(std::uint32_t page, std::uint32_t usage, std::uint32_t 
   const std::uint32_t elapsed = lastEventTime_ != 0 ? time - lastEventTime_ : 0;
   lastEventTime_ = time;
   invokeJavascript(log::formatLog("%@(%@, %@, %@, %@)", *keyboardCallback_,
-                                  static_cast<std::int32_t>(page),
-                                  static_cast<std::int32_t>(usage),
+                                  static_cast<std::int32_t>(page), static_cast<std::int32_t>(usage),
                                   static_cast<std::int32_t>(value),
                                   static_cast<std::int32_t>(elapsed)));
 }

@@ -19,8 +19,9 @@
 #include "platform/RunLoop.h"
 
 int main(int argc, char** argv) {
-  CLI::App cli("tessel: the profile editor. Edits the profiles of the installed mouse whose\n"
-               "alias the editor's Info.plist names.");
+  CLI::App cli(
+      "tessel: the profile editor. Edits the profiles of the installed mouse whose\n"
+      "alias the editor's Info.plist names.");
   cli.allow_extras();  // Qt's own options (-platform, …)
   bool devel = false;
   zv::editor::DevelOptions develOptions;

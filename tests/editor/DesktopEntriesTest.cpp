@@ -32,7 +32,8 @@ TEST(DesktopEntryParse, RefusesWhatIsNotAnApplicationAndMarksHiddenOnes) {
   EXPECT_FALSE(parseDesktopEntry("Type=Application\nName=x\nExec=x\n"));
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nType=Application\nName=x\nExec=\"broken\n"));
   EXPECT_FALSE(parseDesktopEntry(std::string("\0\xff[Desktop Entry\n=\n", 18)));
-  auto hidden = parseDesktopEntry("[Desktop Entry]\nType=Application\nName=x\nExec=x\nHidden=true\n");
+  auto hidden =
+      parseDesktopEntry("[Desktop Entry]\nType=Application\nName=x\nExec=x\nHidden=true\n");
   ASSERT_TRUE(hidden);
   EXPECT_TRUE(hidden->noDisplay);
 }
@@ -44,7 +45,8 @@ TEST(DesktopEntryParse, UndoesTheQuotingOfExec) {
   EXPECT_EQ(execProgram("\"unterminated"), "");
   EXPECT_EQ(execProgram(""), "");
   // String escapes of the value come first: \s is a space.
-  auto entry = parseDesktopEntry("[Desktop Entry]\nType=Application\nName=x\nExec=\"/a\\sb/c\" y\n");
+  auto entry =
+      parseDesktopEntry("[Desktop Entry]\nType=Application\nName=x\nExec=\"/a\\sb/c\" y\n");
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->executable, "/a b/c");
 }
@@ -57,7 +59,8 @@ class InstalledApplicationsTest : public ::testing::Test {
       if (const char* value = getenv(names[i])) saved_[i] = value;
     }
     setenv("XDG_DATA_HOME", tree.path("user").c_str(), 1);
-    setenv("XDG_DATA_DIRS", (tree.path("system").string() + ":" + tree.path("none").string()).c_str(), 1);
+    setenv("XDG_DATA_DIRS",
+           (tree.path("system").string() + ":" + tree.path("none").string()).c_str(), 1);
     setenv("PATH", tree.path("bin").c_str(), 1);
     for (const char* program : {"zed", "alpha", "beta"}) {
       const auto path = tree.write(std::string("bin/") + program, "#!/bin/sh\n");
@@ -68,8 +71,10 @@ class InstalledApplicationsTest : public ::testing::Test {
   void TearDown() override {
     const char* names[] = {"XDG_DATA_HOME", "XDG_DATA_DIRS", "PATH"};
     for (int i = 0; i < 3; ++i) {
-      if (saved_[i]) setenv(names[i], saved_[i]->c_str(), 1);
-      else unsetenv(names[i]);
+      if (saved_[i])
+        setenv(names[i], saved_[i]->c_str(), 1);
+      else
+        unsetenv(names[i]);
     }
   }
   static std::string entry(const std::string& name, const std::string& exec) {
@@ -87,7 +92,8 @@ TEST_F(InstalledApplicationsTest, ListsInstalledProgramsByNameWithTheUsersEntrie
   tree.write("system/applications/kde/beta.desktop", entry("Beta", "beta"));
   tree.write("system/applications/gone.desktop", entry("Gone", "not-installed"));
   tree.write("system/applications/plain.desktop", entry("Plain", "not-executable"));
-  tree.write("system/applications/zz-twice.desktop", entry("Zed again", tree.path("bin/zed").string()));
+  tree.write("system/applications/zz-twice.desktop",
+             entry("Zed again", tree.path("bin/zed").string()));
 
   const auto applications = installedApplications();
   std::vector<std::string> names;

@@ -72,8 +72,9 @@ TEST(DeviceAccess, RefusedNodesAreNamedWithTheLinuxWayToGetAccess) {
   ASSERT_EQ(refused.size(), 2u);
   EXPECT_EQ(accessAlertMessage("Zenvor"), "Zenvor Editor needs your permission to run");
   const auto advice = accessAlertAdvice(refused);
-  EXPECT_NE(advice.find("/dev/uinput (No such file or directory) and /dev/hidraw0 (Permission denied)"),
-            std::string::npos);
+  EXPECT_NE(
+      advice.find("/dev/uinput (No such file or directory) and /dev/hidraw0 (Permission denied)"),
+      std::string::npos);
   EXPECT_NE(advice.find("sudo modprobe uinput"), std::string::npos);
   EXPECT_NE(advice.find("usermod -aG input"), std::string::npos);
   EXPECT_NE(advice.find("restart the editor"), std::string::npos);

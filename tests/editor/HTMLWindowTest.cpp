@@ -32,7 +32,8 @@ class HTMLWindowTest : public ::testing::Test {
 
 TEST_F(HTMLWindowTest, LoadsThePageFromTheResourceFolderHiddenAndRefusesPathsOutOfIt) {
   ZVHTMLWindow window(host, "/bundle/Contents/Resources", "Page.html", keyboard);
-  EXPECT_EQ(host.loaded, std::vector<std::filesystem::path>{"/bundle/Contents/Resources/Page.html"});
+  EXPECT_EQ(host.loaded,
+            std::vector<std::filesystem::path>{"/bundle/Contents/Resources/Page.html"});
   EXPECT_FALSE(host.visible);
 
   for (const char* file : {"../../../etc/passwd", "/etc/passwd", "a/../../x.html", ""}) {

@@ -112,8 +112,8 @@ export class Editor {
   }
 
   // Waits until `fn(arg)` in the page answers something true; answers it.
-  async until(fn, arg) {
-    const handle = await this.page.waitForFunction(fn, arg, { timeout: LIMIT, polling: 50 });
+  async until(fn, arg, timeout = LIMIT) {
+    const handle = await this.page.waitForFunction(fn, arg, { timeout, polling: 50 });
     return handle.jsonValue();
   }
 
@@ -134,9 +134,9 @@ export class Editor {
     return this.page.evaluate(() => bridgeTest.events.length);
   }
 
-  waitForEvent(name, after = 0) {
+  waitForEvent(name, after = 0, timeout = LIMIT) {
     return this.until(([n, from]) => bridgeTest.events.slice(from).find((e) => e.name === n),
-                      [name, after]);
+                      [name, after], timeout);
   }
 
   // One line of the simulated mouse's report script.
