@@ -180,7 +180,7 @@ void BM_PressStormOfALongMacro(benchmark::State& state) {
     auto clock = std::make_shared<engine::ManualClock>();
     json::DictionaryPtr prototype = profile::readPrototypeFile(kData / "tevnodes.prototype");
     auto json = profile::tevnodes2json(text, json::Value(prototype));
-    auto storm = profile::ZVProfile::create();
+    auto storm = engine::ZVProfile::create();
     storm->setClock(clock);
     storm->loadFromJSON(json->asDictionary(), prototype, engine.device);
     storm->updateActiveShiftState();
