@@ -1,6 +1,6 @@
 # Application folders. An executable of the suite lives in
 #   <build>/Applications/<Name>.app/Contents/Linux/<executable>
-# beside Contents/Info.plist, Contents/Resources/ and Contents/PlugIns/, as installed, so
+# beside Contents/Info.plist and Contents/Resources/, as installed, so
 # the program finds its bundle information and resources from its own path. A link in
 # <build>/bin points at it.
 #
@@ -32,7 +32,8 @@ function(zv_application target)
     BUILD_RPATH "$ORIGIN/../../../../bin"
     INSTALL_RPATH "$ORIGIN/../../../..")
   configure_file(${APP_INFO_PLIST} "${bundle}/Contents/Info.plist" @ONLY)
-  file(MAKE_DIRECTORY "${bundle}/Contents/Resources" "${bundle}/Contents/PlugIns")
+  # No Contents/PlugIns: an application that has that folder finds its devices only there.
+  file(MAKE_DIRECTORY "${bundle}/Contents/Resources")
   set(outputs)
   foreach(resource IN LISTS APP_RESOURCES)
     get_filename_component(name ${resource} NAME)

@@ -1,7 +1,7 @@
 // Lets Qt's event loop drive the suite's run loop: a QSocketNotifier watches the run
 // loop's epoll descriptor, which is readable whenever something is due, and dispatches
 // it without blocking. File-watch reports, device callbacks, timers and child-process
-// exits reach the desktop programs (perch, gable) this way, on the GUI thread.
+// exits reach the desktop programs (perch, tessel, gable) this way, on the GUI thread.
 #pragma once
 
 class QObject;

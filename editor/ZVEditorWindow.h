@@ -1,0 +1,185 @@
+// The editor's main window: the HTML window of the device bundle's "Interface" page with
+// everything the page needs to edit the profiles of one device. Its script operations
+// are listed with the bridge (ScriptObjects.h, EditorScriptObject); this class carries
+// them out and sends the events into the page.
+//
+// The window never runs profiles for real: element events reach the edited profile only
+// in test mode, and then its actions come back to the page instead of reaching the
+// desktop. Changes reach the agent through the files the library watches (profiles, the
+// store's info file, mappings.xml); changes by the agent or a tool come back the same
+// way, as "editor:profileList" and "editor:activeProfileChanged".
+//
+// Edited profile: the store's current profile when the window opens (the store's first
+// profile in the no-profile state, so that the page always has one to show); it changes
+// only with setProfile, newProfile and deleteProfile, never by itself.
+//
+// deleteProfile(name) deletes the profile and its application links and then edits the
+// profile listed just before it. The first profile of the list (the bundle's default)
+// and a name that is not listed have no profile before them: the call does nothing and
+// the log says why.
+//
+// Threads: the GUI thread, which also dispatches the main run loop (where device, store
+// and update callbacks arrive). Actions in test mode come from command threads: their
+// page calls are queued to the main loop, as are the system events.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "EditorPlatform.h"
+#include "ZVHTMLWindow.h"
+#include "device/DeviceController.h"
+#include "engine/ZVProfileNotifications.h"
+#include "store/ZVProfileStoreDelegate.h"
+#include "update/ZVSoftwareUpdate.h"
+#include "update/ZVSoftwareUpdateDelegate.h"
+
+namespace zv::engine {
+class ZVProfile;
+}
+namespace zv::platform {
+class FrontmostApplication;
+}
+namespace zv::store {
+class ZVProfileStore;
+class ZVProfileSwitcher;
+}  // namespace zv::store
+
+namespace zv::editor {
+
+struct EditorWindowOptions {
+  // The focused-application provider the switcher follows; none: links stay inactive.
+  std::shared_ptr<platform::FrontmostApplication> frontmost;
+  // The software update's options (a test's update location and installer).
+  update::ZVSoftwareUpdateOptions update;
+  // Asks the driver for exclusive use of the mouse (test mode) or gives it up. Default:
+  // the device's driver interface, when it has one.
+  std::function<void(bool exclusive)> setExclusive;
+  // The key tap's owner (default: a keyboard on the process's tap services).
+  std::shared_ptr<output::ZVKeyboard> keyboard;
+};
+
+class ZVEditorWindow : public ZVHTMLWindow,
+                       public device::DeviceControllerDelegate,
+                       public engine::ZVProfileNotifications,
+                       public store::ZVProfileStoreDelegate,
+                       public update::ZVSoftwareUpdateDelegate,
+                       public std::enable_shared_from_this<ZVEditorWindow> {
+ public:
+  // The favourites file's name in the "Common" folder.
+  static constexpr const char* kFavouritesFileName = "Favourites.xml";
+
+  // initWithDevice:. `host` and `platform` must outlive the window. The page named by the
+  // device bundle's "Interface" starts loading; the window shows itself once it has
+  // loaded and its load events are sent.
+  static std::shared_ptr<ZVEditorWindow> create(HTMLWindowHost& host, EditorPlatform& platform,
+                                                std::shared_ptr<device::DeviceController> device,
+                                                EditorWindowOptions options = {});
+  ~ZVEditorWindow() override;
+
+  // --- Script operations (see ScriptObjects.h for what the page sees) ---------------------
+  void save();
+  std::vector<std::string> profileList() const;
+  void setProfileByName(const std::string& name);
+  void setDeviceActionCallback(const std::string& functionName);
+  void newProfile();
+  void deleteProfile(const std::string& name);
+  void renameProfile(const std::string& oldName, const std::string& newName);
+  void resetProfile();
+  std::string activeProfile() const;
+  void setActiveProfile(const std::string& name);
+  std::string startupProfile() const;
+  void setStartupProfile(const std::string& name);
+  std::string profileJSON() const;
+  void setProfileJSON(const std::string& json);
+  void openAppLinkDialogForProfile(const std::string& profileName);
+  void unlinkApp(const std::string& application, const std::string& profileName);
+  std::vector<std::string> appsLinkedToProfile(const std::string& profileName) const;
+  // The name of the application at `path`: an application folder's CFBundleExecutable,
+  // an installed application's name, else an executable's file name. `path` may also be
+  // a link key ("file:/usr/bin/x"). Nothing when it is none of these.
+  static std::optional<std::string> appNameAtPath(const std::string& path);
+  std::string commandXML() const;
+  std::optional<std::string> favouriteCommandJSON() const;
+  void setFavouriteCommandJSON(const std::string& text);
+  std::string browseForImagePath();
+  void systemMouseSettings();
+  void openURL(const std::string& url);
+  void startUpdateDownload();
+  std::int32_t downloadPercentage() const;
+  void installUpdate();
+  std::optional<std::string> updateVersion() const;
+  void updateIsDownloaded() {}
+  std::string languageNameForLocale(const std::string& locale) const;
+  std::string currentLocale() const;
+  // Hides the window, sends "editor:closing", then closes it once the page has run its
+  // handlers.
+  void close() override;
+
+  // --- State --------------------------------------------------------------------------------
+  const std::shared_ptr<device::DeviceController>& device() const { return device_; }
+  const std::shared_ptr<engine::ZVProfile>& profile() const { return profile_; }
+  std::shared_ptr<store::ZVProfileStore> profileStore() const;
+  const std::shared_ptr<store::ZVProfileSwitcher>& profileSwitcher() const { return switcher_; }
+  update::ZVSoftwareUpdate& softwareUpdate() const { return *softwareUpdate_; }
+  const std::filesystem::path& favouritesPath() const { return favouritesPath_; }
+  bool testMode() const;
+  // "com.Zenvor.ProfileEditor.<device name>": where the frame is kept.
+  const std::string& frameName() const { return frameName_; }
+  bool canBecomeKeyWindow() const override { return true; }
+
+  // --- From the window system -------------------------------------------------------------
+  void pageGlobalsCreated() override;
+  void pageLoaded(bool ok, const std::string& error) override;
+  // The user moved or resized the window.
+  void frameChanged(const Rect& frame);
+
+  // --- Delegate calls -----------------------------------------------------------------------
+  void deviceConnected(device::DeviceController& device, bool connected) override;
+  void onElementEvent(std::uint32_t element, std::int32_t value, std::int32_t oldValue) override;
+  void onProfileActionWithPage(std::uint32_t page, std::uint32_t usage, std::uint32_t value,
+                               const std::string& string) override;
+  void profileStoreUpdate(store::ZVProfileStore& store) override;
+  void profileStoreDeleted(store::ZVProfileStore& store) override;
+  void activeProfileHasChanged() override;
+  void softwareUpdateNewVersionAvailable(update::ZVSoftwareUpdate& updater,
+                                         const std::string& version) override;
+  void softwareUpdateDownloadProgress(update::ZVSoftwareUpdate& updater, int percentage) override;
+  void softwareUpdateDownloadComplete(update::ZVSoftwareUpdate& updater) override;
+
+  // The texts evaluated for the two kinds of events.
+  static std::string editorEventScript(const std::string& name);
+  static std::string systemEventScript(const std::string& name);
+
+ private:
+  ZVEditorWindow(HTMLWindowHost& host, EditorPlatform& platform,
+                 std::shared_ptr<device::DeviceController> device, EditorWindowOptions options);
+  void initialize();
+  // Evaluated at once.
+  void sendEditorEvent(const std::string& name);
+  // Queued to the main loop; from any thread.
+  void sendSystemEvent(const std::string& name);
+  // Makes `profile` the edited profile, with this window as its delegate.
+  void editProfile(std::shared_ptr<engine::ZVProfile> profile);
+  std::shared_ptr<engine::ZVProfile> storeCurrentProfile() const;
+
+  EditorPlatform& platform_;
+  std::shared_ptr<device::DeviceController> device_;
+  EditorWindowOptions options_;
+  std::shared_ptr<engine::ZVProfile> profile_;
+  std::shared_ptr<store::ZVProfileSwitcher> switcher_;
+  std::unique_ptr<update::ZVSoftwareUpdate> softwareUpdate_;
+  std::filesystem::path favouritesPath_;
+  std::string frameName_;
+  mutable std::mutex callbackMutex_;
+  std::string actionJSCallback_;  // guarded: command threads read it
+  bool closing_ = false;
+};
+
+}  // namespace zv::editor

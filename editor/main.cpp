@@ -1,0 +1,100 @@
+// tessel: the profile editor of the mouse suite.
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+
+#include "DevelMode.h"
+#include "IconProtocol.h"
+#include "ZVAppDelegate.h"
+#include "ZVScrollbarHack.h"
+#include "desktop/RunLoopNotifier.h"
+#include "output/InputDevices.h"
+#include "output/RunLoopFdWatcher.h"
+#include "platform/RunLoop.h"
+
+int main(int argc, char** argv) {
+  CLI::App cli(
+      "tessel: the profile editor. Edits the profiles of the installed mouse whose\n"
+      "alias the editor's Info.plist names.");
+  cli.allow_extras();  // Qt's own options (-platform, …)
+  bool devel = false;
+  zv::editor::DevelOptions develOptions;
+  std::string root;
+  std::string product = "0x1704";
+  std::string bundles;
+  std::string driver;
+  cli.add_flag("--devel", devel,
+               "run against a simulated mouse (zenvor-driver --simulate) in a private folder "
+               "tree, with DevTools on 127.0.0.1");
+  cli.add_option("--devel-root", root, "keep the private folder tree in DIR (default: temporary)")
+      ->type_name("DIR");
+  cli.add_option("--devtools-port", develOptions.devtoolsPort,
+                 "DevTools protocol port in devel mode (default 9222)")
+      ->check(CLI::Range(1, 65535));
+  cli.add_option("--product", product, "the simulated mouse's product ID (default 0x1704)");
+  cli.add_option("--bundles", bundles, "device bundles offered in devel mode")->type_name("DIR");
+  cli.add_option("--driver", driver, "the zenvor-driver to start in devel mode")->type_name("PATH");
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return cli.exit(error);
+  }
+
+  // Ctrl-C and a polite kill end the editor like closing its window, so devel mode stops
+  // its driver and removes its temporary folders. Set before any thread starts.
+  auto& loop = zv::platform::RunLoop::main();
+  loop.watchSignals({SIGINT, SIGTERM}, [](int) {
+    QApplication::closeAllWindows();  // an alert waiting for its button too
+    QApplication::quit();
+  });
+
+  std::unique_ptr<zv::editor::DevelMode> develMode;
+  if (devel) {
+    char* end = nullptr;
+    const unsigned long id = std::strtoul(product.c_str(), &end, 0);
+    if (product.empty() || *end != '\0' || id > 0xFFFF) {
+      std::cerr << "tessel: '" << product << "' is not a product ID (0 to 0xFFFF, e.g. 0x1704)\n";
+      return 1;
+    }
+    develOptions.product = static_cast<std::uint16_t>(id);
+    if (!root.empty()) develOptions.root = root;
+    develOptions.bundles =
+        bundles.empty() ? zv::editor::defaultBundleFolder() : std::filesystem::path(bundles);
+    develOptions.driver =
+        driver.empty() ? zv::editor::defaultDriverPath() : std::filesystem::path(driver);
+    std::string error;
+    develMode = zv::editor::DevelMode::start(develOptions, &error);
+    if (!develMode) {
+      std::cerr << "tessel --devel: " << error << "\n";
+      return 1;
+    }
+    std::cerr << develMode->banner(develOptions) << std::flush;
+  }
+
+  // The web engine's switches are read when it starts.
+  zv::editor::ZVScrollbarHack::forceOverlayScrollbars();
+  if (::geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) {
+    // Chromium refuses its sandbox to root.
+    ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  }
+  zv::editor::IconProtocol::registerScheme();
+
+  QApplication application(argc, argv);
+  application.setQuitOnLastWindowClosed(false);
+  zv::desktop::RunLoopNotifier notifier(loop, &application);
+  zv::output::setDefaultTapWatcher(std::make_shared<zv::output::RunLoopFdWatcher>(loop));
+
+  zv::editor::AppDelegateOptions options;
+  options.skipAccessCheck = devel;
+  zv::editor::ZVAppDelegate delegate(options);
+  if (!delegate.applicationDidFinishLaunching()) return 1;
+  const int status = application.exec();
+  zv::output::setDefaultTapWatcher(nullptr);
+  return status;
+}

@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "FakeWindowHost.h"
+#include "ZVEditorWindow.h"
+#include "device/DeviceController.h"
+#include "device/DeviceDescriptions.h"
+#include "device/ProfileStoreFactory.h"
+#include "engine/ZVProfile.h"
+#include "log/Log.h"
+#include "output/RecordingOutput.h"
+#include "output/ZVKeyboard.h"
+#include "platform/RunLoop.h"
+#include "store/ProfileFilesStoreFactory.h"
+#include "store/ZVProfileStore.h"
+#include "testing/EngineHarness.h"
+#include "testing/FakeInputDevices.h"
+#include "testing/TemporaryTree.h"
+
+namespace zv::editor {
+namespace {
+
+class FakePlatform : public EditorPlatform {
+ public:
+  std::vector<std::string> chooseApplications(const std::string&) override { return apps; }
+  std::optional<std::string> chooseImage(const std::string&,
+                                         const std::vector<std::string>&) override {
+    return image;
+  }
+  void openURL(const std::string& url) override { opened.push_back(url); }
+  void openMouseSettings() override { opened.push_back("mouse settings"); }
+  std::vector<std::string> preferredLanguages() override { return languages; }
+  std::string nativeLanguageName(const std::string& locale) override { return locale; }
+  std::optional<Rect> savedFrame(const std::string&) override { return std::nullopt; }
+  void saveFrame(const std::string&, const Rect&) override {}
+
+  std::vector<std::string> apps;
+  std::optional<std::string> image;
+  std::vector<std::string> opened;
+  std::vector<std::string> languages{"en-GB"};
+};
+
+class EditorWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    log::setSystemLogHandler([](std::string_view) {});
+    engine::ZVProfile::setSharedPrototype(zv::testing::bundledPrototype());
+    device::setProfileStoreFactory(std::make_shared<store::ProfileFilesStoreFactory>());
+    const support::Bundle bundle(zv::testing::demoBundlePath());
+    device_ = std::make_shared<device::DeviceController>(device::deviceDescriptions(bundle).front(),
+                                                         bundle.bundlePath());
+    auto source = std::make_shared<zv::testing::FakeInputDeviceSource>();
+    EditorWindowOptions options;
+    options.keyboard = std::make_shared<output::ZVKeyboard>(
+        std::make_shared<output::RecordingOutput>(),
+        output::TapServices{source, std::make_shared<zv::testing::FakeFdWatcher>()});
+    options.setExclusive = [this](bool on) { exclusive_.push_back(on); };
+    window_ = ZVEditorWindow::create(host_, platform_, device_, options);
+  }
+
+  void TearDown() override {
+    window_.reset();
+    device_.reset();
+    device::setProfileStoreFactory(nullptr);
+    engine::ZVProfile::setSharedPrototype(nullptr);
+    log::setSystemLogHandler({});
+  }
+
+  static void dispatch() { platform::RunLoop::main().dispatchPending(); }
+  // The store lists the folder when its watch reports a change; tests read it at once.
+  void rescan() { window_->profileStore()->readDirectory(); }
+  std::string editedName() const { return window_->profile()->string("profile"); }
+  std::size_t count(const std::string& script) const {
+    return static_cast<std::size_t>(std::count(host_.scripts.begin(), host_.scripts.end(), script));
+  }
+
+  zv::testing::TemporaryTree tree_;
+  testing::FakeWindowHost host_;
+  FakePlatform platform_;
+  std::shared_ptr<device::DeviceController> device_;
+  std::shared_ptr<ZVEditorWindow> window_;
+  std::vector<bool> exclusive_;
+};
+
+TEST_F(EditorWindowTest, PageLoadSendsUpdateThenProfileRenamedAndShowsTheWindowAfterThem) {
+  EXPECT_EQ(editedName(), "Default");
+  EXPECT_FALSE(host_.visible);
+  window_->pageLoaded(true, {});
+  EXPECT_EQ(host_.scripts,
+            (std::vector<std::string>{"$(document).trigger('editor:update')",
+                                      "$(document).trigger('editor:profileRenamed')"}));
+  EXPECT_FALSE(host_.visible);
+  dispatch();
+  EXPECT_TRUE(host_.visible);
+  // A failed load sends nothing.
+  host_.scripts.clear();
+  window_->pageLoaded(false, "net::ERR_FILE_NOT_FOUND");
+  dispatch();
+  EXPECT_TRUE(host_.scripts.empty());
+}
+
+TEST_F(EditorWindowTest, EmptyActionCallbackLeavesTestModeEvenWhenNeverEntered) {
+  window_->setDeviceActionCallback("");
+  EXPECT_EQ(exclusive_, std::vector<bool>{false});
+  EXPECT_FALSE(window_->testMode());
+  EXPECT_FALSE(window_->profile()->useDelegateForActions());
+
+  window_->setDeviceActionCallback("onAction");
+  EXPECT_EQ(exclusive_, (std::vector<bool>{false, true}));
+  EXPECT_TRUE(window_->profile()->useDelegateForActions());
+}
+
+TEST_F(EditorWindowTest, ActionsReachThePageWithTheirTextAsFifthArgument) {
+  window_->setDeviceActionCallback("onAction");
+  window_->onProfileActionWithPage(7, 0x4E, 1, "");
+  window_->onProfileActionWithPage(0xFF00, 2, 0, "/home/me/it's\nmine.txt");
+  EXPECT_TRUE(host_.scripts.empty());  // queued to the main loop
+  dispatch();
+  EXPECT_EQ(host_.scripts, (std::vector<std::string>{
+                               "onAction('action', 7,78,1,'')",
+                               "onAction('action', 65280,2,0,'/home/me/it\\'s\\nmine.txt')"}));
+  // An action queued while test mode ends is dropped.
+  window_->onProfileActionWithPage(7, 0x4E, 0, "");
+  window_->setDeviceActionCallback("");
+  dispatch();
+  EXPECT_EQ(host_.scripts.size(), 2u);
+}
+
+TEST_F(EditorWindowTest, StartupProfileIsEmptyInTheNoProfileState) {
+  window_->setStartupProfile("Default");
+  EXPECT_EQ(window_->startupProfile(), "Default");
+  window_->profileStore()->setNoProfile(true);
+  EXPECT_EQ(window_->startupProfile(), "");
+}
+
+TEST_F(EditorWindowTest, RenamingTheEditedProfileKeepsEditingItRenamingAnotherDoesNot) {
+  window_->newProfile();
+  rescan();
+  EXPECT_EQ(editedName(), "Untitled1");
+  window_->renameProfile("Untitled1", "Mine");
+  rescan();
+  EXPECT_EQ(editedName(), "Mine");
+  EXPECT_EQ(window_->profile()->path()->filename(), "Mine.pr0");
+
+  window_->newProfile();
+  rescan();
+  const auto editedPath = window_->profile()->path();
+  window_->renameProfile("Mine", "Other");
+  rescan();
+  EXPECT_EQ(window_->profile()->path(), editedPath);
+  EXPECT_EQ(editedName(), "Untitled1");
+  const auto names = window_->profileList();
+  EXPECT_NE(std::find(names.begin(), names.end(), "Other"), names.end());
+  // A refused rename (the name is taken) leaves the edited profile as it was.
+  window_->renameProfile("Untitled1", "Other");
+  EXPECT_EQ(window_->profile()->path(), editedPath);
+}
+
+TEST_F(EditorWindowTest, DeleteEditsThePreviousProfileAndRefusesTheFirstAndUnknownNames) {
+  window_->newProfile();
+  window_->newProfile();  // Untitled2, edited
+  rescan();
+  host_.scripts.clear();
+  window_->deleteProfile("Default");
+  window_->deleteProfile("No such profile");
+  EXPECT_TRUE(host_.scripts.empty());
+  EXPECT_EQ(window_->profileList().size(), 3u);
+
+  window_->deleteProfile("Untitled2");
+  rescan();
+  EXPECT_EQ(window_->profileList(), (std::vector<std::string>{"Default", "Untitled1"}));
+  EXPECT_EQ(editedName(), "Untitled1");
+  EXPECT_EQ(count("$(document).trigger('editor:update')"), 1u);
+
+  host_.scripts.clear();
+  window_->setProfileByName("No such profile");
+  EXPECT_TRUE(host_.scripts.empty());
+  EXPECT_EQ(editedName(), "Untitled1");
+}
+
+TEST_F(EditorWindowTest, FavouritesRoundTripThroughLinksAndNeverReplaceAFolder) {
+  EXPECT_FALSE(window_->favouriteCommandJSON());
+  window_->setFavouriteCommandJSON("<favourites>ü</favourites>");
+  EXPECT_EQ(window_->favouriteCommandJSON(), "<favourites>ü</favourites>");
+
+  const auto path = window_->favouritesPath();
+  const auto target = tree_.write("elsewhere/Favourites.xml", "old");
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(target, path);
+  window_->setFavouriteCommandJSON("through the link");
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
+  EXPECT_EQ(tree_.read("elsewhere/Favourites.xml"), "through the link");
+
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  window_->setFavouriteCommandJSON("refused");
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  EXPECT_FALSE(window_->favouriteCommandJSON());
+}
+
+TEST_F(EditorWindowTest, ProfileJSONThatDoesNotParseChangesNothing) {
+  window_->newProfile();
+  const std::string before = window_->profileJSON();
+  window_->setProfileJSON("{ not json");
+  EXPECT_EQ(window_->profileJSON(), before);
+}
+
+TEST_F(EditorWindowTest, ChoosersAndLocale) {
+  platform_.image = "file:///home/me/My%20Pictures/a.png";
+  EXPECT_EQ(window_->browseForImagePath(), "/home/me/My%20Pictures/a.png");
+  platform_.image.reset();
+  EXPECT_EQ(window_->browseForImagePath(), "");
+  platform_.apps = {"/bin/sh"};
+  window_->openAppLinkDialogForProfile("Default");
+  EXPECT_EQ(window_->appsLinkedToProfile("Default"), std::vector<std::string>{"file:/bin/sh"});
+  window_->unlinkApp("/bin/sh", "Default");
+  EXPECT_TRUE(window_->appsLinkedToProfile("Default").empty());
+  platform_.languages = {"zh-Hant"};
+  EXPECT_EQ(window_->currentLocale(), "zh-CHT");
+  platform_.languages = {};
+  EXPECT_EQ(window_->currentLocale(), "en");
+  EXPECT_FALSE(ZVEditorWindow::appNameAtPath("/no/such/program"));
+  EXPECT_FALSE(ZVEditorWindow::appNameAtPath("relative"));
+  EXPECT_TRUE(ZVEditorWindow::appNameAtPath("file:/bin/sh"));
+}
+
+}  // namespace
+}  // namespace zv::editor
