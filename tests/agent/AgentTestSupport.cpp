@@ -136,18 +136,22 @@ bool AgentTest::waitFor(const std::function<bool()>& condition) {
   return platform::RunLoop::main().runUntil(condition, 10s);
 }
 
-fs::path AgentTest::addProfile(const std::string& name) {
+void writePageUpProfile(const fs::path& path) {
   auto text =
       profile::readProfileText(zv::testing::demoBundlePath() / "Contents/Resources/Default.pr0");
-  EXPECT_TRUE(text);
-  std::string body = text.value_or("");
+  ASSERT_TRUE(text);
+  std::string body = *text;
   for (std::size_t at; (at = body.find("usage=0x4e")) != std::string::npos;) {
     body.replace(at, 10, "usage=0x4b");
   }
+  fs::create_directories(path.parent_path());
+  ASSERT_TRUE(profile::writeProfileText(path, body));
+}
+
+fs::path AgentTest::addProfile(const std::string& name) {
   const fs::path path =
       store::ZVProfileStore::profileFolderForDevice(*agent->device()) / (name + ".pr0");
-  fs::create_directories(path.parent_path());
-  EXPECT_TRUE(profile::writeProfileText(path, body));
+  writePageUpProfile(path);
   return path;
 }
 

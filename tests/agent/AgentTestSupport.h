@@ -46,6 +46,9 @@ class TraceRecorder : public AgentTrace {
   std::vector<std::string> lines;
 };
 
+// Writes the demo's default profile to `path`, with Page Up (0x4b) where it has Page Down.
+void writePageUpProfile(const fs::path& path);
+
 class AgentTest : public ::testing::Test {
  protected:
   AgentTest();
