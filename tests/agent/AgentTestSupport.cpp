@@ -13,6 +13,7 @@
 #include "profile/ProfileFile.h"
 #include "store/ProfileFilesStoreFactory.h"
 #include "store/ZVPreferencesFile.h"
+#include "support/NotificationCenter.h"
 #include "testing/EngineHarness.h"
 
 namespace zv::agent::testing {
@@ -108,10 +109,10 @@ void AgentTest::installDemoBundle() {
                      tree.path("share/MainstreamDevices/DemoMouse.bundle"));
 }
 
-void AgentTest::launch() {
+void AgentTest::launch(std::shared_ptr<StatusBar> bar) {
   AgentServices services;
   services.bundle = support::Bundle(tree.path("Applications/Perch.app"));
-  services.statusBar = statusBar;
+  services.statusBar = bar ? std::move(bar) : statusBar;
   services.launchApplication = [this](const fs::path& application, std::string* error) {
     launched.push_back(application);
     if (!launchSucceeds && error) *error = "refused";
@@ -125,8 +126,8 @@ void AgentTest::launch() {
   agent->applicationDidFinishLaunching();
 }
 
-void AgentTest::launchAndWaitForProfile() {
-  launch();
+void AgentTest::launchAndWaitForProfile(std::shared_ptr<StatusBar> bar) {
+  launch(std::move(bar));
   ASSERT_TRUE(agent->started());
   ASSERT_TRUE(waitFor([&] { return store() && store()->currentProfile(); }))
       << "the store never loaded a current profile";
@@ -134,6 +135,13 @@ void AgentTest::launchAndWaitForProfile() {
 
 bool AgentTest::waitFor(const std::function<bool()>& condition) {
   return platform::RunLoop::main().runUntil(condition, 10s);
+}
+
+void postHideStatusMenu(std::optional<int> hide) {
+  auto info = json::makeDictionary();
+  if (hide) info->set("HideStatusMenu", json::Value(*hide));
+  support::NotificationCenter::defaultCenter().post(store::ZVPreferencesUpdatedNotification,
+                                                    nullptr, json::Value(info));
 }
 
 void writePageUpProfile(const fs::path& path) {

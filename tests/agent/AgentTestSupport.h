@@ -46,6 +46,9 @@ class TraceRecorder : public AgentTrace {
   std::vector<std::string> lines;
 };
 
+// "ZVPreferencesUpdated" as the preferences file posts it, with "HideStatusMenu" unless
+// nothing.
+void postHideStatusMenu(std::optional<int> hide);
 // Writes the demo's default profile to `path`, with Page Up (0x4b) where it has Page Down.
 void writePageUpProfile(const fs::path& path);
 
@@ -56,10 +59,10 @@ class AgentTest : public ::testing::Test {
 
   // Installs the demo bundle where the agent looks for devices.
   void installDemoBundle();
-  // Makes the agent and runs its start-up.
-  void launch();
+  // Makes the agent and runs its start-up, on `bar` (default: the fake status bar).
+  void launch(std::shared_ptr<StatusBar> bar = nullptr);
   // Start-up done and the store's current profile loaded.
-  void launchAndWaitForProfile();
+  void launchAndWaitForProfile(std::shared_ptr<StatusBar> bar = nullptr);
   bool waitFor(const std::function<bool()>& condition);
   std::shared_ptr<store::ZVProfileStore> store() const { return agent->profileStore(); }
   // The demo's default profile saved under `name`, with Page Up (0x4b) for Page Down.

@@ -30,13 +30,6 @@ bool noProfileOnDisk(const store::ZVProfileStore& store) {
   return value && value->isNumber() && value->asBoolean();
 }
 
-void postHideStatusMenu(std::optional<int> hide) {
-  auto info = json::makeDictionary();
-  if (hide) info->set("HideStatusMenu", json::Value(*hide));
-  support::NotificationCenter::defaultCenter().post(store::ZVPreferencesUpdatedNotification,
-                                                    nullptr, json::Value(info));
-}
-
 TEST_F(AgentTest, StartsUpAsTheExecutiveWithItsDeviceItemAndStore) {
   installDemoBundle();
   device::DeviceController::setIsExecutive(false);
