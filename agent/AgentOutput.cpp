@@ -16,16 +16,27 @@ base::Result<std::unique_ptr<AgentOutput>> AgentOutput::install(const std::strin
     uinput->prepare();
     return output;
   }
-  if (choice != "record" && !choice.starts_with("record:")) {
+  // "uinput+record…": both, the record only watching.
+  const bool passOn = choice.starts_with("uinput+");
+  const std::string record = passOn ? choice.substr(7) : choice;
+  if (record != "record" && !record.starts_with("record:")) {
     return base::Failure{"perch", 1,
-                         "--output takes uinput, record or record:FILE, not '" + choice + "'"};
+                         "--output takes uinput, record, record:FILE or uinput+record[:FILE], "
+                         "not '" +
+                             choice + "'"};
   }
-  auto stream = RecordStream::open(choice == "record" ? "" : choice.substr(7));
+  auto stream = RecordStream::open(record == "record" ? "" : record.substr(7));
   if (!stream) return stream.failure();
   output->record_ = *stream;
   output->recordOutput_ = std::make_shared<RecordOutput>(output->record_);
-  output::setSharedOutput(output->recordOutput_);
-  output::Workspace::setShared(std::make_shared<RecordWorkspace>(output->record_));
+  if (passOn) {
+    auto uinput = std::make_shared<UinputRecordOutput>(output->recordOutput_);
+    output::setSharedOutput(uinput);
+    uinput->prepare();
+  } else {
+    output::setSharedOutput(output->recordOutput_);
+    output::Workspace::setShared(std::make_shared<RecordWorkspace>(output->record_));
+  }
   return output;
 }
 

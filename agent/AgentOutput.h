@@ -6,6 +6,8 @@
 //   record          a record of lines on standard output instead (RecordStream.h), also
 //                   of the element events, shift states and profiles
 //   record:FILE     the same into FILE
+//   uinput+record[:FILE]   the desktop gets the keys, and the record is written too
+//                   (files are opened for real then)
 //
 // Threads: set up on the main thread before any command runs.
 #pragma once
@@ -27,7 +29,7 @@ class AgentOutput {
   static base::Result<std::unique_ptr<AgentOutput>> install(const std::string& choice);
   ~AgentOutput();
 
-  // The record; null for uinput.
+  // The record; null for uinput alone.
   const std::shared_ptr<RecordStream>& record() const { return record_; }
   // When recording: lets go of keys still down, then writes the summary.
   void finish();

@@ -39,6 +39,17 @@ std::string wheelText(std::uint16_t code, std::int32_t value) {
 
 void RecordOutput::emit(output::VirtualDevice, std::span<const output::RawEvent> events,
                         const output::EventInfo&) {
+  record(events);
+}
+
+void UinputRecordOutput::emit(output::VirtualDevice device,
+                              std::span<const output::RawEvent> events,
+                              const output::EventInfo& info) {
+  output::UinputOutput::emit(device, events, info);
+  record_->record(events);
+}
+
+void RecordOutput::record(std::span<const output::RawEvent> events) {
   const auto now = RecordStream::Clock::now();
   // A wheel step comes as whole lines and high-resolution units together: one line.
   bool wheelLines = false;

@@ -20,6 +20,7 @@
 #include "RecordStream.h"
 #include "output/OutputDevice.h"
 #include "output/RecordingOutput.h"
+#include "output/UinputOutput.h"
 
 namespace zv::agent {
 
@@ -30,6 +31,8 @@ class RecordOutput : public output::OutputDevice {
   // A line "key NAME up (released at exit)" for each key or button still down. Answers
   // how many there were.
   std::size_t releaseHeldKeys();
+  // The lines for the encoded events of one request.
+  void record(std::span<const output::RawEvent> events);
 
  protected:
   void emit(output::VirtualDevice device, std::span<const output::RawEvent> events,
@@ -41,6 +44,20 @@ class RecordOutput : public output::OutputDevice {
   std::shared_ptr<RecordStream> stream_;
   std::mutex mutex_;
   std::bitset<kCodes> down_;
+};
+
+// `perch --output uinput+record`: the desktop gets the keys through the virtual keyboard
+// and pointer, and the record gets their lines as well.
+class UinputRecordOutput : public output::UinputOutput {
+ public:
+  explicit UinputRecordOutput(std::shared_ptr<RecordOutput> record) : record_(std::move(record)) {}
+
+ protected:
+  void emit(output::VirtualDevice device, std::span<const output::RawEvent> events,
+            const output::EventInfo& info) override;
+
+ private:
+  std::shared_ptr<RecordOutput> record_;
 };
 
 }  // namespace zv::agent

@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
                "a tray)");
   app.add_option("--output", options.output,
                  "where keys and wheel steps go: uinput (the desktop, default), record (lines "
-                 "on standard output) or record:FILE")
+                 "on standard output), record:FILE, or uinput+record[:FILE] (the desktop, and "
+                 "the record as well)")
       ->type_name("WHERE");
   app.add_option("files", options.files, "files given to open (accepted and left alone)")
       ->type_name("FILE");
