@@ -90,12 +90,14 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
     return nullptr;
   }
 
-  const auto mouse = mode.mouseInput();
-  std::filesystem::remove(mouse, failure);
-  if (::mkfifo(mouse.c_str(), 0600) != 0) {
-    *error = "cannot make " + mouse.string() + ": " + std::strerror(errno);
-    return nullptr;
+  for (const auto& fifo : {mode.mouseInput(), mode.keyInput()}) {
+    std::filesystem::remove(fifo, failure);
+    if (::mkfifo(fifo.c_str(), 0600) != 0) {
+      *error = "cannot make " + fifo.string() + ": " + std::strerror(errno);
+      return nullptr;
+    }
   }
+  const auto mouse = mode.mouseInput();
 
   ::setenv("KINETRA_HOME", (mode.root_ / "home").c_str(), 1);
   ::setenv("KINETRA_RUNTIME_DIR", (mode.root_ / "run").c_str(), 1);
@@ -130,6 +132,7 @@ DevelMode::~DevelMode() {
 std::string DevelMode::banner(const DevelOptions& options) const {
   return "tessel --devel: private folders in " + root_.string() + "\n" + "  simulated mouse " +
          hex4(options.product) + ": write report lines to " + mouseInput().string() + "\n" +
+         "  key capture: write key lines (KEY_B 1) to " + keyInput().string() + "\n" +
          "  DevTools: http://127.0.0.1:" + std::to_string(options.devtoolsPort) + "\n";
 }
 
