@@ -66,7 +66,7 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
     mode.root_ = pattern;
     mode.temporary_ = true;
   }
-  for (const char* folder : {"home", "run", "services", "data/MainstreamDevices"}) {
+  for (const char* folder : {"home", "run", "services", "data/MainstreamDevices", "data/Devices"}) {
     std::filesystem::create_directories(mode.root_ / folder, failure);
     if (failure) {
       *error = "cannot make " + (mode.root_ / folder).string() + ": " + failure.message();
@@ -75,14 +75,19 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
   }
   ::chmod((mode.root_ / "run").c_str(), 0700);
 
-  // The bundles to offer, as links in the private MainstreamDevices folder.
+  // The bundles to offer, as links in the private MainstreamDevices folder (where the
+  // device manager looks) and in Devices (where the command store gathers the shipped
+  // commands), as an installation lays them out.
   for (auto it = std::filesystem::directory_iterator(options.bundles, failure);
        !failure && it != std::filesystem::directory_iterator(); it.increment(failure)) {
     if (it->path().extension() != ".bundle") continue;
-    const auto link = mode.root_ / "data/MainstreamDevices" / it->path().filename();
-    std::error_code ignored;
-    std::filesystem::remove(link, ignored);
-    std::filesystem::create_directory_symlink(std::filesystem::absolute(it->path()), link, ignored);
+    for (const char* folder : {"data/MainstreamDevices", "data/Devices"}) {
+      const auto link = mode.root_ / folder / it->path().filename();
+      std::error_code ignored;
+      std::filesystem::remove(link, ignored);
+      std::filesystem::create_directory_symlink(std::filesystem::absolute(it->path()), link,
+                                                ignored);
+    }
   }
   if (failure) {
     *error =
