@@ -607,22 +607,25 @@
     setCommand(shift, element, blocks, name) {
       const trigger = this.ensureTrigger(shift, element);
       removeMember(trigger, 'role');
-      this.setBands(shift, element, [{ threshold: 1, blocks, name }], null);
+      const first = ProfileDoc.bandsOf(trigger)[0];
+      this.setBands(shift, element, [{ threshold: 1, blocks, name, json: first && first.json }], null);
       return trigger;
     }
 
-    // Bands: [{threshold, blocks, name}] (blocks null: the band runs nothing). `role`:
+    // Bands: [{threshold, blocks, name, json}] (blocks null: the band runs nothing; json:
+    // the band it was before, whose command keeps its GUID and unknown members). `role`:
     // "bands" routes the element even when it is no control of the device.
     setBands(shift, element, bands, role) {
       const trigger = this.ensureTrigger(shift, element);
       if (role) setAttr(trigger, 'role', role);
       else if (trigger.role !== undefined && trigger.role !== 'bands') removeMember(trigger, 'role');
-      const old = ProfileDoc.bandsOf(trigger);
-      trigger.bands = bands.map((band, i) => {
-        const json = old[i] ? old[i].json : { _obj_order: ['band'] };
+      const old = new Set(ProfileDoc.bandsOf(trigger).map((b) => b.json));
+      trigger.bands = bands.map((band) => {
+        const json = band.json && old.has(band.json) ? band.json : { _obj_order: ['band'] };
+        old.delete(json);
         setAttr(json, 'band', String(band.threshold | 0));
         if (band.blocks) {
-          const reuse = old[i] && old[i].command;
+          const reuse = isObject(json.command) ? json.command : null;
           setChild(json, 'command', commandJSON(band.blocks, band.name, reuse, this.newGuid()));
         } else {
           removeMember(json, 'command');
