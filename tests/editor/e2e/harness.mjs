@@ -154,6 +154,20 @@ export class Editor {
     closeSync(fd);
   }
 
+  // Key lines for the key tap ("KEY_B 1 [time ms]").
+  feedKeys(...lines) {
+    const fd = openSync(join(this.root, 'tree', 'keys'), 'w');
+    writeSync(fd, lines.map((l) => l + '\n').join(''));
+    closeSync(fd);
+  }
+
+  // The environment that points kinetra at this editor's private tree.
+  get kinetraEnv() {
+    const tree = join(this.root, 'tree');
+    return { ...process.env, KINETRA_HOME: join(tree, 'home'), KINETRA_DATA_ROOT: join(tree, 'data'),
+             KINETRA_RUNTIME_DIR: join(tree, 'run'), KINETRA_SERVICES_DIR: join(tree, 'services') };
+  }
+
   opened() {
     const file = join(this.desktop, 'opened');
     return existsSync(file) ? readFileSync(file, 'utf8').trim().split('\n') : [];

@@ -1,0 +1,189 @@
+// The editor's own page (the demo bundle's Interface) in the real editor on the simulated
+// mouse: a user's journeys through the page, each checked where it ends up — the profile
+// file as kinetra reads it, or the editor's answers over the bridge.
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { existsSync, mkdirSync } from 'node:fs';
+import { after, before, describe, test } from 'node:test';
+import { join } from 'node:path';
+import { Editor } from './harness.mjs';
+
+const B3 = 0x90003;
+const B7 = 0x90007;
+const WHEEL_DOWN = 255;  // a wheel action's value for the negative direction
+
+describe('the profile editor page', () => {
+  let editor;
+  let page;
+  const errors = [];
+  const folder = () => join(editor.home, '.local/share/Kinetra/DemoMouse');
+
+  before(async () => {
+    editor = await Editor.start();
+    page = editor.page;
+    // Well above any wait the page needs, well below the suite's budget.
+    page.setDefaultTimeout(10_000);
+    page.on('pageerror', (error) => errors.push(error.message));
+    page.on('console', (message) => { if (message.type() === 'error') errors.push(message.text()); });
+    await editor.until(() => window.EditorApp && EditorApp.state.doc !== null);
+    await page.setViewportSize({ width: 900, height: 675 });
+  });
+  after(async () => { if (editor) await editor.stop(); });
+
+  // The editor's answer to a bridge call, asked from the page.
+  const ask = (name, ...args) => page.evaluate(([n, a]) => Page.ed(n, ...a), [name, args]);
+  const edited = () => page.evaluate(() => EditorApp.state.edited);
+
+  // A saved profile as kinetra reads it: {json, shifts: {shift name → {element →
+  // assignment}}, first: the first shift's assignments}.
+  function saved(name) {
+    const file = join(folder(), name + '.pr0');
+    const result = spawnSync(process.env.KINETRA, ['profile', 'to-json', file, '--tree'], { encoding: 'utf8' });
+    assert.equal(result.status, 0, result.stderr);
+    const json = JSON.parse(result.stdout);
+    const shifts = {};
+    for (const shift of json.controllers[0].shifts) {
+      shifts[shift.name] = {};
+      for (const a of shift.assignments || []) shifts[shift.name][a.trigger] = a;
+    }
+    return { json, shifts, first: Object.values(shifts)[0] };
+  }
+  const actionsOf = (block) => block.actions.map((a) => [a.page, a.usage, a.value || 0, a.time || 0]);
+
+  async function notice(pattern) {
+    await editor.until((source) => [...document.querySelectorAll('#notices .notice')]
+      .some((n) => new RegExp(source).test(n.textContent)), pattern.source);
+  }
+  async function submitDialog(label) {
+    await page.locator('dialog[open] .dialog-buttons button', { hasText: label }).click();
+    await editor.until(() => !document.querySelector('dialog[open]'));
+  }
+
+  test('the mouse picture and the list show each control and light up together', async () => {
+    const rows = await page.locator('.control-row').count();
+    assert.equal(rows, await page.locator('.mouse-picture .spot').count());
+    assert.ok(rows > 10, 'every control of the demo mouse');
+    await page.locator(`.mouse-picture .spot[data-element="${0x90004}"] .spot-shape`).hover();
+    assert.ok(await page.locator(`.control-row[data-element="${0x90004}"]`).evaluate((n) => n.classList.contains('linked')));
+    await page.locator(`.control-row[data-element="${0x90005}"]`).focus();
+    assert.ok(await page.locator(`.mouse-picture .spot[data-element="${0x90005}"]`).evaluate((n) => n.classList.contains('linked')));
+    assert.match(await page.locator(`.control-row[data-element="${0x90004}"]`).textContent(), /Page Down/);
+    await page.locator('.shift-switcher button', { hasText: 'Media' }).click();
+    assert.match(await page.locator('.shift-switcher [aria-checked="true"]').textContent(), /Media/);
+    await page.locator('.shift-switcher button', { hasText: 'Normal' }).click();
+  });
+
+  test('a new profile is made, renamed and written to its file', async () => {
+    await page.click('#nav-profiles');
+    await page.click('#new-profile');
+    await editor.until(() => EditorApp.state.edited === 'Untitled1');
+    await page.click('button[aria-label="Rename Untitled1"]');
+    await page.locator('dialog[open] input').fill('Default');
+    await page.locator('dialog[open] button[type="submit"]').click();
+    assert.match(await page.locator('dialog[open] .field-error').textContent(), /\S/, 'a taken name is refused in the dialog');
+    await page.locator('dialog[open] input').fill('Work');
+    await page.locator('dialog[open] button[type="submit"]').click();
+    await notice(/Renamed “Untitled1” to “Work”/);
+    assert.deepEqual(await ask('profileList'), ['Default', 'Work']);
+    assert.equal(await edited(), 'Work');
+    assert.equal(JSON.parse(await ask('profileJSON')).profile, 'Work');
+    assert.ok(existsSync(join(folder(), 'Work.pr0')));
+  });
+
+  test('a key captured by pressing it is saved on the button', async () => {
+    await page.click('#nav-buttons');
+    await page.click(`.control-row[data-element="${B7}"]`);
+    await page.check('dialog[open] .mode-list input[value="command"]');
+    await page.check('dialog[open] input[name^="kind"][value="key"]');
+    await page.locator('dialog[open] .command-editor > label.field input.text').fill('');
+    await page.click('dialog[open] button.capture');
+    await editor.until(() => document.querySelector('dialog[open] button.capture.listening'));
+    editor.feedKeys('KEY_B 1', 'KEY_B 0');
+    await editor.until(() => /Captured: B$/.test(document.querySelector('dialog[open] .capture-status').textContent));
+    await page.click('dialog[open] button[type="submit"]');
+    assert.equal(await page.locator(`.control-row[data-element="${B7}"] .control-does`).textContent(), 'B');
+    assert.match(await page.locator('.unsaved').textContent(), /Unsaved/);
+    await page.click('#save-button');
+    await notice(/Saved “Work”/);
+    const block = saved('Work').first[B7].bands[0].command.actionblocks;
+    assert.deepEqual(block.map(actionsOf), [[[7, 5, 1, 0], [7, 5, 0, 0]]]);
+  });
+
+  test('a macro is recorded with its timing, edited, and saved with its delays', async () => {
+    await page.click(`.control-row[data-element="${B3}"]`);
+    await page.check('dialog[open] .mode-list input[value="command"]');
+    await page.check('dialog[open] input[name^="kind"][value="macro"]');
+    const rows = page.locator('dialog[open] .action-row');
+    while (await rows.count()) await rows.first().locator('button.remove').click();
+    await page.click('dialog[open] button.record');
+    await editor.until(() => /Stop/.test(document.querySelector('dialog[open] button.record').textContent));
+    editor.feedKeys('KEY_H 1 1000', 'KEY_H 1 1030', 'KEY_H 0 1080', 'KEY_I 1 1200', 'KEY_I 0 1250');
+    await editor.until(() => document.querySelectorAll('dialog[open] .action-row').length === 4);
+    await page.click('dialog[open] button.record');
+    // The third action waits longer; the second goes first.
+    await page.fill('input[aria-label="Delay before action 3 in milliseconds"]', '300');
+    await page.press('input[aria-label="Delay before action 3 in milliseconds"]', 'Tab');
+    await page.click('button[aria-label="Move action 2 up"]');
+    await page.click('dialog[open] [role="tab"]:has-text("When released")');
+    await page.selectOption('dialog[open] select[aria-label="Action to add"]', 'scroll');
+    await page.selectOption('dialog[open] select[aria-label="Direction"]', 'down');
+    await page.click('dialog[open] .add-action button');
+    await page.locator('dialog[open] .command-editor > label.field input.text').fill('Hi');
+    await page.click('dialog[open] button[type="submit"]');
+    await editor.until(() => !document.querySelector('dialog[open]'));
+    assert.equal(await page.locator(`.control-row[data-element="${B3}"] .control-does`).textContent(), 'Hi');
+    await page.click('#save-button');
+    await notice(/Saved “Work”/);
+    const command = saved('Work').first[B3].bands[0].command;
+    assert.equal(command.name, 'Hi');
+    const [press, release] = command.actionblocks;
+    assert.deepEqual(actionsOf(press), [[7, 0x0b, 0, 80], [7, 0x0b, 1, 0], [7, 0x0c, 1, 300], [7, 0x0c, 0, 50]]);
+    assert.equal(release.type, 'release');
+    assert.deepEqual(actionsOf(release), [[1, 0x38, WHEEL_DOWN, 0]]);
+  });
+
+  test('the active profile set by another program is shown', async () => {
+    await page.click('#nav-profiles');
+    await page.check('input[aria-label="Active: Work"]');
+    await editor.until(() => EditorApp.state.active === 'Work');
+    assert.equal(await ask('getActiveProfile'), 'Work');
+    const result = spawnSync(process.env.KINETRA, ['use', 'Default', '--device', 'DemoMouse'],
+                             { env: editor.kinetraEnv, encoding: 'utf8' });
+    assert.equal(result.status, 0, result.stderr);
+    await notice(/Another program made “Default” the active profile/);
+    assert.ok(await page.isChecked('input[aria-label="Active: Default"]'));
+    assert.equal(await ask('getActiveProfile'), 'Default');
+  });
+
+  test('a profile is deleted, and the first one cannot be', async () => {
+    assert.ok(await page.isDisabled('button[aria-label="Delete Default"]'));
+    await page.click('button[aria-label="Delete Work"]');
+    await submitDialog('Delete');
+    await notice(/Deleted “Work”/);
+    assert.deepEqual(await ask('profileList'), ['Default']);
+    assert.equal(await edited(), 'Default');
+    assert.ok(!existsSync(join(folder(), 'Work.pr0')));
+  });
+
+  test('a refused save is shown and the changes stay', async () => {
+    await page.click('#nav-profiles');
+    await page.click('#new-profile');
+    await editor.until(() => EditorApp.state.edited === 'Untitled1');
+    await page.click('#nav-buttons');
+    await page.click(`.control-row[data-element="${B7}"]`);
+    await page.check('dialog[open] .mode-list input[value="command"]');
+    await page.check('dialog[open] input[name^="kind"][value="mouse"]');
+    await page.click('dialog[open] button[type="submit"]');
+    // A folder where the profile's file goes: the store cannot replace it.
+    const { rmSync } = await import('node:fs');
+    rmSync(join(folder(), 'Untitled1.pr0'));
+    mkdirSync(join(folder(), 'Untitled1.pr0'));
+    await page.click('#save-button');
+    await notice(/could not be saved/);
+    assert.match(await page.locator('.unsaved').textContent(), /Unsaved/);
+  });
+
+  test('no errors reached the console', () => {
+    assert.deepEqual(errors, []);
+  });
+});
