@@ -31,7 +31,7 @@ describe('the profile editor page', () => {
   after(async () => { if (editor) await editor.stop(); });
 
   // The editor's answer to a bridge call, asked from the page.
-  const ask = (name, ...args) => page.evaluate(([n, a]) => Page.ed(n, ...a), [name, args]);
+  const bridge = (name, ...args) => page.evaluate(([n, a]) => Page.ed(n, ...a), [name, args]);
   const edited = () => page.evaluate(() => EditorApp.state.edited);
 
   // A saved profile as kinetra reads it: {json, shifts: {shift name → {element →
@@ -84,9 +84,9 @@ describe('the profile editor page', () => {
     await page.locator('dialog[open] input').fill('Work');
     await page.locator('dialog[open] button[type="submit"]').click();
     await notice(/Renamed “Untitled1” to “Work”/);
-    assert.deepEqual(await ask('profileList'), ['Default', 'Work']);
+    assert.deepEqual(await bridge('profileList'), ['Default', 'Work']);
     assert.equal(await edited(), 'Work');
-    assert.equal(JSON.parse(await ask('profileJSON')).profile, 'Work');
+    assert.equal(JSON.parse(await bridge('profileJSON')).profile, 'Work');
     assert.ok(existsSync(join(folder(), 'Work.pr0')));
   });
 
@@ -109,7 +109,29 @@ describe('the profile editor page', () => {
     assert.deepEqual(block.map(actionsOf), [[[7, 5, 1, 0], [7, 5, 0, 0]]]);
   });
 
+  test('test mode shows what a press of the mouse would do, and leaves it', async () => {
+    await page.click('#nav-test');
+    await editor.until(() => EditorApp.state.connected === true);
+    await page.click('#test-toggle');
+    await editor.until(() => EditorApp.state.testing === true);
+    // Button 7 (bit 6 of the report's first byte); the first reports may come before the
+    // simulated mouse is fully set up, so press until the log shows it.
+    for (let i = 0; i < 20; i++) {
+      editor.feedMouse('report 40 00 00 00 00 00 00');
+      editor.feedMouse('report 00 00 00 00 00 00 00');
+      const seen = await editor.until(() => EditorApp.state.log.length > 0, undefined, 500).catch(() => false);
+      if (seen) break;
+    }
+    await editor.until(() => EditorApp.state.log.length >= 2);
+    const log = await page.evaluate(() => EditorApp.state.log.map((e) => [e.page, e.usage, e.value]));
+    assert.deepEqual(log.slice(0, 2), [[7, 5, 1], [7, 5, 0]]);
+    assert.match(await page.locator('#test-log').textContent(), /B down.*B up/s);
+    await page.click('#test-toggle');
+    await editor.until(() => EditorApp.state.testing === false);
+  });
+
   test('a macro is recorded with its timing, edited, and saved with its delays', async () => {
+    await page.click('#nav-buttons');
     await page.click(`.control-row[data-element="${B3}"]`);
     await page.check('dialog[open] .mode-list input[value="command"]');
     await page.check('dialog[open] input[name^="kind"][value="macro"]');
@@ -142,17 +164,60 @@ describe('the profile editor page', () => {
     assert.deepEqual(actionsOf(release), [[1, 0x38, WHEEL_DOWN, 0]]);
   });
 
+  test('a library command is applied, and a button’s command kept as a favourite', async () => {
+    await page.click('#nav-commands');
+    await page.click('button[aria-label="Apply Copy…"]');
+    await page.selectOption('dialog[open] select[aria-label="Control"]', String(0x90004));
+    await submitDialog('Apply');
+    await page.click('#save-button');
+    await notice(/Saved “Work”/);
+    const copy = saved('Work').first[0x90004].bands[0].command;
+    assert.equal(copy.name, 'Copy');
+    assert.deepEqual(copy.actionblocks.map(actionsOf)[0].map((a) => a[1]).sort((a, b) => a - b), [0x06, 0x06, 0xe0, 0xe0]);
+
+    await page.click('#nav-buttons');
+    await page.click(`.control-row[data-element="${B3}"]`);
+    await page.click('dialog[open] button:has-text("Save as favourite…")');
+    const named = page.locator('dialog[open]').last();
+    await named.locator('input').fill('Greeting');
+    await named.locator('button[type="submit"]').click();
+    await notice(/Saved “Greeting” as a favourite/);
+    await page.locator('dialog[open] .dialog-buttons button', { hasText: 'Cancel' }).click();
+    const favourites = JSON.parse(await bridge('favoriteCommandJSON'));
+    assert.equal(JSON.stringify(favourites).includes('Greeting'), true);
+    assert.ok(existsSync(join(editor.home, '.local/share/Kinetra/Common/Favourites.xml')));
+    await page.click('#nav-commands');
+    assert.match(await page.locator('.command-card').first().textContent(), /Greeting/);
+  });
+
   test('the active profile set by another program is shown', async () => {
     await page.click('#nav-profiles');
     await page.check('input[aria-label="Active: Work"]');
     await editor.until(() => EditorApp.state.active === 'Work');
-    assert.equal(await ask('getActiveProfile'), 'Work');
+    assert.equal(await bridge('getActiveProfile'), 'Work');
     const result = spawnSync(process.env.KINETRA, ['use', 'Default', '--device', 'DemoMouse'],
                              { env: editor.kinetraEnv, encoding: 'utf8' });
     assert.equal(result.status, 0, result.stderr);
     await notice(/Another program made “Default” the active profile/);
     assert.ok(await page.isChecked('input[aria-label="Active: Default"]'));
-    assert.equal(await ask('getActiveProfile'), 'Default');
+    assert.equal(await bridge('getActiveProfile'), 'Default');
+  });
+
+  test('the start-up profile, none, and a reset to the defaults', async () => {
+    await page.check('input[aria-label="Start-up: Work"]');
+    await editor.until(() => EditorApp.state.startup === 'Work');
+    assert.equal(await bridge('startupProfile'), 'Work');
+    await page.check('input[aria-label="Start-up: none"]');
+    await editor.until(() => EditorApp.state.startup === '');
+    assert.equal(await bridge('startupProfile'), '');
+
+    await page.click('#reset-profile');
+    await submitDialog('Reset');
+    await editor.until(() => /Unsaved/.test(document.querySelector('.unsaved').textContent));
+    assert.ok(saved('Work').first[B7], 'nothing is written before the save');
+    await page.click('#save-button');
+    await notice(/Saved “Work”/);
+    assert.equal(saved('Work').first[B7], undefined);
   });
 
   test('a profile is deleted, and the first one cannot be', async () => {
@@ -160,7 +225,7 @@ describe('the profile editor page', () => {
     await page.click('button[aria-label="Delete Work"]');
     await submitDialog('Delete');
     await notice(/Deleted “Work”/);
-    assert.deepEqual(await ask('profileList'), ['Default']);
+    assert.deepEqual(await bridge('profileList'), ['Default']);
     assert.equal(await edited(), 'Default');
     assert.ok(!existsSync(join(folder(), 'Work.pr0')));
   });

@@ -820,11 +820,17 @@
   });
 
   // --- Events from the editor -----------------------------------------------------------------
-  $(document).on('editor:update', () => serial(async () => {
-    if (!state.started) await start();
-    if (state.busy > 0) return;
-    await loadEdited(state.keepBaseline);
-  }));
+  // The editor sends this while a call of the page is still under way (a reset, a new
+  // profile): what that call asked for is read now, not when the queue reaches the event.
+  $(document).on('editor:update', () => {
+    const keepBaseline = state.keepBaseline;
+    const busy = state.busy > 0;
+    serial(async () => {
+      if (!state.started) await start();
+      if (busy) return;
+      await loadEdited(keepBaseline);
+    });
+  });
   $(document).on('editor:profileRenamed', () => serial(async () => {
     if (!state.started || state.busy > 0) return;
     await loadNames();
