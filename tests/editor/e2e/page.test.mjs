@@ -190,6 +190,43 @@ describe('the profile editor page', () => {
     assert.match(await page.locator('.command-card').first().textContent(), /Greeting/);
   });
 
+  // Pictures of the main views for a person to look at, in the 900 × 675 window at 100 %
+  // and 200 % zoom, light and dark.
+  test('screenshots of the main views', async () => {
+    const folder = process.env.E2E_SCREENSHOTS || join(process.cwd(), 'screenshots');
+    mkdirSync(folder, { recursive: true });
+    const shots = [];
+    // Clicks without pointer coordinates, which the zoom would move.
+    const press = (selector) => page.evaluate((sel) => document.querySelector(sel).click(), selector);
+    for (const scheme of ['light', 'dark']) {
+      await page.emulateMedia({ colorScheme: scheme });
+      for (const zoom of [1, 2]) {
+        await page.evaluate((z) => { document.documentElement.style.zoom = String(z); }, zoom);
+        for (const view of ['buttons', 'states', 'profiles', 'commands', 'test']) {
+          await press('#nav-' + view);
+          await editor.until((id) => document.getElementById(id).getAttribute('aria-current') === 'page', 'nav-' + view);
+          await page.evaluate(() => document.querySelectorAll('#notices .notice').forEach((n) => n.remove()));
+          const file = join(folder, `${view}-${scheme}-${zoom * 100}.png`);
+          await page.screenshot({ path: file });
+          shots.push(file);
+        }
+        await press('#nav-buttons');
+        await editor.until(() => document.querySelector('.control-row'));
+        await press(`.control-row[data-element="${B3}"]`);
+        await editor.until(() => document.querySelector('dialog[open]'));
+        const file = join(folder, `assignment-${scheme}-${zoom * 100}.png`);
+        await page.screenshot({ path: file });
+        shots.push(file);
+        await page.evaluate(() => [...document.querySelectorAll('dialog[open] .dialog-buttons button')]
+          .find((b) => b.textContent === 'Cancel').click());
+        await editor.until(() => !document.querySelector('dialog[open]'));
+      }
+    }
+    await page.evaluate(() => { document.documentElement.style.zoom = ''; });
+    await page.emulateMedia({ colorScheme: null });
+    assert.equal(shots.filter((f) => existsSync(f)).length, 24);
+  });
+
   test('the active profile set by another program is shown', async () => {
     await page.click('#nav-profiles');
     await page.check('input[aria-label="Active: Work"]');

@@ -151,6 +151,19 @@
     state.startup = typeof startup === 'string' ? startup : '';
   }
 
+  // The store lists its folder again when the folder's watch reports a change, a moment
+  // after the call that made it: after a new, renamed or deleted profile, the page waits
+  // (a few seconds at most) until the list shows it. Answers whether it does.
+  async function namesUntil(ok, limitMs = 3000) {
+    const deadline = Date.now() + limitMs;
+    for (;;) {
+      await loadNames();
+      if (ok(state.names)) return true;
+      if (Date.now() > deadline) return false;
+      await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+  }
+
   async function loadLinks() {
     const keys = state.edited ? await ed('appsLinkedToProfile', state.edited) : [];
     const list = Array.isArray(keys) ? keys.filter((k) => typeof k === 'string') : [];
@@ -245,8 +258,7 @@
       const untitled = created.doc.name;
       if (untitled !== name) {
         await ed('renameProfile', untitled, name);
-        const names = await ed('profileList');
-        if (!Array.isArray(names) || names.indexOf(name) < 0) throw userError('The new profile could not be named “' + name + '”; it is called “' + untitled + '”.');
+        if (!(await namesUntil((names) => names.includes(name)))) throw userError('The new profile could not be named “' + name + '”; it is called “' + untitled + '”.');
       }
       edits.json.profile = name;
       const ok = await ed('setProfileJSON', edits.text());
@@ -285,6 +297,10 @@
         state.busy--;
       }
       await loadEdited(false);
+      if (!state.names.includes(state.edited)) {
+        await namesUntil((names) => names.includes(state.edited));
+        render();
+      }
       notify('Made “' + state.edited + '” from the mouse’s defaults. Rename it in Profiles.', 'success');
     },
     async rename(oldName) {
@@ -292,8 +308,7 @@
         (n) => model.profileNameProblem(n, state.names, oldName), 'Rename');
       if (!name || name === oldName) return;
       await ed('renameProfile', oldName, name);
-      await loadNames();
-      if (state.names.indexOf(name) < 0) {
+      if (!(await namesUntil((names) => names.includes(name) && !names.includes(oldName)))) {
         notify('“' + oldName + '” could not be renamed to “' + name + '”.', 'error');
         render();
         return;
@@ -320,6 +335,7 @@
         state.baseline = state.doc ? state.doc.text() : '';
       }
       await ed('deleteProfile', name);
+      await namesUntil((names) => !names.includes(name));
       await loadEdited(false);
       notify('Deleted “' + name + '”.', 'success');
     },
