@@ -19,7 +19,7 @@ namespace {
 constexpr const char* kName = "devices";
 
 struct Options {
-  DeviceOptions devices;
+  DeviceSessionOptions devices;
   std::vector<std::string> match;
 };
 

@@ -30,7 +30,7 @@ using zv::platform::RunLoop;
 constexpr const char* kName = "events";
 
 struct Options {
-  DeviceOptions devices;
+  DeviceSessionOptions devices;
   std::string device;
   std::string overrides;
   long long count = 0;
