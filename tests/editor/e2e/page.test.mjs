@@ -3,7 +3,7 @@
 // file as kinetra reads it, or the editor's answers over the bridge.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync } from 'node:fs';
 import { after, before, describe, test } from 'node:test';
 import { join } from 'node:path';
 import { Editor } from './harness.mjs';
@@ -190,6 +190,100 @@ describe('the profile editor page', () => {
     assert.match(await page.locator('.command-card').first().textContent(), /Greeting/);
   });
 
+  test('a linked application follows its profile’s rename, and is unlinked', async () => {
+    await page.click('#nav-apps');
+    editor.answerChooser('applications', '/bin/sh\n');
+    await page.click('#link-app');
+    await editor.until(() => document.querySelector('.app-row'));
+    assert.deepEqual(await bridge('appsLinkedToProfile', 'Work'), ['file:/bin/sh']);
+
+    await page.click('#nav-profiles');
+    for (const [from, to] of [['Work', 'Office'], ['Office', 'Work']]) {
+      await page.click(`button[aria-label="Rename ${from}"]`);
+      await page.locator('dialog[open] input').fill(to);
+      await page.locator('dialog[open] button[type="submit"]').click();
+      await notice(new RegExp(`Renamed “${from}” to “${to}”`));
+      assert.deepEqual(await bridge('appsLinkedToProfile', to), ['file:/bin/sh']);
+      assert.deepEqual(await bridge('appsLinkedToProfile', from), []);
+    }
+    assert.match(readFileSync(join(folder(), 'mappings.xml'), 'utf8'), /<string>Work<\/string>/);
+
+    await page.click('#nav-apps');
+    await page.click('.app-row button');
+    await editor.until(() => !document.querySelector('.app-row'));
+    assert.deepEqual(await bridge('appsLinkedToProfile', 'Work'), []);
+  });
+
+  test('leaving a profile with unsaved changes asks first', async () => {
+    await page.click('#nav-buttons');
+    await page.click(`.control-row[data-element="${B7}"]`);
+    await page.check('dialog[open] input[name^="kind"][value="mouse"]');
+    await page.click('dialog[open] button[type="submit"]');
+    await editor.until(() => !document.querySelector('dialog[open]'));
+    const before = readFileSync(join(folder(), 'Work.pr0'));
+
+    await page.selectOption('#profile-select', 'Default');
+    await editor.until(() => document.querySelector('dialog[open]'));
+    assert.match(await page.locator('dialog[open]').textContent(), /Save the changes to “Work”/);
+    await submitDialog('Cancel');
+    assert.equal(await edited(), 'Work');
+    assert.equal(await page.inputValue('#profile-select'), 'Work');
+    assert.match(await page.locator('.unsaved').textContent(), /Unsaved/);
+
+    await page.selectOption('#profile-select', 'Default');
+    await submitDialog('Don’t save');
+    await editor.until(() => EditorApp.state.edited === 'Default');
+    assert.deepEqual(readFileSync(join(folder(), 'Work.pr0')), before, 'nothing was written');
+    await page.selectOption('#profile-select', 'Work');
+    await editor.until(() => EditorApp.state.edited === 'Work');
+    assert.equal(await page.locator(`.control-row[data-element="${B7}"] .control-does`).textContent(), 'B');
+  });
+
+  test('a shift state held by a button, falling back to the first, switches the mouse', async () => {
+    await page.click('#nav-states');
+    await page.click('#add-state');
+    await page.locator('dialog[open] input').fill('Game');
+    await page.locator('dialog[open] button[type="submit"]').click();
+    const card = page.locator('article.state-card[aria-label="Shift state Game"]');
+    await card.locator('label.check', { hasText: 'Button 5' }).locator('input').check();
+    const first = await page.evaluate(() => EditorApp.doc.shifts()[0].shift);
+    await card.locator('select[aria-label="Falls back to"]').selectOption(first);
+
+    await page.click('#nav-buttons');
+    await page.locator('.shift-switcher button', { hasText: 'Game' }).click();
+    assert.equal(await page.locator(`.control-row[data-element="${B7}"] .control-does`).textContent(), 'Default: B',
+                 'Game shows what it leaves to its fallback, and from where');
+    await page.click(`.control-row[data-element="${B7}"]`);
+    await page.check('dialog[open] .mode-list input[value="command"]');
+    await page.check('dialog[open] input[name^="kind"][value="key"]');
+    await page.selectOption('dialog[open] select[aria-label="Key"]', '6');
+    await page.locator('dialog[open] .command-editor > label.field input.text').fill('');
+    await page.click('dialog[open] button[type="submit"]');
+    await page.click('#save-button');
+    await notice(/Saved “Work”/);
+
+    const { json, shifts } = saved('Work');
+    const game = json.controllers[0].shifts.find((x) => x.name === 'Game');
+    assert.equal(game.fallback, first);
+    assert.match(JSON.stringify(game.selectionset), new RegExp(String(0x90005)));
+    assert.deepEqual(actionsOf(shifts.Game[B7].bands[0].command.actionblocks[0]), [[7, 6, 1, 0], [7, 6, 0, 0]]);
+
+    // Button 5 held, button 7 pressed: the Game state's C.
+    await page.click('#nav-test');
+    await page.click('#test-clear');
+    await page.click('#test-toggle');
+    await editor.until(() => EditorApp.state.testing === true);
+    editor.feedMouse('report 10 00 00 00 00 00 00');
+    editor.feedMouse('report 50 00 00 00 00 00 00');
+    editor.feedMouse('report 10 00 00 00 00 00 00');
+    editor.feedMouse('report 00 00 00 00 00 00 00');
+    await editor.until(() => EditorApp.state.log.some((e) => e.page === 7 && e.usage === 6 && e.value === 0));
+    const keys = await page.evaluate(() => EditorApp.state.log.filter((e) => e.page === 7).map((e) => [e.usage, e.value]));
+    assert.deepEqual(keys, [[6, 1], [6, 0]]);
+    await page.click('#test-toggle');
+    await editor.until(() => EditorApp.state.testing === false);
+  });
+
   // Pictures of the main views for a person to look at, in the 900 × 675 window at 100 %
   // and 200 % zoom, light and dark.
   test('screenshots of the main views', async () => {
@@ -202,7 +296,7 @@ describe('the profile editor page', () => {
       await page.emulateMedia({ colorScheme: scheme });
       for (const zoom of [1, 2]) {
         await page.evaluate((z) => { document.documentElement.style.zoom = String(z); }, zoom);
-        for (const view of ['buttons', 'states', 'profiles', 'commands', 'test']) {
+        for (const view of ['buttons', 'states', 'profiles', 'apps', 'commands', 'test']) {
           await press('#nav-' + view);
           await editor.until((id) => document.getElementById(id).getAttribute('aria-current') === 'page', 'nav-' + view);
           await page.evaluate(() => document.querySelectorAll('#notices .notice').forEach((n) => n.remove()));
@@ -224,7 +318,7 @@ describe('the profile editor page', () => {
     }
     await page.evaluate(() => { document.documentElement.style.zoom = ''; });
     await page.emulateMedia({ colorScheme: null });
-    assert.equal(shots.filter((f) => existsSync(f)).length, 24);
+    assert.equal(shots.filter((f) => existsSync(f)).length, 28);
   });
 
   test('the active profile set by another program is shown', async () => {
