@@ -68,6 +68,17 @@ describe('the profile editor page', () => {
     await page.locator(`.control-row[data-element="${0x90005}"]`).focus();
     assert.ok(await page.locator(`.mouse-picture .spot[data-element="${0x90005}"]`).evaluate((n) => n.classList.contains('linked')));
     assert.match(await page.locator(`.control-row[data-element="${0x90004}"]`).textContent(), /Page Down/);
+    // Without a mouse: the picture is one tab stop, arrows move, Enter opens, Escape closes.
+    await page.locator('.mouse-picture .spot[tabindex="0"]').focus();
+    const first = await page.evaluate(() => document.activeElement.getAttribute('data-element'));
+    await page.keyboard.press('ArrowDown');
+    const next = await page.evaluate(() => document.activeElement.getAttribute('data-element'));
+    assert.notEqual(next, first);
+    assert.ok(await page.locator(`.control-row[data-element="${next}"]`).evaluate((n) => n.classList.contains('linked')));
+    await page.keyboard.press('Enter');
+    await editor.until(() => document.querySelector('dialog[open]'));
+    await page.keyboard.press('Escape');
+    await editor.until(() => !document.querySelector('dialog[open]'));
     await page.locator('.shift-switcher button', { hasText: 'Media' }).click();
     assert.match(await page.locator('.shift-switcher [aria-checked="true"]').textContent(), /Media/);
     await page.locator('.shift-switcher button', { hasText: 'Normal' }).click();

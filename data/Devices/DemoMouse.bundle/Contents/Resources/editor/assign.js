@@ -339,7 +339,13 @@
     seed(spec);
     const radios = h('div.kind-list', { role: 'radiogroup', 'aria-label': 'Kind of action' }, kinds.map(([k, label]) =>
       h('label.kind', null, h('input', { type: 'radio', name: groupName, value: k, checked: spec.kind === k,
-        onchange: () => { stopCaptures(); spec = { kind: k }; renderParams(); } }), h('span', null, label))));
+        onchange: () => {
+          stopCaptures();
+          spec = { kind: k };
+          // The old command's name would now label something else; a name the user typed stays.
+          if (name && nameInput.value === name) nameInput.value = '';
+          renderParams();
+        } }), h('span', null, label))));
 
     function stopCaptures() {
       if (picker) picker.stop();
