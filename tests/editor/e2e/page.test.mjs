@@ -79,6 +79,13 @@ describe('the profile editor page', () => {
     await editor.until(() => document.querySelector('dialog[open]'));
     await page.keyboard.press('Escape');
     await editor.until(() => !document.querySelector('dialog[open]'));
+    // A new kind of action drops the old command's name, which would now mislabel it.
+    await page.click(`.control-row[data-element="${B7}"]`);
+    const name = page.locator('dialog[open] .command-editor > label.field input.text');
+    assert.equal(await name.inputValue(), 'Copy');
+    await page.check('dialog[open] input[name^="kind"][value="key"]');
+    assert.equal(await name.inputValue(), '');
+    await submitDialog('Cancel');
     await page.locator('.shift-switcher button', { hasText: 'Media' }).click();
     assert.match(await page.locator('.shift-switcher [aria-checked="true"]').textContent(), /Media/);
     await page.locator('.shift-switcher button', { hasText: 'Normal' }).click();
