@@ -9,6 +9,44 @@ import { join } from 'node:path';
 import { Editor } from './harness.mjs';
 
 const B3 = 0x90003;
+const VIEWS = ['buttons', 'states', 'profiles', 'apps', 'commands', 'test'];
+
+// Pictures of the main views, light and dark, for a person to look at: written to
+// $E2E_SCREENSHOTS (else screenshots/ in the working folder) as VIEW-SCHEME-ZOOM.png.
+// Answers the files written.
+async function screenshots(editor, zoom) {
+  const page = editor.page;
+  const folder = process.env.E2E_SCREENSHOTS || join(process.cwd(), 'screenshots');
+  mkdirSync(folder, { recursive: true });
+  // Clicks without pointer coordinates, and no notices over the view.
+  const press = (selector) => page.evaluate((sel) => document.querySelector(sel).click(), selector);
+  const shot = async (name) => {
+    await page.evaluate(() => document.querySelectorAll('#notices .notice').forEach((n) => n.remove()));
+    const file = join(folder, `${name}-${zoom}.png`);
+    await page.screenshot({ path: file });
+    return file;
+  };
+  const files = [];
+  for (const scheme of ['light', 'dark']) {
+    await page.emulateMedia({ colorScheme: scheme });
+    for (const view of VIEWS) {
+      await press('#nav-' + view);
+      await editor.until((id) => document.getElementById(id).getAttribute('aria-current') === 'page', 'nav-' + view);
+      await page.evaluate(() => { document.getElementById('view').scrollTop = 0; window.scrollTo(0, 0); });
+      files.push(await shot(`${view}-${scheme}`));
+    }
+    await press('#nav-buttons');
+    await editor.until(() => document.querySelector('.control-row'));
+    await press(`.control-row[data-element="${B3}"]`);
+    await editor.until(() => document.querySelector('dialog[open]'));
+    files.push(await shot(`assignment-${scheme}`));
+    await page.evaluate(() => [...document.querySelectorAll('dialog[open] .dialog-buttons button')]
+      .find((b) => b.textContent === 'Cancel').click());
+    await editor.until(() => !document.querySelector('dialog[open]'));
+  }
+  await page.emulateMedia({ colorScheme: null });
+  return files.filter((f) => existsSync(f));
+}
 const B7 = 0x90007;
 const WHEEL_DOWN = 255;  // a wheel action's value for the negative direction
 
@@ -302,41 +340,8 @@ describe('the profile editor page', () => {
     await editor.until(() => EditorApp.state.testing === false);
   });
 
-  // Pictures of the main views for a person to look at, in the 900 × 675 window at 100 %
-  // and 200 % zoom, light and dark.
-  test('screenshots of the main views', async () => {
-    const folder = process.env.E2E_SCREENSHOTS || join(process.cwd(), 'screenshots');
-    mkdirSync(folder, { recursive: true });
-    const shots = [];
-    // Clicks without pointer coordinates, which the zoom would move.
-    const press = (selector) => page.evaluate((sel) => document.querySelector(sel).click(), selector);
-    for (const scheme of ['light', 'dark']) {
-      await page.emulateMedia({ colorScheme: scheme });
-      for (const zoom of [1, 2]) {
-        await page.evaluate((z) => { document.documentElement.style.zoom = String(z); }, zoom);
-        for (const view of ['buttons', 'states', 'profiles', 'apps', 'commands', 'test']) {
-          await press('#nav-' + view);
-          await editor.until((id) => document.getElementById(id).getAttribute('aria-current') === 'page', 'nav-' + view);
-          await page.evaluate(() => document.querySelectorAll('#notices .notice').forEach((n) => n.remove()));
-          const file = join(folder, `${view}-${scheme}-${zoom * 100}.png`);
-          await page.screenshot({ path: file });
-          shots.push(file);
-        }
-        await press('#nav-buttons');
-        await editor.until(() => document.querySelector('.control-row'));
-        await press(`.control-row[data-element="${B3}"]`);
-        await editor.until(() => document.querySelector('dialog[open]'));
-        const file = join(folder, `assignment-${scheme}-${zoom * 100}.png`);
-        await page.screenshot({ path: file });
-        shots.push(file);
-        await page.evaluate(() => [...document.querySelectorAll('dialog[open] .dialog-buttons button')]
-          .find((b) => b.textContent === 'Cancel').click());
-        await editor.until(() => !document.querySelector('dialog[open]'));
-      }
-    }
-    await page.evaluate(() => { document.documentElement.style.zoom = ''; });
-    await page.emulateMedia({ colorScheme: null });
-    assert.equal(shots.filter((f) => existsSync(f)).length, 28);
+  test('screenshots of the main views at 100 %', async () => {
+    assert.equal((await screenshots(editor, '100')).length, 14);
   });
 
   test('the active profile set by another program is shown', async () => {
@@ -399,5 +404,24 @@ describe('the profile editor page', () => {
 
   test('no errors reached the console', () => {
     assert.deepEqual(errors, []);
+  });
+});
+
+// 200 % zoom as the desktop gives it: twice the device pixels, half the CSS pixels, so
+// the page's layout for narrow windows applies.
+describe('the profile editor page at 200 % zoom', () => {
+  let editor;
+  before(async () => {
+    editor = await Editor.start({ env: { QT_SCALE_FACTOR: '2' } });
+    await editor.until(() => window.EditorApp && EditorApp.state.doc !== null);
+    await editor.page.evaluate(() => Page.ed('displayAtMouseWithSize', 450, 338));
+    await editor.until(() => innerWidth === 450 && devicePixelRatio === 2);
+  });
+  after(async () => { if (editor) await editor.stop(); });
+
+  test('screenshots of the main views', async () => {
+    assert.equal((await screenshots(editor, '200')).length, 14);
+    const sideways = await editor.page.evaluate(() => document.documentElement.scrollWidth > innerWidth);
+    assert.equal(sideways, false, 'nothing runs off the side');
   });
 });
