@@ -233,6 +233,28 @@ describe('edits keep what the page does not know', () => {
   });
 });
 
+describe('bands', () => {
+  test('bands given in another order keep their own commands', () => {
+    const doc = load();
+    const normal = shiftNamed(doc, 'Normal');
+    const Y = hid.element.Y;
+    doc.setBands(normal, Y, [
+      { threshold: 30, blocks: commands.blocksFor({ kind: 'scroll', direction: 'up' }), name: 'Up' },
+      { threshold: 100, blocks: commands.blocksFor({ kind: 'scroll', direction: 'down' }), name: 'Down' }], 'bands');
+    const [low, high] = ProfileDoc.bandsOf(doc.ownTrigger(normal, Y));
+    low.command.future = 'kept';
+    const guids = [low.command.command, high.command.command];
+    // The dialog hands the bands back sorted after an edit: here the high one first.
+    doc.setBands(normal, Y, [
+      { threshold: 100, blocks: model.blocksOf(high.command), name: 'Down', json: high.json },
+      { threshold: 20, blocks: model.blocksOf(low.command), name: 'Up', json: low.json }], 'bands');
+    const after = ProfileDoc.bandsOf(doc.ownTrigger(normal, Y));
+    assert.deepEqual(after.map((b) => [b.threshold, b.command.name, b.command.command]),
+                     [[100, 'Down', guids[1]], [20, 'Up', guids[0]]]);
+    assert.equal(after[1].command.future, 'kept');
+  });
+});
+
 describe('text the file format cannot hold', () => {
   test('profile names', () => {
     const names = ['Default', 'Game'];
