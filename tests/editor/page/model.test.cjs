@@ -47,10 +47,10 @@ const B10 = hid.element.button(10);
 const B14 = hid.element.button(14);
 const B16 = hid.element.button(16);
 const shiftNamed = (doc, name) => doc.shifts().find((s) => doc.shiftName(s) === name);
-const specAt = (doc, shift, element) => {
+const shapeAt = (doc, shift, element) => {
   const trigger = doc.ownTrigger(shift, element);
   const band = trigger && ProfileDoc.bandsOf(trigger)[0];
-  return band && band.command ? commands.specOf(model.blocksOf(band.command)) : null;
+  return band && band.command ? commands.shapeOf(model.blocksOf(band.command)) : null;
 };
 
 describe('reading what the editor sends', () => {
@@ -69,15 +69,15 @@ describe('reading what the editor sends', () => {
     assert.deepEqual(doc.shifts().map((s) => doc.shiftName(s)), ['Normal', 'Media']);
     const normal = shiftNamed(doc, 'Normal');
     const media = shiftNamed(doc, 'Media');
-    assert.deepEqual(specAt(doc, normal, B4), { kind: 'key', page: 7, usage: 0x4e });
-    assert.deepEqual(specAt(doc, normal, B7), { kind: 'chord', modifiers: [0xe0], page: 7, usage: 6 });
-    assert.deepEqual(specAt(doc, normal, hid.element.button(8)), { kind: 'media', page: 12, usage: 0xcd });
-    assert.deepEqual(specAt(doc, normal, hid.element.button(11)), { kind: 'scroll', direction: 'up' });
-    assert.deepEqual(specAt(doc, normal, hid.element.button(12)), { kind: 'scroll', direction: 'down' });
-    assert.deepEqual(specAt(doc, normal, hid.element.button(13)), { kind: 'mouse', mask: 4 });
-    assert.deepEqual(specAt(doc, normal, hid.element.button(15)), { kind: 'open', path: '/tmp/Kinetra Demo.txt' });
-    assert.equal(specAt(doc, normal, B10).kind, 'macro');
-    assert.equal(specAt(doc, normal, B14).kind, 'layer');
+    assert.deepEqual(shapeAt(doc, normal, B4), { kind: 'key', page: 7, usage: 0x4e });
+    assert.deepEqual(shapeAt(doc, normal, B7), { kind: 'chord', modifiers: [0xe0], page: 7, usage: 6 });
+    assert.deepEqual(shapeAt(doc, normal, hid.element.button(8)), { kind: 'media', page: 12, usage: 0xcd });
+    assert.deepEqual(shapeAt(doc, normal, hid.element.button(11)), { kind: 'scroll', direction: 'up' });
+    assert.deepEqual(shapeAt(doc, normal, hid.element.button(12)), { kind: 'scroll', direction: 'down' });
+    assert.deepEqual(shapeAt(doc, normal, hid.element.button(13)), { kind: 'mouse', mask: 4 });
+    assert.deepEqual(shapeAt(doc, normal, hid.element.button(15)), { kind: 'open', path: '/tmp/Kinetra Demo.txt' });
+    assert.equal(shapeAt(doc, normal, B10).kind, 'macro');
+    assert.equal(shapeAt(doc, normal, B14).kind, 'layer');
     assert.ok(doc.isLatched(hid.element.button(9)));
     assert.deepEqual(doc.selectionSet(media), [B14, B16]);
     assert.equal(doc.fallbackOf(media), normal);
@@ -161,15 +161,15 @@ describe('edits keep what the page does not know', () => {
     const back = roundTrip(doc);
     const n = shiftNamed(back, 'Normal');
     const g = shiftNamed(back, 'Game');
-    assert.deepEqual(specAt(back, n, B4), { kind: 'key', page: 7, usage: 5 });
-    assert.deepEqual(specAt(back, n, B7), { kind: 'chord', modifiers: [0xe0, 0xe1], page: 7, usage: 0x19 });
-    assert.deepEqual(specAt(back, n, hid.element.button(3)), { kind: 'open', path: '/home/me/My notes.txt' });
+    assert.deepEqual(shapeAt(back, n, B4), { kind: 'key', page: 7, usage: 5 });
+    assert.deepEqual(shapeAt(back, n, B7), { kind: 'chord', modifiers: [0xe0, 0xe1], page: 7, usage: 0x19 });
+    assert.deepEqual(shapeAt(back, n, hid.element.button(3)), { kind: 'open', path: '/home/me/My notes.txt' });
     assert.ok(back.isLatched(B10) && !back.isLatched(hid.element.button(9)));
     assert.equal(back.percentage(hid.element.button(6)), 35);
     assert.equal(back.fallbackOf(g), n);
     assert.deepEqual(back.selectionSet(g), [hid.element.button(5), B7]);
     assert.equal(back.shiftCommandGuid(g), pageDownGuid);
-    assert.deepEqual(specAt(back, g, B10), { kind: 'mouse', mask: 2 });
+    assert.deepEqual(shapeAt(back, g, B10), { kind: 'mouse', mask: 2 });
     assert.equal(back.ownTrigger(g, B4).role, 'unprogrammed');
     assert.equal(back.ownTrigger(shiftNamed(back, 'Music'), hid.element.X).role, 'mouse-x');
     assert.deepEqual(ProfileDoc.bandsOf(back.ownTrigger(n, hid.element.Y)).map((b) => [b.threshold, !!b.command]),
@@ -279,7 +279,7 @@ describe('text the file format cannot hold', () => {
 
 describe('commands', () => {
   test('each kind builds blocks that read back as the same kind', () => {
-    const specs = [
+    const shapes = [
       { kind: 'key', page: 7, usage: 0x29 },
       { kind: 'media', page: 12, usage: 0xe9 },
       { kind: 'media', page: 7, usage: 0x7f },
@@ -290,8 +290,8 @@ describe('commands', () => {
       { kind: 'open', path: '/usr/bin/gimp' },
       { kind: 'layer' },
     ];
-    for (const spec of specs) assert.deepEqual(commands.specOf(commands.blocksFor(spec)), spec);
-    assert.equal(commands.summary(specs[3]), 'Ctrl+Alt+Delete');
+    for (const shape of shapes) assert.deepEqual(commands.shapeOf(commands.blocksFor(shape)), shape);
+    assert.equal(commands.summary(shapes[3]), 'Ctrl+Alt+Delete');
     assert.equal(commands.summary({ kind: 'macro', blocks: [{ type: 'press', actions: [{}, {}] }] }), 'Macro (2 actions)');
   });
 
@@ -303,7 +303,7 @@ describe('commands', () => {
     assert.deepEqual(problems, []);
     assert.deepEqual(groups.map((g) => g.name), ['Editing', 'Media']);
     const copy = groups[0].commands.find((c) => c.name === 'Copy');
-    assert.deepEqual(commands.specOf(copy.blocks), { kind: 'chord', modifiers: [0xe0], page: 7, usage: 6 });
+    assert.deepEqual(commands.shapeOf(copy.blocks), { kind: 'chord', modifiers: [0xe0], page: 7, usage: 6 });
 
     const damaged = commands.libraryFromXML(text.slice(0, text.indexOf('<command name="Undo"')) + '<command name="x" <<');
     assert.deepEqual(damaged.groups[0].commands.map((c) => c.name), ['Copy', 'Paste']);

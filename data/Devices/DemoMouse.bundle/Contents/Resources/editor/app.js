@@ -74,10 +74,10 @@
     const withCommand = bands.filter((b) => b.command);
     if (bands.length === 1 && bands[0].threshold === 1 && bands[0].command) {
       const c = bands[0].command;
-      return typeof c.name === 'string' && c.name ? c.name : cmds.summary(cmds.specOf(model.blocksOf(c)));
+      return typeof c.name === 'string' && c.name ? c.name : cmds.summary(cmds.shapeOf(model.blocksOf(c)));
     }
     if (!withCommand.length) return 'Does nothing';
-    return withCommand.map((b) => (typeof b.command.name === 'string' && b.command.name) || cmds.summary(cmds.specOf(model.blocksOf(b.command)))).join(', ');
+    return withCommand.map((b) => (typeof b.command.name === 'string' && b.command.name) || cmds.summary(cmds.shapeOf(model.blocksOf(b.command)))).join(', ');
   }
 
   // What a control does in the shown state: {text, state: own | inherited | none}.
@@ -633,7 +633,7 @@
       const command = h('select.select', { 'aria-label': 'While active, runs' },
         h('option', { value: '' }, 'Nothing'),
         commandsList.map((c) => h('option', { value: c.guid, selected: doc.shiftCommandGuid(shift) === c.guid || undefined },
-          ((typeof c.command.name === 'string' && c.command.name) || cmds.summary(cmds.specOf(model.blocksOf(c.command)))) + ' (' + doc.shiftName(c.shift) + ')')));
+          ((typeof c.command.name === 'string' && c.command.name) || cmds.summary(cmds.shapeOf(model.blocksOf(c.command)))) + ' (' + doc.shiftName(c.shift) + ')')));
       command.addEventListener('change', () => { doc.setShiftCommand(shift, command.value || null); changed(); });
       const inherited = doc.inherited(shift, state.controls);
       const fb = doc.fallbackOf(shift);
@@ -750,7 +750,7 @@
     wrap.appendChild(h('div.view-top', null, heading('Commands', 'Ready-made commands, and the ones you saved as favourites.')));
     const card = (c, favourite) => h('li.command-card', null,
       h('span.command-name', null, c.name),
-      h('span.command-summary', null, c.description || cmds.summary(cmds.specOf(c.blocks))),
+      h('span.command-summary', null, c.description || cmds.summary(cmds.shapeOf(c.blocks))),
       h('span.command-actions', null,
         h('button', { type: 'button', 'aria-label': 'Apply ' + c.name + '…', disabled: !state.doc || undefined, onclick: () => serial(() => applyTo(c.name, c.blocks)) }, 'Apply…'),
         favourite ? h('button.danger-text', { type: 'button', 'aria-label': 'Remove favourite ' + c.name, onclick: () => serial(async () => {

@@ -313,7 +313,7 @@
   // Edits one command: {element, result() → {blocks, name} (throws a user error), stop()}.
   function commandEditor(blocks, name, app, options) {
     const opts = options || {};
-    let spec = blocks ? cmds.specOf(blocks) : { kind: 'key' };
+    let shape = blocks ? cmds.shapeOf(blocks) : { kind: 'key' };
     const original = blocks ? JSON.stringify(cmds.plainBlocks(blocks)) : null;
     const originalBlocks = blocks;
     const groupName = uid('kind');
@@ -336,12 +336,12 @@
         macro: s.kind === 'macro' ? s.blocks : (s.kind !== 'layer' ? cmds.blocksFor(s) : []),
       };
     }
-    seed(spec);
+    seed(shape);
     const radios = h('div.kind-list', { role: 'radiogroup', 'aria-label': 'Kind of action' }, kinds.map(([k, label]) =>
-      h('label.kind', null, h('input', { type: 'radio', name: groupName, value: k, checked: spec.kind === k,
+      h('label.kind', null, h('input', { type: 'radio', name: groupName, value: k, checked: shape.kind === k,
         onchange: () => {
           stopCaptures();
-          spec = { kind: k };
+          shape = { kind: k };
           // The old command's name would now label something else; a name the user typed stays.
           if (name && nameInput.value === name) nameInput.value = '';
           renderParams();
@@ -359,7 +359,7 @@
       params.textContent = '';
       macro = null;
       picker = null;
-      const kind = spec.kind;
+      const kind = shape.kind;
       if (kind === 'key') {
         picker = keyPicker(values.key, (key) => { values.key = key; }, { withModifiers: true });
         params.appendChild(labelled('Key', picker.element, 'Press the key on your keyboard, or choose it from the list.'));
@@ -412,12 +412,12 @@
       stopCaptures();
       const chosen = await chooseCommand(app);
       if (!chosen) return;
-      spec = cmds.specOf(chosen.blocks);
-      seed(spec);
-      radios.querySelectorAll('input').forEach((r) => { r.checked = r.value === spec.kind; });
+      shape = cmds.shapeOf(chosen.blocks);
+      seed(shape);
+      radios.querySelectorAll('input').forEach((r) => { r.checked = r.value === shape.kind; });
       if (!radios.querySelector('input:checked')) {
-        spec = { kind: 'macro', blocks: chosen.blocks };
-        seed(spec);
+        shape = { kind: 'macro', blocks: chosen.blocks };
+        seed(shape);
         radios.querySelector('input[value="macro"]').checked = true;
       }
       nameInput.value = chosen.name;
@@ -427,7 +427,7 @@
     function result() {
       stopCaptures();
       let built;
-      switch (spec.kind) {
+      switch (shape.kind) {
         case 'key':
           if (!values.key) throw userError('Choose the key: press it, or pick it from the list.');
           built = { kind: 'key', page: values.key.page, usage: values.key.usage };
@@ -465,7 +465,7 @@
       let out = cmds.blocksFor(built);
       // Unchanged: the command keeps its own actions (and what the page does not know of them).
       if (original && JSON.stringify(cmds.plainBlocks(out)) === original) out = originalBlocks;
-      return { blocks: out, name: finalName, summary: cmds.summary(cmds.specOf(out)) };
+      return { blocks: out, name: finalName, summary: cmds.summary(cmds.shapeOf(out)) };
     }
 
     const element = h('div.command-editor', null,
@@ -501,7 +501,7 @@
         g.commands.map((c) => h('label.library-item', null,
           h('input', { type: 'radio', name, onchange: () => { chosen = c; } }),
           h('span.library-name', null, c.name),
-          h('span.library-summary', null, c.description || cmds.summary(cmds.specOf(c.blocks))))))));
+          h('span.library-summary', null, c.description || cmds.summary(cmds.shapeOf(c.blocks))))))));
       return h('div', null, body, h('div.dialog-buttons', null,
         h('button.primary', { type: 'button', onclick: () => close(chosen) }, 'Use'),
         h('button', { type: 'button', onclick: () => close() }, 'Cancel')));
@@ -514,7 +514,7 @@
     const status = h('p.record-status', { role: 'status', 'aria-live': 'polite' });
     function summaryOf(row) {
       if (!row.blocks) return 'Nothing';
-      return row.name || cmds.summary(cmds.specOf(row.blocks));
+      return row.name || cmds.summary(cmds.shapeOf(row.blocks));
     }
     async function change(row) {
       const done = await editCommandDialog('Command: ' + row.label(), row.blocks, row.name, app);

@@ -51,8 +51,8 @@
 
   // --- DOM --------------------------------------------------------------------------------
   // h('button.primary', {onclick, 'aria-label': …}, 'text', child…)
-  function h(spec, props, ...children) {
-    const match = /^([a-z0-9]+)?((?:[.#][\w-]+)*)$/i.exec(spec);
+  function h(selector, props, ...children) {
+    const match = /^([a-z0-9]+)?((?:[.#][\w-]+)*)$/i.exec(selector);
     const element = document.createElement((match && match[1]) || 'div');
     if (match && match[2]) {
       for (const part of match[2].match(/[.#][\w-]+/g)) {

@@ -24,34 +24,34 @@
   // --- Kinds ------------------------------------------------------------------------------
 
   // A kind and its parameters → blocks.
-  function blocksFor(spec) {
-    switch (spec.kind) {
+  function blocksFor(shape) {
+    switch (shape.kind) {
       case 'key':
       case 'media':
-        return press([down(spec.page, spec.usage), up(spec.page, spec.usage)]);
+        return press([down(shape.page, shape.usage), up(shape.page, shape.usage)]);
       case 'chord': {
-        const mods = spec.modifiers.slice().sort((a, b) => a - b);
+        const mods = shape.modifiers.slice().sort((a, b) => a - b);
         return press([
           ...mods.map((m) => down(hid.KEYBOARD, m)),
-          down(spec.page, spec.usage), up(spec.page, spec.usage),
+          down(shape.page, shape.usage), up(shape.page, shape.usage),
           ...mods.slice().reverse().map((m) => up(hid.KEYBOARD, m)),
         ]);
       }
       case 'mouse':
-        return [{ type: 'press', actions: [down(hid.BUTTONS, spec.mask)] },
-          { type: 'release', actions: [up(hid.BUTTONS, spec.mask)] }];
+        return [{ type: 'press', actions: [down(hid.BUTTONS, shape.mask)] },
+          { type: 'release', actions: [up(hid.BUTTONS, shape.mask)] }];
       case 'scroll': {
-        const s = hid.SCROLLS.find((x) => x.direction === spec.direction);
+        const s = hid.SCROLLS.find((x) => x.direction === shape.direction);
         return press([{ page: s.page, usage: s.usage, value: s.value, time: 0 }]);
       }
       case 'open':
-        return press([{ path: spec.path, time: 0 }]);
+        return press([{ path: shape.path, time: 0 }]);
       case 'macro':
-        return spec.blocks;
+        return shape.blocks;
       case 'layer':
         return [];
       default:
-        throw new Error('unknown kind ' + spec.kind);
+        throw new Error('unknown kind ' + shape.kind);
     }
   }
 
@@ -60,7 +60,7 @@
   const isDown = (a) => a.path === undefined && a.value !== 0;
 
   // What blocks amount to: {kind, …}; anything else is a macro.
-  function specOf(blocks) {
+  function shapeOf(blocks) {
     const all = blocks.filter((b) => b.actions.length > 0);
     if (all.length === 0) return { kind: 'layer' };
     const macro = { kind: 'macro', blocks: all };
@@ -100,9 +100,9 @@
     return macro;
   }
 
-  function chordName(spec) {
-    const mods = spec.modifiers.map((u) => (hid.MODIFIERS.find((m) => m.usage === u) || {}).short || hid.keyName(hid.KEYBOARD, u));
-    return mods.concat([hid.keyName(spec.page, spec.usage)]).join('+');
+  function chordName(shape) {
+    const mods = shape.modifiers.map((u) => (hid.MODIFIERS.find((m) => m.usage === u) || {}).short || hid.keyName(hid.KEYBOARD, u));
+    return mods.concat([hid.keyName(shape.page, shape.usage)]).join('+');
   }
 
   function baseName(path) {
@@ -111,17 +111,17 @@
   }
 
   // A short text for a command's kind and parameters.
-  function summary(spec) {
-    switch (spec.kind) {
-      case 'key': return hid.keyName(spec.page, spec.usage);
-      case 'media': return hid.keyName(spec.page, spec.usage);
-      case 'chord': return chordName(spec);
-      case 'mouse': return hid.mouseButtonName(spec.mask);
-      case 'scroll': return hid.SCROLLS.find((s) => s.direction === spec.direction).name;
-      case 'open': return 'Open ' + baseName(spec.path);
+  function summary(shape) {
+    switch (shape.kind) {
+      case 'key': return hid.keyName(shape.page, shape.usage);
+      case 'media': return hid.keyName(shape.page, shape.usage);
+      case 'chord': return chordName(shape);
+      case 'mouse': return hid.mouseButtonName(shape.mask);
+      case 'scroll': return hid.SCROLLS.find((s) => s.direction === shape.direction).name;
+      case 'open': return 'Open ' + baseName(shape.path);
       case 'layer': return 'Shift-state button';
       case 'macro': {
-        const count = spec.blocks.reduce((n, b) => n + b.actions.length, 0);
+        const count = shape.blocks.reduce((n, b) => n + b.actions.length, 0);
         return 'Macro (' + count + (count === 1 ? ' action)' : ' actions)');
       }
       default: return '';
@@ -323,6 +323,6 @@
       : { page: a.page, usage: a.usage, value: a.value, time: a.time | 0 })) }));
   }
 
-  return { blocksFor, specOf, summary, parseXML, libraryFromXML, parseFavourites, favouritesText,
+  return { blocksFor, shapeOf, summary, parseXML, libraryFromXML, parseFavourites, favouritesText,
     plainBlocks, chordName };
 });
