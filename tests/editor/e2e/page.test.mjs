@@ -165,6 +165,26 @@ describe('the profile editor page', () => {
     assert.deepEqual(block.map(actionsOf), [[[7, 5, 1, 0], [7, 5, 0, 0]]]);
   });
 
+  test('a key combination captured with its modifiers held', async () => {
+    const B8 = 0x90008;
+    await page.click(`.control-row[data-element="${B8}"]`);
+    await page.check('dialog[open] .mode-list input[value="command"]');
+    await page.check('dialog[open] input[name^="kind"][value="chord"]');
+    await page.locator('dialog[open] .command-editor > label.field input.text').fill('');
+    await page.click('dialog[open] button.capture');
+    await editor.until(() => document.querySelector('dialog[open] button.capture.listening'));
+    editor.feedKeys('KEY_LEFTCTRL 1', 'KEY_LEFTSHIFT 1', 'KEY_T 1', 'KEY_T 0', 'KEY_LEFTSHIFT 0', 'KEY_LEFTCTRL 0');
+    await editor.until(() => /Captured: .*T$/.test(document.querySelector('dialog[open] .capture-status').textContent));
+    const ticked = await page.$$eval('dialog[open] .modifiers input:checked', (boxes) => boxes.map((b) => Number(b.value)));
+    assert.deepEqual(ticked.sort(), [0xe0, 0xe1]);
+    await page.click('dialog[open] button[type="submit"]');
+    await page.click('#save-button');
+    await notice(/Saved “Work”/);
+    const actions = actionsOf(saved('Work').first[B8].bands[0].command.actionblocks[0]);
+    assert.deepEqual(actions.map(([, usage, value]) => [usage, value]),
+                     [[0xe0, 1], [0xe1, 1], [0x17, 1], [0x17, 0], [0xe1, 0], [0xe0, 0]]);
+  });
+
   test('test mode shows what a press of the mouse would do, and leaves it', async () => {
     await page.click('#nav-test');
     await editor.until(() => EditorApp.state.connected === true);
