@@ -3,7 +3,11 @@
 //   - the latency from an element event on the profile to the first key event reaching
 //     the output backend (the demo profile's Page Down button), with its p50 and p99
 //     over 10 000 presses as counters (microseconds).
+// And on a manual clock, as `kinetra simulate` and the tests run it:
+//   - one 1 ms step of the clock while N threads wait out long delays;
+//   - a storm of 10 000 presses, one every 10 ms, of a 1.5 s macro.
 #include <benchmark/benchmark.h>
+#include <linux/input-event-codes.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +20,7 @@
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
 #include "device/RecordingDriver.h"
+#include "engine/Clock.h"
 #include "engine/CommandThreads.h"
 #include "engine/ZVProfile.h"
 #include "output/RecordingOutput.h"
@@ -132,6 +137,74 @@ BENCHMARK(BM_ElementEventToFirstKey)
     ->UseManualTime()
     ->Iterations(10000)
     ->Unit(benchmark::kMicrosecond);
+
+// N threads wait a year; each iteration moves the clock by 1 ms, which ends no wait, and
+// lets the threads settle as `kinetra simulate` does before it moves time again.
+void BM_ManualClockStepWithLongWaits(benchmark::State& state) {
+  engine::ManualClock clock;
+  const auto waiters = static_cast<std::size_t>(state.range(0));
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < waiters; ++i) {
+    threads.emplace_back([&clock] { engine::sleepFor(clock, std::chrono::hours(24 * 365)); });
+  }
+  clock.waitForWaiters(waiters);
+  for (auto _ : state) {
+    clock.advance(std::chrono::milliseconds(1));
+    clock.waitForWaiters(waiters);
+  }
+  clock.advance(std::chrono::hours(2 * 24 * 365));
+  for (std::thread& thread : threads) thread.join();
+}
+BENCHMARK(BM_ManualClockStepWithLongWaits)
+    ->Arg(0)
+    ->Arg(100)
+    ->Arg(1000)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+// 10 000 presses and releases of button 1, one every 10 ms of simulated time, on a macro
+// of 1.5 s (A, B with 0.5 s between the actions). Counters: the most runs at once and
+// the presses refused by the bound.
+void BM_PressStormOfALongMacro(benchmark::State& state) {
+  const std::string text =
+      "[profile=Storm [controller=DemoMouse [controls [button=0x90001 ] ] "
+      "[shift={5A56D3E0-0000-4000-8000-000000000001} name=Normal [trigger=0x90001 [band=1 "
+      "[command={00000000-0000-4000-8000-000000000001} name=Macro [actionblock "
+      "[action page=0x7 usage=0x4 value=0x1 ] [action page=0x7 usage=0x4 time=0x1f4 ] "
+      "[action page=0x7 usage=0x5 value=0x1 time=0x1f4 ] [action page=0x7 usage=0x5 "
+      "time=0x1f4 ] ] ] ] ] ] ] ]";
+  std::size_t most = 0;
+  std::size_t refused = 0;
+  for (auto _ : state) {
+    DemoEngine engine;
+    auto clock = std::make_shared<engine::ManualClock>();
+    json::DictionaryPtr prototype = profile::readPrototypeFile(kData / "tevnodes.prototype");
+    auto json = profile::tevnodes2json(text, json::Value(prototype));
+    auto storm = engine::ZVProfile::create();
+    storm->setClock(clock);
+    storm->loadFromJSON(json->asDictionary(), prototype, engine.device);
+    storm->updateActiveShiftState();
+    engine::CommandThreads& threads = engine::CommandThreads::shared();
+    const auto start = clock->now();
+    for (int press = 1; press <= 10'000; ++press) {
+      storm->onElementEvent(0x90001, 1, 0);
+      storm->onElementEvent(0x90001, 0, 0);
+      most = std::max(most, threads.active());
+      engine::advanceClockTo(*clock, start + std::chrono::milliseconds(10 * press));
+    }
+    engine::advanceClockTo(*clock, start + std::chrono::seconds(102));
+    threads.waitIdle();
+    std::size_t started = 0;
+    for (const output::RecordedEvent& event : engine.output->events()) {
+      if (event.code == KEY_A && event.value == 1) ++started;
+    }
+    refused = 10'000 - started;
+    storm->deactivate();
+  }
+  state.counters["most_runs"] = static_cast<double>(most);
+  state.counters["refused"] = static_cast<double>(refused);
+}
+BENCHMARK(BM_PressStormOfALongMacro)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

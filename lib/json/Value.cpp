@@ -20,33 +20,18 @@ Value::Value(DictionaryPtr dictionary) {
   if (dictionary) v_ = std::move(dictionary);
 }
 
-bool Value::asBoolean() const {
-  if (auto* b = std::get_if<Bool>(&v_)) return b->flag;
-  if (auto* d = std::get_if<double>(&v_)) return *d != 0;
-  return false;
-}
-
-double Value::asNumber() const {
-  if (auto* d = std::get_if<double>(&v_)) return *d;
-  if (auto* b = std::get_if<Bool>(&v_)) return b->flag ? 1 : 0;
-  return 0;
-}
-
-const std::string& Value::asString() const {
+const std::string& Value::noString() {
   static const std::string empty;
-  if (auto* s = std::get_if<std::string>(&v_)) return *s;
   return empty;
 }
 
-const ArrayPtr& Value::asArray() const {
+const ArrayPtr& Value::noArray() {
   static const ArrayPtr none;
-  if (auto* a = std::get_if<ArrayPtr>(&v_)) return *a;
   return none;
 }
 
-const DictionaryPtr& Value::asDictionary() const {
+const DictionaryPtr& Value::noDictionary() {
   static const DictionaryPtr none;
-  if (auto* d = std::get_if<DictionaryPtr>(&v_)) return *d;
   return none;
 }
 

@@ -87,12 +87,30 @@ class Value {
   bool isDictionary() const { return type() == Type::Dictionary; }
 
   // Typed access. Each answers a neutral value (false, 0, empty, null handle) for a
-  // value of another kind, so callers reading untrusted trees never throw.
-  bool asBoolean() const;
-  double asNumber() const;
-  const std::string& asString() const;
-  const ArrayPtr& asArray() const;
-  const DictionaryPtr& asDictionary() const;
+  // value of another kind, so callers reading untrusted trees never throw. Inline: the
+  // writer and every walk of a tree call them once per node.
+  bool asBoolean() const {
+    if (auto* b = std::get_if<Bool>(&v_)) return b->flag;
+    if (auto* d = std::get_if<double>(&v_)) return *d != 0;
+    return false;
+  }
+  double asNumber() const {
+    if (auto* d = std::get_if<double>(&v_)) return *d;
+    if (auto* b = std::get_if<Bool>(&v_)) return b->flag ? 1 : 0;
+    return 0;
+  }
+  const std::string& asString() const {
+    if (auto* s = std::get_if<std::string>(&v_)) return *s;
+    return noString();
+  }
+  const ArrayPtr& asArray() const {
+    if (auto* a = std::get_if<ArrayPtr>(&v_)) return *a;
+    return noArray();
+  }
+  const DictionaryPtr& asDictionary() const {
+    if (auto* d = std::get_if<DictionaryPtr>(&v_)) return *d;
+    return noDictionary();
+  }
   const Data* asData() const { return std::get_if<Data>(&v_); }
   const CSerializedJSONData* asSerialized() const { return std::get_if<CSerializedJSONData>(&v_); }
 
@@ -110,6 +128,10 @@ class Value {
     bool flag;
     bool operator==(const Bool&) const = default;
   };
+  // The neutral answers of the typed access.
+  static const std::string& noString();
+  static const ArrayPtr& noArray();
+  static const DictionaryPtr& noDictionary();
   std::variant<std::monostate, Bool, double, std::string, ArrayPtr, DictionaryPtr, Data,
                CSerializedJSONData>
       v_;

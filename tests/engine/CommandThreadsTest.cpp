@@ -86,7 +86,7 @@ TEST(CommandThreads, WaitsForAbortsAndJoinsRuns) {
 
 // In a child process: leaves room for small allocations and none for a thread's stack,
 // then launches. 0 when the launch was refused and counted, with nothing left running.
-int launchWithoutRoomForAThread() {
+[[maybe_unused]] int launchWithoutRoomForAThread() {
   std::ifstream statm("/proc/self/statm");
   unsigned long pages = 0;
   statm >> pages;

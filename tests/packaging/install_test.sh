@@ -29,6 +29,7 @@ for path in \
   "usr/lib/kinetra/Applications/Zenvor Editor.prefPane/Contents/Info.plist" \
   "usr/lib/kinetra/Applications/Zenvor Editor.prefPane/Contents/Linux/gable" \
   "usr/lib/kinetra/Applications/Zenvor Editor.prefPane/Contents/Resources/en.lproj/InfoPlist.strings" \
+  usr/share/kinetra/MainstreamDevices/DemoMouse.bundle/Contents/Info.plist \
   usr/share/kinetra/Devices/DemoMouse.bundle/Contents/Info.plist \
   usr/share/applications/gable.desktop \
   usr/share/man/man1/kinetra.1.gz \

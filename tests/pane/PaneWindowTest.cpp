@@ -167,14 +167,17 @@ TEST_F(PaneWindowTest, UninstallsOnceAfterConfirmation) {
   click(*alert, "Uninstall");
   EXPECT_FALSE(pane->uninstallButton()->isEnabled());
   EXPECT_TRUE(pane->uninstalledText()->isVisible());
-  ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(tree.path("pkexec.log")); }));
-  EXPECT_EQ(tree.read("pkexec.log"), "/bin/sh " + tree.path(kPane).string() + "\n");
+  // The stand-in creates its log before it writes the line: wait for the whole line.
+  const std::string started = "/bin/sh " + tree.path(kPane).string() + "\n";
+  ASSERT_TRUE(waitFor([&] {
+    return std::filesystem::exists(tree.path("pkexec.log")) && tree.read("pkexec.log") == started;
+  }));
 
   // However it is asked, the script is not started a second time.
   pane->uninstallAlertEnded(kAlertSecondButtonReturn);
   EXPECT_FALSE(openAlert(*pane));
   for (int i = 0; i < 5; ++i) QApplication::processEvents();
-  EXPECT_EQ(tree.read("pkexec.log"), "/bin/sh " + tree.path(kPane).string() + "\n");
+  EXPECT_EQ(tree.read("pkexec.log"), started);
   EXPECT_FALSE(pane->uninstallButton()->isEnabled());
 }
 

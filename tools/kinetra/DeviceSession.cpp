@@ -14,7 +14,7 @@ namespace kinetra {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-void addDeviceOptions(CLI::App& command, DeviceSessionOptions& options, long long defaultWaitMs) {
+void addSessionOptions(CLI::App& command, SessionOptions& options, long long defaultWaitMs) {
   options.waitMs = defaultWaitMs;
   command
       .add_option("--bundles", options.bundles,
@@ -31,8 +31,7 @@ void addDeviceOptions(CLI::App& command, DeviceSessionOptions& options, long lon
       ->type_name("MS");
 }
 
-void prepareDeviceSession(const std::string& command, const DeviceSessionOptions& options,
-                          int attempts) {
+void prepareDeviceSession(const std::string& command, const SessionOptions& options, int attempts) {
   zv::device::DriverTiming timing;
   timing.matchDelay = 0ms;
   timing.retryInterval = 200ms;
@@ -44,7 +43,7 @@ void prepareDeviceSession(const std::string& command, const DeviceSessionOptions
 }
 
 std::optional<zv::device::ControllerList> scanDevices(const std::string& command,
-                                                      const DeviceSessionOptions& options,
+                                                      const SessionOptions& options,
                                                       const zv::json::DictionaryPtr& criteria) {
   auto& manager = zv::device::ZVDeviceManager::sharedDeviceManager();
   const fs::path folder = options.bundles.empty()

@@ -16,25 +16,24 @@ class App;
 
 namespace kinetra {
 
-struct DeviceSessionOptions {
+struct SessionOptions {
   std::string bundles;  // empty: the device bundle folder
   bool simulated = false;
   long long waitMs = 2000;
 };
 
 // --bundles DIR, --simulated, --wait MS.
-void addDeviceOptions(CLI::App& command, DeviceSessionOptions& options, long long defaultWaitMs);
+void addSessionOptions(CLI::App& command, SessionOptions& options, long long defaultWaitMs);
 
 // Sets the process up for `command`: connect waits fit for a tool (the daemon is already
 // running, so no matching delay; `attempts` tries to reach it), the simulated mice of
 // running daemons when asked, bundle problems printed as warnings.
-void prepareDeviceSession(const std::string& command, const DeviceSessionOptions& options,
-                          int attempts);
+void prepareDeviceSession(const std::string& command, const SessionOptions& options, int attempts);
 
 // The controllers of the descriptions that match `criteria`, from the chosen folder;
 // matching has started. Nothing, after printing why, when the folder does not exist.
 std::optional<zv::device::ControllerList> scanDevices(const std::string& command,
-                                                      const DeviceSessionOptions& options,
+                                                      const SessionOptions& options,
                                                       const zv::json::DictionaryPtr& criteria);
 
 // Runs the main loop until each driver interface of the controllers whose device is present

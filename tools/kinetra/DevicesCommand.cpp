@@ -19,7 +19,7 @@ namespace {
 constexpr const char* kName = "devices";
 
 struct Options {
-  DeviceSessionOptions devices;
+  SessionOptions devices;
   std::vector<std::string> match;
 };
 
@@ -103,7 +103,7 @@ void define(CLI::App& command) {
       "--match KEY=VALUE selects descriptions as an application's criteria do: every KEY\n"
       "must equal the description's value, or else the bundle's. true/false are booleans,\n"
       "whole numbers (1, 0x1704) numbers, anything else text.\n");
-  addDeviceOptions(command, options->devices, 2000);
+  addSessionOptions(command, options->devices, 2000);
   command
       .add_option("--match", options->match,
                   "select the descriptions whose KEY equals VALUE (repeatable)")

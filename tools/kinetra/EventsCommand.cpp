@@ -30,7 +30,7 @@ using zv::platform::RunLoop;
 constexpr const char* kName = "events";
 
 struct Options {
-  DeviceSessionOptions devices;
+  SessionOptions devices;
   std::string device;
   std::string overrides;
   long long count = 0;
@@ -175,7 +175,7 @@ void define(CLI::App& command) {
       "are overridden they no longer reach the desktop: by default every button of the\n"
       "device's seed profile except the left and right button. They are handed back when the\n"
       "command ends (Ctrl-C, SIGTERM or --count).\n");
-  addDeviceOptions(command, options->devices, 5000);
+  addSessionOptions(command, options->devices, 5000);
   command
       .add_option("--device", options->device,
                   "the device whose \"Alias\" is ALIAS (default: the first one found)")
