@@ -66,7 +66,7 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
     mode.root_ = pattern;
     mode.temporary_ = true;
   }
-  for (const char* folder : {"home", "run", "services", "data/MainstreamDevices"}) {
+  for (const char* folder : {"home", "run", "services", "data/MainstreamDevices", "data/Devices"}) {
     std::filesystem::create_directories(mode.root_ / folder, failure);
     if (failure) {
       *error = "cannot make " + (mode.root_ / folder).string() + ": " + failure.message();
@@ -75,14 +75,19 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
   }
   ::chmod((mode.root_ / "run").c_str(), 0700);
 
-  // The bundles to offer, as links in the private MainstreamDevices folder.
+  // The bundles to offer, as links in the private MainstreamDevices folder (where the
+  // device manager looks) and in Devices (where the command store gathers the shipped
+  // commands), as an installation lays them out.
   for (auto it = std::filesystem::directory_iterator(options.bundles, failure);
        !failure && it != std::filesystem::directory_iterator(); it.increment(failure)) {
     if (it->path().extension() != ".bundle") continue;
-    const auto link = mode.root_ / "data/MainstreamDevices" / it->path().filename();
-    std::error_code ignored;
-    std::filesystem::remove(link, ignored);
-    std::filesystem::create_directory_symlink(std::filesystem::absolute(it->path()), link, ignored);
+    for (const char* folder : {"data/MainstreamDevices", "data/Devices"}) {
+      const auto link = mode.root_ / folder / it->path().filename();
+      std::error_code ignored;
+      std::filesystem::remove(link, ignored);
+      std::filesystem::create_directory_symlink(std::filesystem::absolute(it->path()), link,
+                                                ignored);
+    }
   }
   if (failure) {
     *error =
@@ -90,12 +95,14 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
     return nullptr;
   }
 
-  const auto mouse = mode.mouseInput();
-  std::filesystem::remove(mouse, failure);
-  if (::mkfifo(mouse.c_str(), 0600) != 0) {
-    *error = "cannot make " + mouse.string() + ": " + std::strerror(errno);
-    return nullptr;
+  for (const auto& fifo : {mode.mouseInput(), mode.keyInput()}) {
+    std::filesystem::remove(fifo, failure);
+    if (::mkfifo(fifo.c_str(), 0600) != 0) {
+      *error = "cannot make " + fifo.string() + ": " + std::strerror(errno);
+      return nullptr;
+    }
   }
+  const auto mouse = mode.mouseInput();
 
   ::setenv("KINETRA_HOME", (mode.root_ / "home").c_str(), 1);
   ::setenv("KINETRA_RUNTIME_DIR", (mode.root_ / "run").c_str(), 1);
@@ -130,6 +137,7 @@ DevelMode::~DevelMode() {
 std::string DevelMode::banner(const DevelOptions& options) const {
   return "tessel --devel: private folders in " + root_.string() + "\n" + "  simulated mouse " +
          hex4(options.product) + ": write report lines to " + mouseInput().string() + "\n" +
+         "  key capture: write key lines (KEY_B 1) to " + keyInput().string() + "\n" +
          "  DevTools: http://127.0.0.1:" + std::to_string(options.devtoolsPort) + "\n";
 }
 

@@ -9,6 +9,8 @@
 //                        installed Devices folder)
 //   <root>/mouse         a FIFO: report-script lines written here ("report 08 00 00 00 00
 //                        00 00") reach the simulated mouse
+//   <root>/keys          a FIFO: the key tap's keyboard ("KEY_B 1 1000", see
+//                        DevelKeyInput.h), since devel mode grabs no real keyboard
 //
 // The root is a new temporary folder, removed at the end, unless --devel-root names one
 // (which is kept, with its profiles). The driver daemon runs as
@@ -49,6 +51,7 @@ class DevelMode {
 
   const std::filesystem::path& root() const { return root_; }
   std::filesystem::path mouseInput() const { return root_ / "mouse"; }
+  std::filesystem::path keyInput() const { return root_ / "keys"; }
   pid_t driverPid() const { return driver_; }
   // What the editor prints at start.
   std::string banner(const DevelOptions& options) const;

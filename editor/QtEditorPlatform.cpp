@@ -144,4 +144,11 @@ void ScriptedEditorPlatform::openMouseSettings() {
   record(line);
 }
 
+bool ScriptedPackageInstaller::install(const std::filesystem::path& package, std::string* error) {
+  std::ofstream out(folder_ / "opened", std::ios::app);
+  out << "install " << package.string() << '\n';
+  if (!out && error) *error = "cannot record the install in " + folder_.string();
+  return static_cast<bool>(out);
+}
+
 }  // namespace zv::editor

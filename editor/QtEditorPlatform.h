@@ -6,7 +6,8 @@
 // so that a test can drive the page without dialogs (TESSEL_SCRIPTED_DESKTOP, see
 // main.cpp): in its folder, "applications" holds one executable path per line (an empty
 // file cancels), "image" one path (missing: cancel); every URL, path or settings request
-// is appended to "opened".
+// is appended to "opened". ScriptedPackageInstaller appends "install PATH" there instead
+// of handing a downloaded update to the system's package tool.
 //
 // Threads: the GUI thread.
 #pragma once
@@ -15,6 +16,7 @@
 #include <filesystem>
 
 #include "EditorPlatform.h"
+#include "update/PackageInstaller.h"
 
 namespace zv::editor {
 
@@ -45,6 +47,15 @@ class ScriptedEditorPlatform : public QtEditorPlatform {
 
  private:
   void record(const std::string& line);
+  std::filesystem::path folder_;
+};
+
+class ScriptedPackageInstaller : public update::PackageInstaller {
+ public:
+  explicit ScriptedPackageInstaller(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  bool install(const std::filesystem::path& package, std::string* error) override;
+
+ private:
   std::filesystem::path folder_;
 };
 

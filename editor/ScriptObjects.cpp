@@ -147,8 +147,8 @@ void HTMLWindowScriptObject::log(const QString& message) {
 EditorScriptObject::EditorScriptObject(ZVEditorWindow& window, QObject* parent)
     : HTMLWindowScriptObject(window, parent), editor_(window) {}
 
-void EditorScriptObject::save() {
-  editor_.save();
+bool EditorScriptObject::save() {
+  return editor_.save();
 }
 QStringList EditorScriptObject::profileList() {
   return list(editor_.profileList());
@@ -186,8 +186,8 @@ void EditorScriptObject::setStartupProfile(const QString& name) {
 QString EditorScriptObject::profileJSON() {
   return QString::fromStdString(editor_.profileJSON());
 }
-void EditorScriptObject::setProfileJSON(const QString& json) {
-  editor_.setProfileJSON(text(json));
+bool EditorScriptObject::setProfileJSON(const QString& json) {
+  return editor_.setProfileJSON(text(json));
 }
 void EditorScriptObject::openAppLinkDialogForProfile(const QString& name) {
   editor_.openAppLinkDialogForProfile(text(name));

@@ -53,7 +53,8 @@
 // Test mode: after setDeviceActionCallback('fn'), presses on the mouse run the edited
 // profile with its actions reported instead of performed, as fn('action', usagePage,
 // usage, value, text) (text '' when the action has none). setDeviceActionCallback('')
-// ends test mode.
+// ends test mode. Test mode stays on while the edited profile changes (setProfile,
+// newProfile, deleteProfile, resetProfile): the profile edited next is tested.
 //
 // Key tap: after startKeyTap('fn'), each key reaches fn(usagePage, usage, value,
 // elapsedMs), elapsedMs 0 for the first key.
@@ -122,8 +123,11 @@ class EditorScriptObject : public HTMLWindowScriptObject {
  public:
   EditorScriptObject(ZVEditorWindow& window, QObject* parent);
 
-  // Profiles. Names are the profile store's ("Default" first).
-  Q_INVOKABLE void save();
+  // Profiles. Names are the profile store's ("Default" first). The first one is the
+  // device bundle's default profile: it is read-only (save and setProfileJSON answer
+  // false for it) and cannot be deleted.
+  // Answers whether the edited profile was written.
+  Q_INVOKABLE bool save();
   Q_INVOKABLE QStringList profileList();
   Q_INVOKABLE void setProfile(const QString& name);
   Q_INVOKABLE void setDeviceActionCallback(const QString& functionName);
@@ -139,8 +143,10 @@ class EditorScriptObject : public HTMLWindowScriptObject {
   Q_INVOKABLE void setStartupProfile(const QString& name);
   // The edited profile as JSON text.
   Q_INVOKABLE QString profileJSON();
-  // The edited profile takes the JSON, re-applies its shift state and is saved.
-  Q_INVOKABLE void setProfileJSON(const QString& json);
+  // The edited profile takes the JSON, re-applies its shift state and is saved. Answers
+  // false, leaving the profile and its file as they were, for JSON that does not parse,
+  // a profile that would not read back (a text with [ ] ' " or \) and the default profile.
+  Q_INVOKABLE bool setProfileJSON(const QString& json);
 
   // Application links. An application is its executable's path; a link's key is
   // "file:" + that path (spaces as %20).

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "DevelKeyInput.h"
 #include "HTMLWindowWidget.h"
 #include "QtEditorPlatform.h"
 #include "ScriptObjects.h"
@@ -14,6 +15,7 @@
 #include "device/ProfileStoreFactory.h"
 #include "device/ZVDeviceManager.h"
 #include "log/Log.h"
+#include "output/ZVKeyboard.h"
 #include "platform/Paths.h"
 #include "store/ProfileFilesStoreFactory.h"
 #include "store/ZVCommandStore.h"
@@ -94,6 +96,7 @@ ZVAppDelegate::ZVAppDelegate(AppDelegateOptions options) : options_(std::move(op
   if (!platform_) {
     const char* scripted = std::getenv("TESSEL_SCRIPTED_DESKTOP");
     if (scripted && *scripted) {
+      scriptedDesktop_ = scripted;
       platform_ = std::make_shared<ScriptedEditorPlatform>(scripted);
     } else {
       platform_ = std::make_shared<QtEditorPlatform>();
@@ -164,6 +167,20 @@ bool ZVAppDelegate::applicationDidFinishLaunching() {
   widget_->setAttribute(Qt::WA_DeleteOnClose);
   EditorWindowOptions windowOptions;
   windowOptions.frontmost = store::ZVProfileSwitcher::sharedFrontmostApplication();
+  windowOptions.page = options_.page;
+  if (!scriptedDesktop_.empty()) {
+    windowOptions.update.installer = std::make_shared<ScriptedPackageInstaller>(scriptedDesktop_);
+  }
+  if (!options_.keyInput.empty()) {
+    std::string error;
+    auto keys = DevelKeyInput::open(options_.keyInput, &error);
+    if (keys) {
+      windowOptions.keyboard =
+          std::make_shared<output::ZVKeyboard>(nullptr, output::TapServices{keys, nullptr});
+    } else {
+      ZV_LOG(log::ZVLogLevel::Critical, nullptr, "no devel key capture: %@", error);
+    }
+  }
   auto window = ZVEditorWindow::create(*widget_, *platform_, device, std::move(windowOptions));
   widget_->adopt(window, new EditorScriptObject(*window, widget_),
                  new DeviceScriptObject(device, widget_));

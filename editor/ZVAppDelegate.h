@@ -47,8 +47,13 @@ struct AppDelegateOptions {
   // Shows an alert (message, informative text); tests record it.
   std::function<void(const std::string&, const std::string&)> alert;
   // The desktop's services for the window; null: Qt's (or the scripted one of
-  // TESSEL_SCRIPTED_DESKTOP).
+  // TESSEL_SCRIPTED_DESKTOP, which also records package installs instead of running the
+  // system's package tool).
   std::shared_ptr<EditorPlatform> platform;
+  // Devel mode: the page file to load instead of the device bundle's "Interface" (a file
+  // of the bundle's resources), and the FIFO the key tap reads (DevelKeyInput.h).
+  std::string page;
+  std::filesystem::path keyInput;
 };
 
 class ZVAppDelegate {
@@ -74,6 +79,7 @@ class ZVAppDelegate {
 
   AppDelegateOptions options_;
   std::shared_ptr<EditorPlatform> platform_;
+  std::filesystem::path scriptedDesktop_;
   HTMLWindowWidget* widget_ = nullptr;  // deleted when closed
   bool scanned_ = false;
 };

@@ -129,6 +129,7 @@ ZVEditorWindow::ZVEditorWindow(HTMLWindowHost& host, EditorPlatform& platform,
     : ZVHTMLWindow(
           host, device->bundle().resourcePath(),
           [&] {
+            if (!options.page.empty()) return options.page;
             const auto page = device->bundle().objectForInfoDictionaryKey("Interface");
             return page.isString() ? page.asString() : std::string();
           }(),
@@ -183,8 +184,21 @@ std::shared_ptr<engine::ZVProfile> ZVEditorWindow::storeCurrentProfile() const {
 
 void ZVEditorWindow::editProfile(std::shared_ptr<engine::ZVProfile> profile) {
   if (!profile) return;
+  // Test mode belongs to the window, not to one profile: it goes on with the profile
+  // edited next. The store hands out a new profile object for every name it is asked for,
+  // so without this the next profile would perform its actions on the desktop and the
+  // page would hear nothing.
+  const bool testing = testMode();
+  if (testing && profile_ && profile_ != profile) {
+    profile_->stopActiveCommands();
+    profile_->setUseDelegateForActions(false);
+  }
   profile_ = std::move(profile);
   profile_->setDelegate(std::weak_ptr<engine::ZVProfileNotifications>(shared_from_this()));
+  if (testing) {
+    profile_->setUseDelegateForActions(true);
+    profile_->updateActiveShiftState();
+  }
 }
 
 bool ZVEditorWindow::testMode() const {
@@ -247,10 +261,27 @@ void ZVEditorWindow::close() {
 
 // --- Profiles ---------------------------------------------------------------------------------
 
-void ZVEditorWindow::save() {
-  if (!profile_) return;
+bool ZVEditorWindow::editsDefaultProfile() const {
+  auto store = profileStore();
+  return store && profile_ && profile_->path() && !store->defaultProfilePath().empty() &&
+         *profile_->path() == store->defaultProfilePath();
+}
+
+bool ZVEditorWindow::save() {
+  if (!profile_) return false;
+  if (editsDefaultProfile()) {
+    // The default profile is the device bundle's own file (installed read-only, or the
+    // source tree in devel mode): it is never written.
+    ZV_LOG(ZVLogLevel::Error, nullptr, "not saving %@: the default profile is read-only",
+           profile_->string("profile"));
+    return false;
+  }
   std::string error;
-  if (!profile_->save(&error)) ZV_LOG(ZVLogLevel::Error, nullptr, "save failed: %@", error);
+  if (!profile_->save(&error)) {
+    ZV_LOG(ZVLogLevel::Error, nullptr, "save failed: %@", error);
+    return false;
+  }
+  return true;
 }
 
 std::vector<std::string> ZVEditorWindow::profileList() const {
@@ -330,7 +361,15 @@ void ZVEditorWindow::renameProfile(const std::string& oldName, const std::string
 
 void ZVEditorWindow::resetProfile() {
   if (!profile_) return;
+  profile_->stopActiveCommands();
   profile_->reset();
+  // A reset reloads the profile without its delegate: the window takes it back, so test
+  // mode keeps reporting to the page.
+  profile_->setDelegate(std::weak_ptr<engine::ZVProfileNotifications>(shared_from_this()));
+  if (testMode()) {
+    profile_->setUseDelegateForActions(true);
+    profile_->updateActiveShiftState();
+  }
   sendEditorEvent("update");
 }
 
@@ -361,16 +400,28 @@ std::string ZVEditorWindow::profileJSON() const {
   return json;
 }
 
-void ZVEditorWindow::setProfileJSON(const std::string& json) {
-  if (!profile_) return;
+bool ZVEditorWindow::setProfileJSON(const std::string& json) {
+  if (!profile_) return false;
+  if (editsDefaultProfile()) {
+    ZV_LOG(ZVLogLevel::Error, nullptr, "profile JSON refused: the default profile is read-only");
+    return false;
+  }
+  const std::string before = profile_->JSON();
   json::Error error;
   if (!profile_->setJSON(json, &error)) {
     // Nothing changed: the profile keeps its content and its file.
     ZV_LOG(ZVLogLevel::Error, nullptr, "profile JSON refused: %@", error.message());
-    return;
+    return false;
+  }
+  if (!save()) {
+    // The file kept the old content (a profile that would not read back, a folder that
+    // cannot be written): so does the profile, and the page hears that nothing was saved.
+    profile_->setJSON(before);
+    profile_->updateActiveShiftState();
+    return false;
   }
   profile_->updateActiveShiftState();
-  save();
+  return true;
 }
 
 // --- Test mode --------------------------------------------------------------------------------

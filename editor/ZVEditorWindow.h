@@ -63,6 +63,8 @@ struct EditorWindowOptions {
   std::function<void(bool exclusive)> setExclusive;
   // The key tap's owner (default: a keyboard on the process's tap services).
   std::shared_ptr<output::ZVKeyboard> keyboard;
+  // The page file to load instead of the device bundle's "Interface" (devel mode).
+  std::string page;
 };
 
 class ZVEditorWindow : public ZVHTMLWindow,
@@ -84,7 +86,9 @@ class ZVEditorWindow : public ZVHTMLWindow,
   ~ZVEditorWindow() override;
 
   // --- Script operations (see ScriptObjects.h for what the page sees) ---------------------
-  void save();
+  // False (and the log says why) when nothing was written: the default profile, which is
+  // read-only, or a failed save.
+  bool save();
   std::vector<std::string> profileList() const;
   void setProfileByName(const std::string& name);
   void setDeviceActionCallback(const std::string& functionName);
@@ -97,7 +101,9 @@ class ZVEditorWindow : public ZVHTMLWindow,
   std::string startupProfile() const;
   void setStartupProfile(const std::string& name);
   std::string profileJSON() const;
-  void setProfileJSON(const std::string& json);
+  // False when the profile and its file are left as they were: JSON that does not parse,
+  // a profile that would not read back, the read-only default profile.
+  bool setProfileJSON(const std::string& json);
   void openAppLinkDialogForProfile(const std::string& profileName);
   void unlinkApp(const std::string& application, const std::string& profileName);
   std::vector<std::string> appsLinkedToProfile(const std::string& profileName) const;
@@ -168,6 +174,8 @@ class ZVEditorWindow : public ZVHTMLWindow,
   // Makes `profile` the edited profile, with this window as its delegate.
   void editProfile(std::shared_ptr<engine::ZVProfile> profile);
   std::shared_ptr<engine::ZVProfile> storeCurrentProfile() const;
+  // The edited profile is the device bundle's default profile.
+  bool editsDefaultProfile() const;
 
   EditorPlatform& platform_;
   std::shared_ptr<device::DeviceController> device_;

@@ -40,6 +40,11 @@ int main(int argc, char** argv) {
   cli.add_option("--product", product, "the simulated mouse's product ID (default 0x1704)");
   cli.add_option("--bundles", bundles, "device bundles offered in devel mode")->type_name("DIR");
   cli.add_option("--driver", driver, "the zenvor-driver to start in devel mode")->type_name("PATH");
+  std::string page;
+  cli.add_option("--page", page,
+                 "in devel mode, load FILE of the device bundle's resources instead of its "
+                 "Interface page (e.g. BridgeTest.html)")
+      ->type_name("FILE");
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -55,6 +60,10 @@ int main(int argc, char** argv) {
   });
 
   std::unique_ptr<zv::editor::DevelMode> develMode;
+  if (!devel && !page.empty()) {
+    std::cerr << "tessel: --page works in devel mode only (add --devel)\n";
+    return 1;
+  }
   if (devel) {
     char* end = nullptr;
     const unsigned long id = std::strtoul(product.c_str(), &end, 0);
@@ -92,6 +101,10 @@ int main(int argc, char** argv) {
 
   zv::editor::AppDelegateOptions options;
   options.skipAccessCheck = devel;
+  if (develMode) {
+    options.page = page;
+    options.keyInput = develMode->keyInput();
+  }
   zv::editor::ZVAppDelegate delegate(options);
   if (!delegate.applicationDidFinishLaunching()) return 1;
   const int status = application.exec();

@@ -1,6 +1,7 @@
 #include "store/ZVCommandStore.h"
 
 #include <mutex>
+#include <set>
 
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
@@ -73,12 +74,39 @@ ZVCommandStore::~ZVCommandStore() {
   if (commandDirectoryWatcher_) commandDirectoryWatcher_->setDelegate(nullptr);
 }
 
+namespace {
+
+// Whether `path` is `folder` or lies below it (both canonical).
+bool isWithin(const fs::path& path, const fs::path& folder) {
+  auto p = path.begin();
+  for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
+    if (p == path.end() || *p != *f) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string ZVCommandStore::commandXML() const {
   std::string text;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(
-           bundleDirectory_, fs::directory_options::skip_permission_denied, ec);
+  // Bundles may be linked into the folder (devel mode links the source tree's, a packager
+  // may link a shared copy): links to folders are followed, each folder once, so a link
+  // that leads back up ends the walk there instead of going round.
+  std::set<fs::path> visited;
+  const auto options = fs::directory_options::skip_permission_denied |
+                       fs::directory_options::follow_directory_symlink;
+  for (auto it = fs::recursive_directory_iterator(bundleDirectory_, options, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code linkError;
+    if (it->is_symlink(linkError) && it->is_directory(linkError)) {
+      const auto target = fs::canonical(it->path(), linkError);
+      const auto where = fs::canonical(it->path().parent_path(), linkError);
+      if (linkError || !visited.insert(target).second || isWithin(where, target)) {
+        it.disable_recursion_pending();
+        continue;
+      }
+    }
     const fs::path relative = it->path().lexically_relative(bundleDirectory_);
     if (relative == "Favourites.xml" || !it->path().filename().string().ends_with(".xml")) continue;
     std::error_code typeError;

@@ -128,6 +128,68 @@ TEST_F(EditorWindowTest, ActionsReachThePageWithTheirTextAsFifthArgument) {
   EXPECT_EQ(host_.scripts.size(), 2u);
 }
 
+TEST_F(EditorWindowTest, TestModeGoesOnWithEveryProfileEditedNext) {
+  window_->setDeviceActionCallback("onAction");
+  const auto first = window_->profile();
+  window_->newProfile();
+  const auto created = window_->profile();
+  ASSERT_NE(created, first);
+  EXPECT_FALSE(first->useDelegateForActions());
+  EXPECT_TRUE(created->useDelegateForActions());
+  EXPECT_EQ(created->delegate().get(), window_.get());
+
+  rescan();
+  window_->setProfileByName("Default");
+  EXPECT_FALSE(created->useDelegateForActions());
+  EXPECT_TRUE(window_->profile()->useDelegateForActions());
+
+  window_->newProfile();
+  rescan();
+  window_->deleteProfile("Untitled2");
+  EXPECT_EQ(editedName(), "Untitled1");
+  EXPECT_TRUE(window_->profile()->useDelegateForActions());
+
+  // A reset reloads the profile without its delegate; the window takes it back.
+  window_->resetProfile();
+  EXPECT_EQ(window_->profile()->delegate().get(), window_.get());
+  EXPECT_TRUE(window_->profile()->useDelegateForActions());
+
+  window_->setDeviceActionCallback("");
+  EXPECT_FALSE(window_->profile()->useDelegateForActions());
+  // Outside test mode a new profile stays out of it.
+  window_->newProfile();
+  EXPECT_FALSE(window_->profile()->useDelegateForActions());
+}
+
+TEST_F(EditorWindowTest, TheDefaultProfileIsNeverWritten) {
+  ASSERT_EQ(editedName(), "Default");
+  const auto path = *window_->profile()->path();
+  std::ifstream in(path, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_FALSE(window_->save());
+  EXPECT_FALSE(window_->setProfileJSON(window_->profileJSON()));
+  std::ifstream again(path, std::ios::binary);
+  const std::string after((std::istreambuf_iterator<char>(again)),
+                          std::istreambuf_iterator<char>());
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(EditorWindowTest, ProfileJSONThatWouldNotReadBackLeavesProfileAndFile) {
+  window_->newProfile();
+  ASSERT_TRUE(window_->save());
+  const std::string before = window_->profileJSON();
+  const auto path = *window_->profile()->path();
+  const auto fileBefore = tree_.read(path.lexically_relative(tree_.root()).string());
+  std::string broken = before;
+  const auto at = broken.find("\"Left button\"");
+  ASSERT_NE(at, std::string::npos);
+  broken.replace(at, 13, "\"Left [button]\"");
+  EXPECT_FALSE(window_->setProfileJSON(broken));
+  EXPECT_EQ(window_->profileJSON(), before);
+  EXPECT_EQ(tree_.read(path.lexically_relative(tree_.root()).string()), fileBefore);
+  EXPECT_TRUE(window_->setProfileJSON(before));
+}
+
 TEST_F(EditorWindowTest, StartupProfileIsEmptyInTheNoProfileState) {
   window_->setStartupProfile("Default");
   EXPECT_EQ(window_->startupProfile(), "Default");

@@ -41,6 +41,24 @@ TEST_F(CommandStoreTest, ConcatenatesTheShippedCommandFiles) {
   EXPECT_EQ(ZVCommandStore::sharedCommandStore(), store);
 }
 
+TEST_F(CommandStoreTest, FollowsLinkedBundlesOnceAndNeverRoundALoop) {
+  tree.write("elsewhere/A.bundle/Contents/Resources/commands.xml", "<a/>");
+  fs::create_directories(tree.path("bundles"));
+  fs::create_directory_symlink(tree.path("elsewhere/A.bundle"), tree.path("bundles/A.bundle"));
+  fs::create_directory_symlink(tree.path("elsewhere/A.bundle"), tree.path("bundles/Again.bundle"));
+  fs::create_directory_symlink(tree.path("bundles"), tree.path("elsewhere/A.bundle/Contents/up"));
+  const auto store = ZVCommandStore::create(tree.path("bundles"));
+  EXPECT_EQ(store->commandXML(), "<a/>");
+}
+
+TEST_F(CommandStoreTest, FollowsALinkToAFolderWhoseNameBeginsLikeItsOwn) {
+  // "b" is a prefix of "bundles" as text, not as a folder: the link is no loop.
+  tree.write("b/B.bundle/commands.xml", "<b/>");
+  fs::create_directories(tree.path("bundles"));
+  fs::create_directory_symlink(tree.path("b"), tree.path("bundles/linked"));
+  EXPECT_EQ(ZVCommandStore::create(tree.path("bundles"))->commandXML(), "<b/>");
+}
+
 TEST_F(CommandStoreTest, IsEmptyWithoutCommandFiles) {
   EXPECT_EQ(ZVCommandStore::create(tree.path("nothing"))->commandXML(), "");
 }

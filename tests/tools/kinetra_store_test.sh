@@ -61,6 +61,11 @@ expect "an unknown device" 1 "kinetra profiles: no device with alias 'Nope' (fou
 expect "no desktop: the focus cannot be followed" 1 \
   "kinetra focus: no desktop session was found (neither WAYLAND_DISPLAY nor DISPLAY is set); profiles linked to applications stay inactive" \
   -- "$kinetra" focus
+# Installed as the package does: the bundle in MainstreamDevices, a link to it in Devices.
+mkdir -p "$KINETRA_DATA_ROOT/MainstreamDevices"
+mv "$KINETRA_DATA_ROOT/Devices/DemoMouse.bundle" "$KINETRA_DATA_ROOT/MainstreamDevices/"
+ln -s ../MainstreamDevices/DemoMouse.bundle "$KINETRA_DATA_ROOT/Devices/DemoMouse.bundle"
+expect "a bundle linked into Devices is one device" 0 "current profile: Work" -- "$kinetra" use Work
 out=$("$kinetra" commands)
 for name in Copy Paste Undo 'Play or pause'; do
   [[ "$out" == *"name=\"$name\""* ]] || { echo "FAIL commands lacks $name"; fails=$((fails + 1)); }

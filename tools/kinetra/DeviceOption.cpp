@@ -20,7 +20,15 @@ struct Candidate {
   fs::path bundle;
 };
 
+// An installation links each bundle of MainstreamDevices into Devices as well: a bundle
+// reached twice is one bundle, counted once.
 void collectBundle(const fs::path& bundle, std::vector<Candidate>& found) {
+  std::error_code ec;
+  const fs::path real = fs::canonical(bundle, ec);
+  for (const auto& candidate : found) {
+    std::error_code other;
+    if (!ec && fs::canonical(candidate.bundle, other) == real && !other) return;
+  }
   for (auto& description : zv::device::deviceDescriptions(zv::support::Bundle(bundle))) {
     found.push_back({std::move(description), bundle});
   }

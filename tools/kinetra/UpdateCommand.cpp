@@ -50,7 +50,15 @@ std::vector<fs::path> candidateBundles(const Options& options) {
       if (it->path().extension() == ".bundle") found.push_back(it->path());
     }
     std::sort(found.begin(), found.end());
-    bundles.insert(bundles.end(), found.begin(), found.end());
+    // Devices holds links to the bundles of MainstreamDevices: each bundle once.
+    for (const fs::path& bundle : found) {
+      const fs::path real = fs::weakly_canonical(bundle, ec);
+      const bool seen = std::any_of(bundles.begin(), bundles.end(), [&](const fs::path& known) {
+        std::error_code other;
+        return fs::weakly_canonical(known, other) == real;
+      });
+      if (!seen) bundles.push_back(bundle);
+    }
   }
   return bundles;
 }

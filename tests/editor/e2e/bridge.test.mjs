@@ -42,7 +42,7 @@ const PNG = png(2, 3);
 
 describe('tessel --devel with the bridge test page', () => {
   let editor;
-  before(async () => { editor = await Editor.start(); });
+  before(async () => { editor = await Editor.start({ page: 'BridgeTest.html' }); });
   after(async () => { if (editor) await editor.stop(); });
 
   test('the page hears update, then profileRenamed, and is shown only after them', async () => {

@@ -45,22 +45,29 @@ function waitForLine(child, stream, pattern, what) {
 }
 
 export class Editor {
-  static async start() {
+  // options.page: a page of the demo bundle to load instead of its Interface page;
+  // options.bundles: another folder of device bundles; options.env: more environment.
+  static async start(options = {}) {
     const editor = new Editor();
+    editor.options = options;
     await editor.launch();
     return editor;
   }
 
   async launch() {
+    const options = this.options || {};
     this.root = mkdtempSync(join(tmpdir(), 'tessel-e2e-'));
     this.desktop = join(this.root, 'desktop');
     this.port = await freePort();
     const { mkdirSync } = await import('node:fs');
     mkdirSync(this.desktop);
-    this.child = spawn(process.env.TESSEL, ['--devel', '--devel-root', join(this.root, 'tree'),
-                                            '--devtools-port', String(this.port)], {
+    const args = ['--devel', '--devel-root', join(this.root, 'tree'), '--devtools-port', String(this.port)];
+    if (options.page) args.push('--page', options.page);
+    if (options.bundles) args.push('--bundles', options.bundles);
+    this.child = spawn(process.env.TESSEL, args, {
       env: {
         ...process.env,
+        ...(options.env || {}),
         QT_QPA_PLATFORM: 'offscreen',
         TESSEL_SCRIPTED_DESKTOP: this.desktop,
         LANG: 'en_GB.UTF-8',
@@ -78,8 +85,9 @@ export class Editor {
     await waitForLine(this.child, this.child.stderr, /Remote debugging server started|DevTools listening/,
                       'DevTools server');
     this.browser = await chromium.connectOverCDP(`http://127.0.0.1:${this.port}`, { noDefaults: true });
-    this.page = await this.findPage(/BridgeTest\.html$/);
-    await this.page.evaluate(() => bridgeTest.ready);
+    const file = (options.page || 'Editor.html').replace(/[.]/g, '\\.');
+    this.page = await this.findPage(new RegExp(file + '$'));
+    if (options.page === 'BridgeTest.html') await this.page.evaluate(() => bridgeTest.ready);
   }
 
   async findPage(pattern, accept = () => true) {
@@ -144,6 +152,20 @@ export class Editor {
     const fd = openSync(join(this.root, 'tree', 'mouse'), 'w');
     writeSync(fd, line + '\n');
     closeSync(fd);
+  }
+
+  // Key lines for the key tap ("KEY_B 1 [time ms]").
+  feedKeys(...lines) {
+    const fd = openSync(join(this.root, 'tree', 'keys'), 'w');
+    writeSync(fd, lines.map((l) => l + '\n').join(''));
+    closeSync(fd);
+  }
+
+  // The environment that points kinetra at this editor's private tree.
+  get kinetraEnv() {
+    const tree = join(this.root, 'tree');
+    return { ...process.env, KINETRA_HOME: join(tree, 'home'), KINETRA_DATA_ROOT: join(tree, 'data'),
+             KINETRA_RUNTIME_DIR: join(tree, 'run'), KINETRA_SERVICES_DIR: join(tree, 'services') };
   }
 
   opened() {
