@@ -6,12 +6,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "ChildProcess.h"
+#include "DriverRun.h"
 #include "Latency.h"
 #include "PointerBehaviour.h"
 #include "Wait.h"
@@ -22,83 +21,10 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-const char* const kServices = "/tmp/services";
-const char* const kDriverLog = "/tmp/zenvor-driver.log";
-
-// One run of the daemon and what it presents.
-struct DriverRun {
-  std::unique_ptr<ChildProcess> daemon;
-  std::string deviceId;  // the hidraw node's name, the daemon's device id: "hidraw1"
-  std::string socket;
-  HidDeviceInfo presented;
-  std::string presentedEvdev;
-};
-
-// The daemon logs to syslog when its standard error is not a terminal.
-std::string driverSyslog() {
-  std::ifstream in("/tmp/syslog");
-  std::deque<std::string> tail;
-  for (std::string line; std::getline(in, line);) {
-    if (line.find("zenvor-driver") == std::string::npos) continue;
-    tail.push_back(line);
-    if (tail.size() > 15) tail.pop_front();
-  }
-  std::string text;
-  for (const auto& line : tail) text += "\n    | " + line;
-  return text;
-}
-
-std::string daemonSaid(ChildProcess& daemon) {
-  return daemon.outputTail() + driverSyslog();
-}
-
-bool isPresented(const HidDeviceInfo& info) {
-  return info.underUhid && info.vendor == kDemoVendor && info.product == kDemoProduct &&
-         info.uniq != kUhidMouseUniq;
-}
-
-std::string findSocket(const std::string& deviceId) {
-  std::error_code error;
-  for (fs::directory_iterator it(kServices, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (name.ends_with("@" + deviceId)) return it->path().string();
-  }
-  return {};
-}
-
-void startDriver(GuestSession& session, DriverRun& run) {
-  expect(!session.usbMouseInfo.hidraw.empty(), "the USB mouse has no hidraw node");
-  const std::string hidraw = session.usbMouseInfo.hidraw.front();
-  run.deviceId = fs::path(hidraw).filename().string();
-  std::string problem;
-  run.daemon = ChildProcess::start(
-      {session.program("zenvor-driver"), "--hidraw", hidraw, "--services", kServices}, kDriverLog,
-      &problem);
-  expect(run.daemon != nullptr, problem);
-  std::optional<HidDeviceInfo> presented;
-  waitUntil(
-      [&] {
-        if (!run.daemon->running()) return true;
-        run.socket = findSocket(run.deviceId);
-        presented = waitForHidDevice(isPresented, std::chrono::milliseconds(0));
-        return presented.has_value() && !run.socket.empty();
-      },
-      session.options.bound * 4);
-  if (const auto status = run.daemon->waitForExit(std::chrono::milliseconds(0))) {
-    throw CheckFailed("zenvor-driver " + ChildProcess::describeStatus(*status) +
-                      daemonSaid(*run.daemon));
-  }
-  expect(presented.has_value(),
-         "zenvor-driver presented no mouse through uhid" + daemonSaid(*run.daemon));
-  expect(!run.socket.empty(), "zenvor-driver serves no socket for " + run.deviceId + " in " +
-                                  kServices + daemonSaid(*run.daemon));
-  run.presented = *presented;
-  run.presentedEvdev = session.pointerNode(*presented);
-}
-
 // `kinetra driver --services DIR ARGS...`, which must succeed.
 std::string kinetraDriver(GuestSession& session, std::vector<std::string> args) {
-  std::vector<std::string> argv = {session.program("kinetra"), "driver", "--services", kServices};
+  std::vector<std::string> argv = {session.program("kinetra"), "driver", "--services",
+                                   kServicesFolder};
   argv.insert(argv.end(), args.begin(), args.end());
   std::string command;
   for (std::size_t i = 1; i < argv.size(); ++i) command += (i > 1 ? " " : "") + argv[i];
@@ -116,10 +42,10 @@ std::string kinetraDriver(GuestSession& session, std::vector<std::string> args) 
 std::unique_ptr<ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
                                               int count) {
   std::string problem;
-  auto child =
-      ChildProcess::start({session.program("kinetra"), "driver", "--services", kServices, "events",
-                           run.deviceId, "--count", std::to_string(count), "--seconds", "60"},
-                          "/tmp/kinetra-events.log", &problem);
+  auto child = ChildProcess::start(
+      {session.program("kinetra"), "driver", "--services", kServicesFolder, "events", run.deviceId,
+       "--count", std::to_string(count), "--seconds", "60"},
+      "/tmp/kinetra-events.log", &problem);
   expect(child != nullptr, problem);
   expect(child->waitForOutput("listening for element events", session.options.bound * 4),
          "kinetra driver events did not connect" + child->outputTail());
@@ -158,22 +84,6 @@ std::string movesAndClicks(GuestSession& session, DriverRun& run) {
   const std::string buttons = expectButtons(session, *reader, send);
   const std::string wheel = expectWheel(session, *reader, send);
   return motion + "; " + buttons + "; " + wheel;
-}
-
-// A press of a hidden button followed by motion: the presented device's first frame after
-// it must be the motion alone (events reach a reader in order).
-void expectButtonHidden(GuestSession& session, EvdevReader& reader, int button) {
-  const auto mask = static_cast<std::uint16_t>(1u << (button - 1));
-  const auto code = static_cast<std::uint16_t>(BTN_MOUSE + button - 1);
-  session.sendUsb({mask, 0, 0, 0});
-  session.sendUsb({mask, 11, 0, 0});
-  const std::string what = "button " + std::to_string(button) + " held, then motion";
-  const EvdevFrame frame = session.expectFrame(reader, what);
-  expect(!frame.value(EV_KEY, code).has_value(), "button " + std::to_string(button) +
-                                                     " reached the presented mouse (" +
-                                                     frame.describe() + ")");
-  session.expectValue(frame, EV_REL, REL_X, 11, what);
-  session.sendUsb({});
 }
 
 std::string typeOverride(GuestSession& session, DriverRun& run) {
@@ -296,12 +206,7 @@ std::string unplugEndsDriver(GuestSession& session, DriverRun& run) {
   run.daemon.reset();
 
   // Plugged in again for the checks that follow.
-  expect(session.usbMouse->plugIn(&problem), "plugging the USB mouse in again: " + problem);
-  auto info = waitForHidDevice(matchHidDevice(kDemoVendor, kDemoProduct, kUsbMouseUniq),
-                               session.options.bound * 2);
-  expect(info.has_value(), "the USB mouse did not come back after plugging it in again");
-  session.usbMouseInfo = *info;
-  session.usbMouseEvdev = session.pointerNode(*info);
+  plugUsbMouseAgain(session);
   return "daemon exited with status 0, the presented mouse gone; mouse plugged in again";
 }
 

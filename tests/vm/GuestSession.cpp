@@ -7,7 +7,7 @@
 namespace zv::vmtest {
 
 bool isBreakableLink(const std::string& link) {
-  return link == "wrong-descriptor" || link == "no-grab";
+  return link == "wrong-descriptor" || link == "no-grab" || link == "no-agent-output";
 }
 
 GuestSession::GuestSession() = default;

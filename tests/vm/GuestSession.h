@@ -23,8 +23,9 @@ namespace zv::vmtest {
 
 struct GuestOptions {
   // A link of the chain broken on purpose, to prove the checks notice: "wrong-descriptor"
-  // (the mouse presents another type's descriptor) or "no-grab" (the grab check takes no
-  // grab). Empty in a normal run.
+  // (the mouse presents another type's descriptor), "no-grab" (the grab check takes no
+  // grab) or "no-agent-output" (the agent records its keys instead of sending them through
+  // uinput). Empty in a normal run.
   std::string breakLink;
   std::size_t latencyReports = 10000;
   // Safety net for one wait; software emulation is slow, so it is generous.

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "AgentChecks.h"
 #include "DriverChecks.h"
 #include "GuestSession.h"
 #include "KernelPathChecks.h"
@@ -25,7 +26,7 @@ void usage(std::ostream& out) {
          "  --only        run only these checks (those they need must be named too)\n"
          "  --reports N   reports per latency measurement (default 10000)\n"
          "  --break LINK  break a link on purpose to prove the checks notice:\n"
-         "                wrong-descriptor, no-grab\n";
+         "                wrong-descriptor, no-grab, no-agent-output\n";
 }
 
 std::set<std::string> splitNames(const std::string& text) {
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
   zv::vmtest::addKernelPathChecks(session);
   zv::vmtest::addUsbMouseChecks(session);
   zv::vmtest::addDriverChecks(session);
+  zv::vmtest::addAgentChecks(session);
   zv::vmtest::addSuiteProgramChecks(session);
   zv::vmtest::addUsbUnplugCheck(session);
   zv::vmtest::addUnplugCheck(session);

@@ -17,7 +17,8 @@
 #   VMTEST_REPORTS=N      reports per latency measurement
 #   VMTEST_BREAK=LINK     break a link on purpose; the run must then fail:
 #                         uinput-missing (the uinput module is not loaded),
-#                         wrong-descriptor, no-grab (see vm-guest-test --help)
+#                         wrong-descriptor, no-grab, no-agent-output (see
+#                         vm-guest-test --help)
 #
 # Exit status: 0 passed, 1 failed, 77 skipped (qemu cannot start on this machine).
 set -uo pipefail
@@ -55,8 +56,8 @@ done
 timeout_seconds=${VMTEST_TIMEOUT:-170}
 break_link=${VMTEST_BREAK:-}
 case "$break_link" in
-  "" | uinput-missing | wrong-descriptor | no-grab) ;;
-  *) fail "VMTEST_BREAK=$break_link: no such link (uinput-missing, wrong-descriptor, no-grab)" ;;
+  "" | uinput-missing | wrong-descriptor | no-grab | no-agent-output) ;;
+  *) fail "VMTEST_BREAK=$break_link: no such link (uinput-missing, wrong-descriptor, no-grab, no-agent-output)" ;;
 esac
 
 # --- Can qemu start at all? The one reason to skip rather than fail. -----------------------
@@ -232,7 +233,7 @@ guest_args=()
 [[ -n "${VMTEST_ONLY:-}" ]] && guest_args+=(--only "$VMTEST_ONLY")
 reports=${VMTEST_REPORTS:-$reports}
 [[ -n "$reports" ]] && guest_args+=(--reports "$reports")
-[[ "$break_link" == wrong-descriptor || "$break_link" == no-grab ]] &&
+[[ -n "$break_link" && "$break_link" != uinput-missing ]] &&
   guest_args+=(--break "$break_link")
 {
   printf 'MODULES=%q\nGUEST_ARGS=%q\n' "${load_order[*]}" "${guest_args[*]}"

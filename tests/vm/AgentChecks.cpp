@@ -1,0 +1,304 @@
+#include "AgentChecks.h"
+
+#include <fcntl.h>
+#include <libevdev/libevdev.h>
+#include <linux/input.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+
+#include "ChildProcess.h"
+#include "DriverRun.h"
+#include "Latency.h"
+#include "Wait.h"
+#include "output/UinputOutput.h"
+
+namespace zv::vmtest {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The agent's private tree; the device bundles and the prototype come from the data the
+// host put into the guest.
+const char* const kAgentRoot = "/tmp/agent";
+const char* const kAgentLog = "/tmp/perch.log";
+// Where the host puts the agent's application folder (its Info.plist).
+const char* const kAgentBundleSource = "/opt/kinetra/lib/kinetra/Applications/Perch.app";
+
+// What the default profile makes of the demo mouse's buttons: button 4 holds Page Down
+// (repeating) while it is held; the left button stays the mouse's.
+constexpr std::uint16_t kButton1 = 0x0001;
+constexpr std::uint16_t kButton4 = 0x0008;
+constexpr std::uint16_t kProfileKey = KEY_PAGEDOWN;
+// Presses measured at most: enough for a p99 while keeping the run short.
+constexpr std::size_t kLatencyPresses = 300;
+
+MouseInput buttons(std::uint16_t pressed) {
+  return {pressed, 0, 0, 0};
+}
+
+struct AgentRun {
+  DriverRun driver;
+  std::unique_ptr<ChildProcess> agent;
+  std::set<std::string> keyboardsBefore;  // virtual keyboards that are not the agent's
+};
+
+// The evdev nodes of every virtual keyboard the suite's output made, by their name.
+std::set<std::string> virtualKeyboardNodes() {
+  const std::string name = zv::output::virtualKeyboardSetup().name;
+  std::set<std::string> nodes;
+  std::error_code error;
+  for (fs::directory_iterator it("/sys/class/input", error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string entry = it->path().filename().string();
+    if (!entry.starts_with("event")) continue;
+    std::ifstream in(it->path() / "device" / "name");
+    std::string text;
+    if (std::getline(in, text) && text == name) nodes.insert("/dev/input/" + entry);
+  }
+  return nodes;
+}
+
+// The keys that `node` holds down now, read back through libevdev (EVIOCGKEY).
+std::vector<unsigned> keysDown(const std::string& node) {
+  const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  expect(fd >= 0, "cannot open " + node + ": " + std::strerror(errno));
+  libevdev* device = nullptr;
+  const int error = libevdev_new_from_fd(fd, &device);
+  if (error < 0) {
+    ::close(fd);
+    throw CheckFailed("libevdev cannot read " + node + ": " + std::strerror(-error));
+  }
+  std::vector<unsigned> down;
+  for (unsigned code = 0; code <= KEY_MAX; ++code) {
+    if (libevdev_has_event_code(device, EV_KEY, code) &&
+        libevdev_get_event_value(device, EV_KEY, code) != 0) {
+      down.push_back(code);
+    }
+  }
+  libevdev_free(device);
+  ::close(fd);
+  return down;
+}
+
+std::string describeKeys(const std::vector<unsigned>& keys) {
+  std::string text;
+  for (unsigned code : keys) {
+    const char* name = libevdev_event_code_get_name(EV_KEY, code);
+    text += (text.empty() ? "" : ", ") + (name ? std::string(name) : std::to_string(code));
+  }
+  return text;
+}
+
+// The next key frame of `keyboard` must set `code` to `value`. Auto-repeats (value 2) of a
+// held key are passed over, for as long as the bound: how many come depends on how slow
+// the emulation is.
+void expectKey(GuestSession& session, EvdevReader& keyboard, std::uint16_t code, std::int32_t value,
+               const std::string& what) {
+  const auto deadline = Clock::now() + session.options.bound;
+  std::string passedOver;
+  for (;;) {
+    const EvdevFrame frame = session.expectFrame(keyboard, what);
+    const bool repeatOnly = std::all_of(
+        frame.events.begin(), frame.events.end(),
+        [](const input_event& event) { return event.type == EV_KEY && event.value == 2; });
+    if (!repeatOnly) {
+      session.expectValue(frame, EV_KEY, code, value, what);
+      return;
+    }
+    passedOver = frame.describe();
+    expect(Clock::now() < deadline, "only auto-repeats (" + passedOver + ") on " + keyboard.node() +
+                                        " within the bound after " + what);
+  }
+}
+
+std::string agentLog(ChildProcess& agent) {
+  return "\n    perch said:" + agent.outputTail(20);
+}
+
+// The private tree: home, runtime folder and an application folder holding the agent's
+// Info.plist and the prototype.
+void makeAgentTree() {
+  const fs::path root = kAgentRoot;
+  fs::remove_all(root);
+  const fs::path contents = root / "Applications/Perch.app/Contents";
+  fs::create_directories(contents / "Resources");
+  fs::create_directories(root / "home");
+  fs::create_directories(root / "run");
+  fs::create_directories(root / "prefix");
+  std::error_code error;
+  fs::copy_file(fs::path(kAgentBundleSource) / "Contents/Info.plist", contents / "Info.plist",
+                error);
+  expect(!error, std::string("the guest has no Info.plist of the agent under ") +
+                     kAgentBundleSource + ": " + error.message());
+}
+
+std::string startAgent(GuestSession& session, AgentRun& run) {
+  startDriver(session, run.driver);
+  makeAgentTree();
+  const fs::path root = kAgentRoot;
+  const fs::path bundle = root / "Applications/Perch.app";
+  fs::copy_file(fs::path(session.options.dataRoot) / "tevnodes.prototype",
+                bundle / "Contents/Resources/tevnodes.prototype");
+  run.keyboardsBefore = virtualKeyboardNodes();
+  // Broken on purpose, the agent records its keys instead of sending them to the desktop.
+  const std::string output =
+      session.options.breakLink == "no-agent-output" ? "record" : "uinput+record";
+  std::string problem;
+  run.agent = ChildProcess::start(
+      {session.program("perch"), "--headless", "--output", output}, kAgentLog, &problem,
+      {"KINETRA_PREFIX=" + (root / "prefix").string(), "KINETRA_HOME=" + (root / "home").string(),
+       "KINETRA_DATA_ROOT=" + session.options.dataRoot,
+       "KINETRA_APPLICATIONS=" + (root / "Applications").string(),
+       "KINETRA_RUNTIME_DIR=" + (root / "run").string(),
+       std::string("KINETRA_SERVICES_DIR=") + kServicesFolder,
+       "KINETRA_APP_BUNDLE=" + bundle.string()});
+  expect(run.agent != nullptr, problem);
+  // Connected, and the profile's buttons taken over: the driver answers each new override
+  // with the element's value.
+  expect(run.agent->waitForOutput(" connected", session.options.bound * 4),
+         "perch did not connect to the daemon");
+  expect(run.agent->waitForOutput("event 0x90004 0", session.options.bound * 2),
+         "perch did not take button 4 over");
+  return "perch connected to " + run.driver.socket + ", button 4 taken over";
+}
+
+// The agent's virtual keyboard: the one that appeared since it started.
+std::string agentKeyboard(GuestSession& session, AgentRun& run) {
+  std::string node;
+  waitUntil(
+      [&] {
+        for (const std::string& candidate : virtualKeyboardNodes()) {
+          if (!run.keyboardsBefore.count(candidate)) node = candidate;
+        }
+        return !node.empty();
+      },
+      session.options.bound);
+  expect(!node.empty(), "perch made no virtual keyboard through /dev/uinput");
+  return node;
+}
+
+// Reads the presented mouse up to the frame that sets the left button to `value`; no frame
+// up to it may carry button 4 (BTN_SIDE).
+void expectLeftButton(GuestSession& session, EvdevReader& presented, std::int32_t value,
+                      const std::string& what) {
+  for (;;) {
+    const EvdevFrame frame = session.expectFrame(presented, what);
+    expect(!frame.value(EV_KEY, BTN_SIDE).has_value(),
+           "button 4 reached the presented mouse (" + frame.describe() + ")");
+    if (const auto left = frame.value(EV_KEY, BTN_LEFT)) {
+      expect(*left == value, what + ": BTN_LEFT " + std::to_string(*left));
+      return;
+    }
+  }
+}
+
+std::string pressBecomesKey(GuestSession& session, AgentRun& run) {
+  const std::string node = agentKeyboard(session, run);
+  auto keyboard = session.openReader(node);
+  auto presented = session.openReader(run.driver.presentedEvdev);
+  session.sendUsb(buttons(kButton4));
+  expectKey(session, *keyboard, kProfileKey, 1, "button 4 press");
+  // Still held, then a left click: button 4 must not come before the click nor with it
+  // (events reach a reader in order).
+  session.sendUsb(buttons(kButton4 | kButton1));
+  expectLeftButton(session, *presented, 1, "a left click while button 4 is held");
+  session.sendUsb(buttons(0));
+  expectLeftButton(session, *presented, 0, "the release of both");
+  expectKey(session, *keyboard, kProfileKey, 0, "button 4 release");
+  return node + ": KEY_PAGEDOWN down while button 4 is held; button 4 hidden from " +
+         run.driver.presentedEvdev;
+}
+
+// A physical press to the profile's key on the agent's virtual keyboard: the whole path
+// through the USB host, the daemon, its socket, the agent's engine and uinput.
+std::string agentLatency(GuestSession& session, AgentRun& run) {
+  auto keyboard = session.openReader(agentKeyboard(session, run));
+  keyboard->drain();
+  const std::size_t presses = std::min(session.options.latencyReports, kLatencyPresses);
+  std::vector<std::chrono::nanoseconds> samples;
+  samples.reserve(presses);
+  for (std::size_t i = 0; i < presses; ++i) {
+    const std::string what = "press " + std::to_string(i);
+    const auto start = Clock::now();
+    session.sendUsb(buttons(kButton4));
+    expectKey(session, *keyboard, kProfileKey, 1, what);
+    samples.push_back(Clock::now() - start);
+    session.sendUsb(buttons(0));
+    expectKey(session, *keyboard, kProfileKey, 0, "release " + std::to_string(i));
+  }
+  const LatencySummary summary = summarize(std::move(samples));
+  session.checks.metric(metricLine("latency.usb-agent-key", summary));
+  return std::to_string(summary.count) + " presses through the daemon and the agent";
+}
+
+std::string unplugLetsGo(GuestSession& session, AgentRun& run) {
+  const std::string node = agentKeyboard(session, run);
+  auto keyboard = session.openReader(node);
+  session.sendUsb(buttons(kButton4));
+  expectKey(session, *keyboard, kProfileKey, 1, "button 4 held");
+  std::string problem;
+  expect(session.usbMouse->unplug(&problem), "unplugging the USB mouse: " + problem);
+  expect(run.driver.daemon->waitForExit(session.options.bound * 2).has_value(),
+         "zenvor-driver still runs after the unplug" + daemonSaid(*run.driver.daemon));
+  run.driver.daemon.reset();
+  // The virtual keyboard stays while the agent runs: the key must be let go by the agent,
+  // not by the kernel removing the device.
+  expectKey(session, *keyboard, kProfileKey, 0, "the unplug with button 4 held");
+  expect(run.agent->running(), "perch ended when the mouse went away");
+  expect(!keyboard->gone(), node + " went away while perch runs");
+  const auto down = keysDown(node);
+  expect(down.empty(), node + " still holds " + describeKeys(down));
+  plugUsbMouseAgain(session);
+  return "KEY_PAGEDOWN let go, no key down on " + node + "; mouse plugged in again";
+}
+
+std::string sigtermEndsAgent(GuestSession& session, AgentRun& run) {
+  const std::string node = agentKeyboard(session, run);
+  expect(run.agent->signal(SIGTERM), "cannot signal perch");
+  const auto status = run.agent->waitForExit(session.options.bound * 2);
+  expect(status.has_value(), "perch did not end on SIGTERM");
+  expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
+         "perch " + ChildProcess::describeStatus(*status) + " on SIGTERM");
+  expect(waitUntil([&] { return !fs::exists(node); }, session.options.bound),
+         node + " outlived perch");
+  run.agent.reset();
+  return "perch exited with status 0, its virtual keyboard removed";
+}
+
+}  // namespace
+
+void addAgentChecks(GuestSession& session) {
+  if (session.program("perch").empty() || session.program("zenvor-driver").empty()) return;
+  auto run = std::make_shared<AgentRun>();
+  // A failure shows what the agent said and recorded last.
+  auto bind = [&session, run](std::string (*body)(GuestSession&, AgentRun&)) {
+    return [&session, run, body] {
+      try {
+        return body(session, *run);
+      } catch (const CheckFailed& failure) {
+        if (!run->agent) throw;
+        throw CheckFailed(failure.what() + agentLog(*run->agent));
+      }
+    };
+  };
+  const std::string started = "agent-connects";
+  const std::string key = "agent-press-becomes-key";
+  CheckList& checks = session.checks;
+  checks.add(started, bind(startAgent), {"usb-mouse-reports"});
+  checks.add(key, bind(pressBecomesKey), {started});
+  checks.add("latency-usb-agent-key", bind(agentLatency), {key});
+  checks.add("agent-unplug-lets-go", bind(unplugLetsGo), {key});
+  checks.add("agent-sigterm", bind(sigtermEndsAgent), {started});
+}
+
+}  // namespace zv::vmtest

@@ -1,0 +1,110 @@
+#include "DriverRun.h"
+
+#include <linux/input.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "Wait.h"
+
+namespace zv::vmtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kDriverLog = "/tmp/zenvor-driver.log";
+
+// The daemon logs to syslog when its standard error is not a terminal.
+std::string driverSyslog() {
+  std::ifstream in("/tmp/syslog");
+  std::deque<std::string> tail;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("zenvor-driver") == std::string::npos) continue;
+    tail.push_back(line);
+    if (tail.size() > 15) tail.pop_front();
+  }
+  std::string text;
+  for (const auto& line : tail) text += "\n    | " + line;
+  return text;
+}
+
+std::string findSocket(const std::string& deviceId) {
+  std::error_code error;
+  for (fs::directory_iterator it(kServicesFolder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.ends_with("@" + deviceId)) return it->path().string();
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string daemonSaid(ChildProcess& daemon) {
+  return daemon.outputTail() + driverSyslog();
+}
+
+bool isPresented(const HidDeviceInfo& info) {
+  return info.underUhid && info.vendor == kDemoVendor && info.product == kDemoProduct &&
+         info.uniq != kUhidMouseUniq;
+}
+
+void startDriver(GuestSession& session, DriverRun& run) {
+  expect(!session.usbMouseInfo.hidraw.empty(), "the USB mouse has no hidraw node");
+  const std::string hidraw = session.usbMouseInfo.hidraw.front();
+  run.deviceId = fs::path(hidraw).filename().string();
+  std::string problem;
+  run.daemon = ChildProcess::start(
+      {session.program("zenvor-driver"), "--hidraw", hidraw, "--services", kServicesFolder},
+      kDriverLog, &problem);
+  expect(run.daemon != nullptr, problem);
+  std::optional<HidDeviceInfo> presented;
+  waitUntil(
+      [&] {
+        if (!run.daemon->running()) return true;
+        run.socket = findSocket(run.deviceId);
+        presented = waitForHidDevice(isPresented, std::chrono::milliseconds(0));
+        return presented.has_value() && !run.socket.empty();
+      },
+      session.options.bound * 4);
+  if (const auto status = run.daemon->waitForExit(std::chrono::milliseconds(0))) {
+    throw CheckFailed("zenvor-driver " + ChildProcess::describeStatus(*status) +
+                      daemonSaid(*run.daemon));
+  }
+  expect(presented.has_value(),
+         "zenvor-driver presented no mouse through uhid" + daemonSaid(*run.daemon));
+  expect(!run.socket.empty(), "zenvor-driver serves no socket for " + run.deviceId + " in " +
+                                  kServicesFolder + daemonSaid(*run.daemon));
+  run.presented = *presented;
+  run.presentedEvdev = session.pointerNode(*presented);
+}
+
+// A press of a hidden button followed by motion: the presented device's first frame after
+// it must be the motion alone (events reach a reader in order).
+void expectButtonHidden(GuestSession& session, EvdevReader& reader, int button) {
+  const auto mask = static_cast<std::uint16_t>(1u << (button - 1));
+  const auto code = static_cast<std::uint16_t>(BTN_MOUSE + button - 1);
+  session.sendUsb({mask, 0, 0, 0});
+  session.sendUsb({mask, 11, 0, 0});
+  const std::string what = "button " + std::to_string(button) + " held, then motion";
+  const EvdevFrame frame = session.expectFrame(reader, what);
+  expect(!frame.value(EV_KEY, code).has_value(), "button " + std::to_string(button) +
+                                                     " reached the presented mouse (" +
+                                                     frame.describe() + ")");
+  session.expectValue(frame, EV_REL, REL_X, 11, what);
+  session.sendUsb({});
+}
+
+void plugUsbMouseAgain(GuestSession& session) {
+  std::string problem;
+  expect(session.usbMouse->plugIn(&problem), "plugging the USB mouse in again: " + problem);
+  auto info = waitForHidDevice(matchHidDevice(kDemoVendor, kDemoProduct, kUsbMouseUniq),
+                               session.options.bound * 2);
+  expect(info.has_value(), "the USB mouse did not come back after plugging it in again");
+  session.usbMouseInfo = *info;
+  session.usbMouseEvdev = session.pointerNode(*info);
+}
+
+}  // namespace zv::vmtest
