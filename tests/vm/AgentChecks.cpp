@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 
@@ -50,22 +49,12 @@ struct AgentRun {
   DriverRun driver;
   std::unique_ptr<ChildProcess> agent;
   std::set<std::string> keyboardsBefore;  // virtual keyboards that are not the agent's
+  std::string keyboard;                   // the agent's, once found
 };
 
 // The evdev nodes of every virtual keyboard the suite's output made, by their name.
 std::set<std::string> virtualKeyboardNodes() {
-  const std::string name = zv::output::virtualKeyboardSetup().name;
-  std::set<std::string> nodes;
-  std::error_code error;
-  for (fs::directory_iterator it("/sys/class/input", error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string entry = it->path().filename().string();
-    if (!entry.starts_with("event")) continue;
-    std::ifstream in(it->path() / "device" / "name");
-    std::string text;
-    if (std::getline(in, text) && text == name) nodes.insert("/dev/input/" + entry);
-  }
-  return nodes;
+  return inputNodesNamed(zv::output::virtualKeyboardSetup().name);
 }
 
 // The keys that `node` holds down now, read back through libevdev (EVIOCGKEY).
@@ -172,19 +161,21 @@ std::string startAgent(GuestSession& session, AgentRun& run) {
   return "perch connected to " + run.driver.socket + ", button 4 taken over";
 }
 
-// The agent's virtual keyboard: the one that appeared since it started.
+// The virtual keyboard that appeared since the agent started.
+std::string newKeyboard(const AgentRun& run) {
+  for (const std::string& node : virtualKeyboardNodes()) {
+    if (!run.keyboardsBefore.count(node)) return node;
+  }
+  return {};
+}
+
+// The agent's virtual keyboard; fails the check when it made none.
 std::string agentKeyboard(GuestSession& session, AgentRun& run) {
-  std::string node;
-  waitUntil(
-      [&] {
-        for (const std::string& candidate : virtualKeyboardNodes()) {
-          if (!run.keyboardsBefore.count(candidate)) node = candidate;
-        }
-        return !node.empty();
-      },
-      session.options.bound);
-  expect(!node.empty(), "perch made no virtual keyboard through /dev/uinput");
-  return node;
+  if (run.keyboard.empty()) {
+    waitUntil([&] { return !(run.keyboard = newKeyboard(run)).empty(); }, session.options.bound);
+  }
+  expect(!run.keyboard.empty(), "perch made no virtual keyboard through /dev/uinput");
+  return run.keyboard;
 }
 
 // Reads the presented mouse up to the frame that sets the left button to `value`; no frame
@@ -263,15 +254,16 @@ std::string unplugLetsGo(GuestSession& session, AgentRun& run) {
 }
 
 std::string sigtermEndsAgent(GuestSession& session, AgentRun& run) {
-  const std::string node = agentKeyboard(session, run);
+  const std::string node = run.keyboard.empty() ? newKeyboard(run) : run.keyboard;
   expect(run.agent->signal(SIGTERM), "cannot signal perch");
   const auto status = run.agent->waitForExit(session.options.bound * 2);
   expect(status.has_value(), "perch did not end on SIGTERM");
   expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
          "perch " + ChildProcess::describeStatus(*status) + " on SIGTERM");
+  run.agent.reset();
+  if (node.empty()) return "perch exited with status 0";
   expect(waitUntil([&] { return !fs::exists(node); }, session.options.bound),
          node + " outlived perch");
-  run.agent.reset();
   return "perch exited with status 0, its virtual keyboard removed";
 }
 

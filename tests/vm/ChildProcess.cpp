@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "Wait.h"
@@ -27,8 +28,15 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
   std::vector<char*> args;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  // A variable given in `extraEnv` replaces the inherited one: getenv() answers the first
+  // entry of a name, so both in the list would leave the inherited value in force.
+  auto named = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  std::set<std::string> replaced;
+  for (const auto& entry : extraEnv) replaced.insert(named(entry));
   std::vector<char*> env;
-  for (char** entry = environ; *entry; ++entry) env.push_back(*entry);
+  for (char** entry = environ; *entry; ++entry) {
+    if (!replaced.count(named(*entry))) env.push_back(*entry);
+  }
   for (const auto& entry : extraEnv) env.push_back(const_cast<char*>(entry.c_str()));
   env.push_back(nullptr);
 

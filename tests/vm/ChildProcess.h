@@ -17,9 +17,9 @@ namespace zv::vmtest {
 
 class ChildProcess {
  public:
-  // Starts `argv[0]` (a path) with `argv`, the environment of this process plus `extraEnv`
-  // ("NAME=value"), and output going to `logPath`. Null with `*problem` set when it cannot
-  // be started.
+  // Starts `argv[0]` (a path) with `argv`, the environment of this process with `extraEnv`
+  // ("NAME=value") added or replacing, and output going to `logPath`. Null with `*problem` set when
+  // it cannot be started.
   static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv,
                                              const std::string& logPath, std::string* problem,
                                              const std::vector<std::string>& extraEnv = {});

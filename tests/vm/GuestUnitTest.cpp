@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include <signal.h>
@@ -106,6 +107,21 @@ TEST_F(FakeSysfs, WaitsOnlyForADeviceThatIsBoundAndHasItsNodes) {
 }
 
 // The reports the guest sends must be what the descriptor it presents says they are.
+TEST_F(FakeSysfs, FindsInputNodesByTheirDevicesName) {
+  auto addInput = [&](const std::string& event, const std::string& name) {
+    tree.write("sys/class/input/" + event + "/device/name", name + "\n");
+  };
+  addInput("event2", "Kinetra virtual keyboard");
+  addInput("event3", "Kinetra virtual pointer");
+  addInput("event7", "Kinetra virtual keyboard");
+  addInput("event8", "Kinetra virtual keyboard 2");
+  // The input device itself has the same name; only its event node counts.
+  tree.write("sys/class/input/input5/name", "Kinetra virtual keyboard\n");
+  EXPECT_EQ(inputNodesNamed("Kinetra virtual keyboard", sys(), dev()),
+            (std::set<std::string>{dev() + "/input/event2", dev() + "/input/event7"}));
+  EXPECT_TRUE(inputNodesNamed("Kinetra virtual keyboard", tree.path("none").string()).empty());
+}
+
 TEST(DemoMouse, ReportMatchesItsDescriptor) {
   const auto setup = demoMouseSetup("u");
   const auto parsed = zv::driver::HIDOpenReportDescriptor(setup.descriptor);
@@ -263,6 +279,22 @@ TEST(ChildProcess, ReportsExitStatusAndOutput) {
   EXPECT_EQ(ChildProcess::describeStatus(*status), "exited with status 3");
   EXPECT_EQ(child->outputTail(), "\n    | one\n    | two");
   EXPECT_FALSE(child->signal(SIGTERM));  // nothing left to signal
+}
+
+TEST(ChildProcess, GivenVariablesReplaceInheritedOnes) {
+  zv::testing::TemporaryTree tree;
+  ::setenv("VMTEST_INHERITED", "inherited", 1);
+  std::string problem;
+  // env lists every entry, as a program calling getenv() would meet them.
+  auto child = ChildProcess::start({"/usr/bin/env"}, tree.path("out.log").string(), &problem,
+                                   {"VMTEST_INHERITED=given", "VMTEST_ADDED=added"});
+  ::unsetenv("VMTEST_INHERITED");
+  ASSERT_NE(child, nullptr) << problem;
+  ASSERT_TRUE(child->waitForExit(10s).has_value());
+  const std::string output = child->output();
+  EXPECT_NE(output.find("VMTEST_INHERITED=given\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("VMTEST_ADDED=added\n"), std::string::npos) << output;
+  EXPECT_EQ(output.find("VMTEST_INHERITED=inherited"), std::string::npos) << output;
 }
 
 TEST(ChildProcess, KillsAndReapsAChildThatRuns) {

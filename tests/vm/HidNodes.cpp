@@ -145,4 +145,19 @@ HidDeviceMatch matchHidDevice(std::uint16_t vendor, std::uint16_t product, std::
   };
 }
 
+std::set<std::string> inputNodesNamed(const std::string& name, const std::string& sysfsRoot,
+                                      const std::string& devRoot) {
+  std::set<std::string> nodes;
+  std::error_code error;
+  for (fs::directory_iterator it(sysfsRoot + "/class/input", error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string entry = it->path().filename().string();
+    if (!entry.starts_with("event")) continue;
+    std::ifstream in(it->path() / "device" / "name");
+    std::string text;
+    if (std::getline(in, text) && text == name) nodes.insert(devRoot + "/input/" + entry);
+  }
+  return nodes;
+}
+
 }  // namespace zv::vmtest

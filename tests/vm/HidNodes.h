@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,13 @@ std::optional<HidDeviceInfo> waitForHidDevice(const HidDeviceMatch& match,
 // True once no device matches; false when one still does after `bound`.
 bool waitForHidDeviceGone(const HidDeviceMatch& match, std::chrono::milliseconds bound,
                           const std::string& sysfsRoot = "/sys");
+
+// The evdev nodes (under `devRoot`) of every input device named `name`, found through
+// `sysfsRoot`/class/input/eventN/device/name: how the virtual devices a program makes
+// through uinput are found.
+std::set<std::string> inputNodesNamed(const std::string& name,
+                                      const std::string& sysfsRoot = "/sys",
+                                      const std::string& devRoot = "/dev");
 
 // A match on vendor, product and uniq.
 HidDeviceMatch matchHidDevice(std::uint16_t vendor, std::uint16_t product, std::string uniq);
