@@ -94,7 +94,6 @@ std::string describeKeys(const std::vector<unsigned>& keys) {
 void expectKey(GuestSession& session, EvdevReader& keyboard, std::uint16_t code, std::int32_t value,
                const std::string& what) {
   const auto deadline = Clock::now() + session.options.bound;
-  std::string passedOver;
   for (;;) {
     const EvdevFrame frame = session.expectFrame(keyboard, what);
     const bool repeatOnly = std::all_of(
@@ -104,9 +103,8 @@ void expectKey(GuestSession& session, EvdevReader& keyboard, std::uint16_t code,
       session.expectValue(frame, EV_KEY, code, value, what);
       return;
     }
-    passedOver = frame.describe();
-    expect(Clock::now() < deadline, "only auto-repeats (" + passedOver + ") on " + keyboard.node() +
-                                        " within the bound after " + what);
+    expect(Clock::now() < deadline, "only auto-repeats (" + frame.describe() + ") on " +
+                                        keyboard.node() + " within the bound after " + what);
   }
 }
 
@@ -116,7 +114,7 @@ std::string agentLog(ChildProcess& agent) {
 
 // The private tree: home, runtime folder and an application folder holding the agent's
 // Info.plist and the prototype.
-void makeAgentTree() {
+void makeAgentTree(const GuestSession& session) {
   const fs::path root = kAgentRoot;
   fs::remove_all(root);
   const fs::path contents = root / "Applications/Perch.app/Contents";
@@ -129,15 +127,16 @@ void makeAgentTree() {
                 error);
   expect(!error, std::string("the guest has no Info.plist of the agent under ") +
                      kAgentBundleSource + ": " + error.message());
+  const fs::path prototype = fs::path(session.options.dataRoot) / "tevnodes.prototype";
+  fs::copy_file(prototype, contents / "Resources/tevnodes.prototype", error);
+  expect(!error, "copying " + prototype.string() + ": " + error.message());
 }
 
 std::string startAgent(GuestSession& session, AgentRun& run) {
   startDriver(session, run.driver);
-  makeAgentTree();
+  makeAgentTree(session);
   const fs::path root = kAgentRoot;
   const fs::path bundle = root / "Applications/Perch.app";
-  fs::copy_file(fs::path(session.options.dataRoot) / "tevnodes.prototype",
-                bundle / "Contents/Resources/tevnodes.prototype");
   run.keyboardsBefore = virtualKeyboardNodes();
   // Broken on purpose, the agent records its keys instead of sending them to the desktop.
   const std::string output =
@@ -153,8 +152,8 @@ std::string startAgent(GuestSession& session, AgentRun& run) {
        "KINETRA_APP_BUNDLE=" + bundle.string()});
   expect(run.agent != nullptr, problem);
   // Connected, and the profile's buttons taken over: the driver answers each new override
-  // with the element's value.
-  // Starting takes seconds under emulation on a busy host: the bound is only a safety net.
+  // with the element's value. Starting takes seconds under emulation on a busy host; the
+  // bound is only a safety net.
   expect(run.agent->waitForOutput(" connected", session.options.bound * 6),
          "perch did not connect to the daemon");
   expect(run.agent->waitForOutput("event 0x90004 0", session.options.bound * 2),
