@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "testing/LineReader.h"
+
 extern char** environ;
 
 namespace zv::testing {
@@ -59,28 +61,17 @@ SimulatedDaemon::~SimulatedDaemon() {
 }
 
 void SimulatedDaemon::read(int fd) {
-  std::string pending;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    pending.append(buffer, std::size_t(got));
-    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-      std::string line = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      std::function<void(const std::string&)> listener;
-      {
-        std::lock_guard lock(mutex_);
-        if (line.rfind(kReady, 0) == 0) servicePath_ = line.substr(kReady.size());
-        lines_.push_back(line);
-        listener = listener_;
-      }
-      changed_.notify_all();
-      if (listener) listener(line);
+  readLines(fd, [this](const std::string& line) {
+    std::function<void(const std::string&)> listener;
+    {
+      std::lock_guard lock(mutex_);
+      if (line.rfind(kReady, 0) == 0) servicePath_ = line.substr(kReady.size());
+      lines_.push_back(line);
+      listener = listener_;
     }
-  }
-  ::close(fd);
+    changed_.notify_all();
+    if (listener) listener(line);
+  });
   std::lock_guard lock(mutex_);
   ended_ = true;
   changed_.notify_all();

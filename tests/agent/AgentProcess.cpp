@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "testing/LineReader.h"
+
 namespace zv::agent::testing {
 
 AgentProcess::AgentProcess(const std::filesystem::path& executable,
@@ -33,24 +35,13 @@ AgentProcess::~AgentProcess() {
 }
 
 void AgentProcess::read(int fd) {
-  std::string pending;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    pending.append(buffer, static_cast<std::size_t>(got));
-    std::size_t end;
-    while ((end = pending.find('\n')) != std::string::npos) {
-      {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(pending.substr(0, end));
-      }
-      pending.erase(0, end + 1);
-      changed_.notify_all();
+  zv::testing::readLines(fd, [this](std::string line) {
+    {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(std::move(line));
     }
-  }
-  ::close(fd);
+    changed_.notify_all();
+  });
   std::lock_guard lock(mutex_);
   ended_ = true;
   changed_.notify_all();
