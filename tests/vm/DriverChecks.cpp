@@ -145,21 +145,8 @@ std::string forcedButtons(GuestSession& session, DriverRun& run) {
 }
 
 std::string driverLatency(GuestSession& session, DriverRun& run) {
-  auto reader = session.openReader(run.presentedEvdev);
-  reader->drain();
-  std::vector<std::chrono::nanoseconds> samples;
-  samples.reserve(session.options.latencyReports);
-  for (std::size_t i = 0; i < session.options.latencyReports; ++i) {
-    const std::int16_t dx = (i % 2) ? 1 : -1;
-    const auto start = Clock::now();
-    session.sendUsb({0, dx, 0, 0});
-    const EvdevFrame frame = session.expectFrame(*reader, "USB report " + std::to_string(i));
-    samples.push_back(Clock::now() - start);
-    expect(frame.value(EV_REL, REL_X) == dx,
-           "USB report " + std::to_string(i) + " came out as " + frame.describe());
-  }
-  const LatencySummary summary = summarize(std::move(samples));
-  session.checks.metric(metricLine("latency.usb-driver-evdev", summary));
+  const LatencySummary summary =
+      session.measureMotionLatency(run.presentedEvdev, true, "usb-driver-evdev");
   return std::to_string(summary.count) + " reports through the daemon";
 }
 

@@ -1,6 +1,9 @@
 #include "GuestSession.h"
 
+#include <linux/input.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "output/UinputOutput.h"
 
@@ -64,6 +67,31 @@ void GuestSession::expectValue(const EvdevFrame& frame, std::uint16_t type, std:
   expect(got == value, what + ": expected " + std::to_string(value) + ", got " +
                            (got ? std::to_string(*got) : std::string("nothing")) +
                            " (frame: " + frame.describe() + ")");
+}
+
+LatencySummary GuestSession::measureMotionLatency(const std::string& node, bool usb,
+                                                  const std::string& metric) {
+  auto reader = openReader(node);
+  reader->drain();
+  const std::string what = usb ? "USB report " : "report ";
+  std::vector<std::chrono::nanoseconds> samples;
+  samples.reserve(options.latencyReports);
+  for (std::size_t i = 0; i < options.latencyReports; ++i) {
+    const std::int16_t dx = (i % 2) ? 1 : -1;
+    const auto start = std::chrono::steady_clock::now();
+    if (usb) {
+      sendUsb({0, dx, 0, 0});
+    } else {
+      send({0, dx, 0, 0});
+    }
+    const EvdevFrame frame = expectFrame(*reader, what + std::to_string(i));
+    samples.push_back(std::chrono::steady_clock::now() - start);
+    expect(frame.value(EV_REL, REL_X) == dx,
+           what + std::to_string(i) + " came out as " + frame.describe());
+  }
+  LatencySummary summary = summarize(std::move(samples));
+  checks.metric(metricLine("latency." + metric, summary));
+  return summary;
 }
 
 }  // namespace zv::vmtest

@@ -12,6 +12,7 @@
 #include "DemoMouse.h"
 #include "EvdevReader.h"
 #include "HidNodes.h"
+#include "Latency.h"
 #include "UhidDevice.h"
 #include "UsbGadgetMouse.h"
 
@@ -68,6 +69,10 @@ struct GuestSession {
   std::unique_ptr<EvdevReader> openReader(const std::string& node);
   // The next frame of `reader`; fails the check when none comes within the bound.
   EvdevFrame expectFrame(EvdevReader& reader, const std::string& after);
+  // Motion reports of ±1 sent through `send` (uhid) or `sendUsb`, one at a time, each
+  // timed until its frame comes out of `node`; records the summary as metric
+  // "latency.<metric>" and answers it.
+  LatencySummary measureMotionLatency(const std::string& node, bool usb, const std::string& metric);
   // Fails the check unless `frame` has `value` for (type, code).
   static void expectValue(const EvdevFrame& frame, std::uint16_t type, std::uint16_t code,
                           std::int32_t value, const std::string& what);

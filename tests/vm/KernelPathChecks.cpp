@@ -150,21 +150,8 @@ std::string evdevGrab(GuestSession& session) {
 // Physical report in, event out, one at a time: the kernel's own path, which is the
 // baseline for what a driver adds.
 std::string evdevLatency(GuestSession& session) {
-  auto reader = session.openReader(session.mouseEvdev);
-  reader->drain();
-  std::vector<std::chrono::nanoseconds> samples;
-  samples.reserve(session.options.latencyReports);
-  for (std::size_t i = 0; i < session.options.latencyReports; ++i) {
-    const std::int16_t dx = (i % 2) ? 1 : -1;
-    const auto start = Clock::now();
-    session.send({0, dx, 0, 0});
-    const EvdevFrame frame = session.expectFrame(*reader, "report " + std::to_string(i));
-    samples.push_back(Clock::now() - start);
-    expect(frame.value(EV_REL, REL_X) == dx,
-           "report " + std::to_string(i) + " came out as " + frame.describe());
-  }
-  const LatencySummary summary = summarize(std::move(samples));
-  session.checks.metric(metricLine("latency.physical-evdev", summary));
+  const LatencySummary summary =
+      session.measureMotionLatency(session.mouseEvdev, false, "physical-evdev");
   return std::to_string(summary.count) + " reports";
 }
 

@@ -77,21 +77,8 @@ std::string usbMouseReports(GuestSession& session) {
 // A report written by the USB device to the event on the host's evdev node: the kernel's
 // whole USB path including the host's polling, the baseline for the driver daemon.
 std::string usbLatency(GuestSession& session) {
-  auto reader = session.openReader(session.usbMouseEvdev);
-  reader->drain();
-  std::vector<std::chrono::nanoseconds> samples;
-  samples.reserve(session.options.latencyReports);
-  for (std::size_t i = 0; i < session.options.latencyReports; ++i) {
-    const std::int16_t dx = (i % 2) ? 1 : -1;
-    const auto start = Clock::now();
-    session.sendUsb({0, dx, 0, 0});
-    const EvdevFrame frame = session.expectFrame(*reader, "USB report " + std::to_string(i));
-    samples.push_back(Clock::now() - start);
-    expect(frame.value(EV_REL, REL_X) == dx,
-           "USB report " + std::to_string(i) + " came out as " + frame.describe());
-  }
-  const LatencySummary summary = summarize(std::move(samples));
-  session.checks.metric(metricLine("latency.usb-evdev", summary));
+  const LatencySummary summary =
+      session.measureMotionLatency(session.usbMouseEvdev, true, "usb-evdev");
   return std::to_string(summary.count) + " reports";
 }
 
