@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "device/DeviceController.h"
+#include "text/Escape.h"
 
 namespace zv::agent {
 
@@ -53,16 +54,7 @@ void RecordStream::write(std::string_view text, std::optional<Clock::time_point>
     out += stamp;
   }
   // A profile name or a path may hold a line break: escaped, each line stays one line.
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
+  zv::text::appendEscapingControls(out, text);
   out += '\n';
   // One write per line (with the lock held), so lines of two threads never mix. A reader
   // that went away loses the rest; the agent goes on.

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include "text/Characters.h"
+#include "text/Escape.h"
 #include "text/Numbers.h"
 #include "text/Unicode.h"
 
@@ -52,16 +53,7 @@ std::string noteText(std::string_view note) {
   }
   if (!text::isValidUtf8(note)) return shown(note, 200);
   std::string out;
-  for (char c : note) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out.push_back(c);
-    }
-  }
+  text::appendEscapingControls(out, note);
   return out;
 }
 
