@@ -1,9 +1,11 @@
 // Any bytes as what a compositor sends: sway/i3 IPC frames and their JSON, Hyprland
-// event lines and request replies. Reading must not crash, hang or grow without bound.
+// event lines and request replies, focus FIFO lines. Reading must not crash, hang or grow without
+// bound.
 #include <cstdint>
 #include <string_view>
 
 #include "platform/FrontmostApplication.h"
+#include "platform/linux/FocusLines.h"
 #include "platform/linux/HyprlandEvents.h"
 #include "platform/linux/SwayIpc.h"
 
@@ -29,6 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   lines.append(bytes);
   while (auto line = lines.next()) hyprland::isActiveWindowEvent(*line);
   hyprland::focusFromActiveWindowReply(bytes);
+
+  // The same bytes as what a focus FIFO carries, in two pieces.
+  FocusLines focus;
+  focus.append(bytes.substr(0, cut));
+  while (focus.next()) {
+  }
+  focus.append(bytes.substr(cut));
+  while (focus.next()) {
+  }
   normaliseApplicationKey(bytes);
   return 0;
 }

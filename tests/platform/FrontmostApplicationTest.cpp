@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/linux/FocusLines.h"
 #include "platform/linux/HyprlandEvents.h"
 #include "platform/linux/SwayIpc.h"
 #include "testing/FakeFrontmostApplication.h"
@@ -41,6 +42,37 @@ TEST(ExecutableOfProcess, ReadsProcAndRefusesWhatIsNoProcess) {
   EXPECT_FALSE(executableOfProcess(0));
   EXPECT_FALSE(executableOfProcess(-5));
   EXPECT_FALSE(executableOfProcess(4194304 + 1));
+}
+
+TEST(FocusLines, ReadAbsolutePathsNothingFocusedAndCommentsAcrossPieces) {
+  FocusLines lines;
+  lines.append("# scripted session\n/usr/bin/fi");
+  EXPECT_FALSE(lines.next());  // the path is not complete yet
+  lines.append("refox \r\n-\n\n/opt/My App/run\n");
+  const auto first = lines.next();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->executable, "/usr/bin/firefox");
+  EXPECT_EQ(first->name, "firefox");
+  EXPECT_EQ(lines.next(), FocusedApplication{});
+  EXPECT_EQ(lines.next(), FocusedApplication{});
+  EXPECT_EQ(lines.next()->executable, "/opt/My App/run");
+  EXPECT_FALSE(lines.next());
+  EXPECT_EQ(lines.rejected(), 0u);
+}
+
+TEST(FocusLines, SkipAndCountGarbageKeepingTheLinesAfterIt) {
+  FocusLines lines;
+  lines.append("firefox\n/opt/a");
+  lines.append(std::string("\0b\n", 3));
+  // A line far longer than any path, arriving in pieces without a newline for a while.
+  for (int i = 0; i < 4; ++i) {
+    lines.append(std::string(kMaxFocusLine, 'x'));
+    EXPECT_FALSE(lines.next());
+  }
+  lines.append("\n/usr/bin/true\n");
+  EXPECT_EQ(lines.next()->executable, "/usr/bin/true");
+  EXPECT_FALSE(lines.next());
+  EXPECT_EQ(lines.rejected(), 3u);  // the relative name, the NUL byte, the long line
 }
 
 TEST(FrontmostApplicationObservers, HearEveryReportUntilRemoved) {

@@ -46,13 +46,17 @@ void FifoFrontmostApplication::onReadable() {
   char chunk[4096];
   for (;;) {
     const ssize_t n = ::read(fd_, chunk, sizeof chunk);
-    if (n > 0) {
-      lines_.append(std::string_view(chunk, static_cast<std::size_t>(n)));
-      continue;
-    }
     if (n < 0 && errno == EINTR) continue;
-    break;  // drained (EAGAIN); with our own write end open there is no end of input
+    // Drained (EAGAIN); with our own write end open there is no end of input.
+    if (n <= 0) break;
+    lines_.append(std::string_view(chunk, static_cast<std::size_t>(n)));
+    // Lines are taken after every chunk, so a writer that never pauses cannot make the
+    // buffer grow beyond one unfinished line.
+    reportCompleteLines();
   }
+}
+
+void FifoFrontmostApplication::reportCompleteLines() {
   while (auto application = lines_.next()) {
     if (!application->executable.empty()) {
       std::error_code ec;

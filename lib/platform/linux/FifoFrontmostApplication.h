@@ -36,6 +36,7 @@ class FifoFrontmostApplication : public FrontmostApplication {
  private:
   FifoFrontmostApplication(RunLoop& loop, int fd) : loop_(loop), fd_(fd) {}
   void onReadable();
+  void reportCompleteLines();
 
   RunLoop& loop_;
   int fd_;
