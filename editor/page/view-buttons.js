@@ -3,6 +3,7 @@
 (function (root) {
   'use strict';
   const { h, report } = root.Page;
+  const { t } = root.KinetraStrings;
   const S = root.EditorSession;
   const { state } = S;
   const { heading } = root.EditorViews;
@@ -12,7 +13,7 @@
   function shiftSwitcher() {
     const shifts = state.doc.shifts();
     const current = currentShift();
-    return h('div.segmented.shift-switcher', { role: 'radiogroup', 'aria-label': 'Shift state shown' }, shifts.map((s) =>
+    return h('div.segmented.shift-switcher', { role: 'radiogroup', 'aria-label': t('buttons.shiftShown') }, shifts.map((s) =>
       h('button', { type: 'button', role: 'radio', 'aria-checked': String(s === current), tabindex: s === current ? '0' : '-1',
         onclick: () => { state.shiftGuid = s.shift; render(); focusShiftButton(); },
         onkeydown: (e) => {
@@ -51,18 +52,19 @@
     const doc = state.doc;
     const shift = currentShift();
     const wrap = h('section.view.view-buttons', { 'aria-labelledby': 'buttons-title' });
-    const head = heading('Buttons');
+    const head = heading(t('nav.buttons'));
     head.querySelector('h1').id = 'buttons-title';
     wrap.appendChild(h('div.view-top', null, head, shift ? shiftSwitcher() : null));
     if (state.loadError) wrap.appendChild(h('p.banner.error', null, state.loadError));
     if (isReadOnly()) {
-      wrap.appendChild(h('p.banner', null, '“' + state.edited + '” comes with the mouse. Change what you like: saving makes a new profile of it.'));
+      wrap.appendChild(h('p.banner', null, t('buttons.readOnly', { name: state.edited })));
     }
     if (!shift || !state.controls.length) {
-      wrap.appendChild(h('p.muted', null, 'The mouse describes no controls.'));
+      wrap.appendChild(h('p.muted', null, t('buttons.noControls')));
       return wrap;
     }
-    const picture = root.MousePicture.render(state.controls, describeControl, (c) => openControl(c).catch(report), state.linked);
+    const picture = root.MousePicture.render(state.controls, describeControl, (c) => openControl(c).catch(report), state.linked,
+      state.layout, t('buttons.picture'));
     picture.addEventListener('mouseover', (e) => {
       const node = e.target.closest && e.target.closest('[data-element]');
       if (node) linkHover(Number(node.getAttribute('data-element')), true);
@@ -73,19 +75,19 @@
       if (node) linkHover(Number(node.getAttribute('data-element')), true);
     });
     picture.addEventListener('focusout', () => linkHover(null, false));
-    const list = h('ul.control-list', { 'aria-label': 'Controls in “' + doc.shiftName(shift) + '”' }, state.controls.map((control) => {
+    const list = h('ul.control-list', { 'aria-label': t('buttons.controlsIn', { state: doc.shiftName(shift) }) }, state.controls.map((control) => {
       const info = describeControl(control);
       return h('li', null, h('button.control-row.state-' + info.state, {
         type: 'button', 'data-element': control.element,
         onclick: () => openControl(control).catch(report),
         onmouseenter: () => linkHover(control.element, true), onmouseleave: () => linkHover(null, false),
         onfocus: () => linkHover(control.element, true), onblur: () => linkHover(null, false),
-      }, h('span.control-name', null, control.label),
+      }, h('span.control-name', null, info.icon ? h('img.control-icon', { src: root.Assign.iconURL(info.icon), alt: '' }) : null, control.label),
       h('span.control-does', null, info.state === 'inherited' ? h('span.from', null, info.from + ': ') : null, info.text)));
     }));
     wrap.appendChild(h('div.buttons-layout', null, h('div.picture-pane', null, picture), h('div.list-pane', null, list)));
     return wrap;
   }
 
-  root.EditorViews.add({ id: 'buttons', label: 'Buttons', icon: 'mouse', render: viewButtons });
+  root.EditorViews.add({ id: 'buttons', label: 'nav.buttons', icon: 'mouse', render: viewButtons });
 })(typeof self !== 'undefined' ? self : this);

@@ -9,6 +9,7 @@
 (function (root) {
   'use strict';
   const { ed, dev, ask, askName, notify, report, userError } = root.Page;
+  const { t } = root.KinetraStrings;
   const hid = root.KinetraHid;
   const model = root.KinetraModel;
   const cmds = root.KinetraCommands;
@@ -18,10 +19,15 @@
   const state = {
     started: false,
     balias: undefined,
-    deviceName: 'Mouse',
+    deviceName: '',
     connected: false,
     version: '',
     controls: [],
+    layout: null,
+    access: [],
+    device: null,
+    locale: 'en',
+    languageChoice: '',
     names: [],
     edited: '',
     active: '',
@@ -38,6 +44,7 @@
     update: { version: null, percent: 0, downloading: false, complete: false },
     testing: false,
     log: [],
+    lines: 0,
     busy: 0,
     keepBaseline: false,
     expectActive: null,
@@ -65,17 +72,17 @@
   }
 
   function describeTrigger(trigger) {
-    if (!trigger) return 'Not programmed';
-    if (trigger.role === 'mouse-x') return 'Moves the pointer sideways';
-    if (trigger.role === 'mouse-y') return 'Moves the pointer up and down';
-    if (trigger.role === 'unprogrammed') return 'Left to the fallback state';
+    if (!trigger) return t('mode.notProgrammed');
+    if (trigger.role === 'mouse-x') return t('role.x');
+    if (trigger.role === 'mouse-y') return t('role.y');
+    if (trigger.role === 'unprogrammed') return t('mode.leftToFallback');
     const bands = ProfileDoc.bandsOf(trigger);
     const withCommand = bands.filter((b) => b.command);
     if (bands.length === 1 && bands[0].threshold === 1 && bands[0].command) {
       const c = bands[0].command;
       return typeof c.name === 'string' && c.name ? c.name : cmds.summary(cmds.shapeOf(model.blocksOf(c)));
     }
-    if (!withCommand.length) return 'Does nothing';
+    if (!withCommand.length) return t('trigger.nothing');
     return withCommand.map((b) => (typeof b.command.name === 'string' && b.command.name) || cmds.summary(cmds.shapeOf(model.blocksOf(b.command)))).join(', ');
   }
 
@@ -85,13 +92,18 @@
     const shift = currentShift();
     if (!doc || !shift) return { text: '—', state: 'none' };
     const own = doc.ownTrigger(shift, control.element);
-    if (own && own.role !== 'unprogrammed') return { text: describeTrigger(own), state: 'own' };
+    if (own && own.role !== 'unprogrammed') {
+      const bands = ProfileDoc.bandsOf(own);
+      const command = bands.length === 1 && bands[0].command;
+      const icon = command && typeof command.icon === 'string' ? command.icon : '';
+      return { text: describeTrigger(own), state: 'own', icon };
+    }
     const found = doc.resolve(shift, control.element);
     if (found && found.shift !== shift) {
       return { text: describeTrigger(found.trigger), state: 'inherited', from: doc.shiftName(found.shift) };
     }
-    if (own) return { text: 'Left to the fallback state', state: 'none' };
-    return { text: control.kind === 'axis' || control.kind === 'hat' ? 'Not used' : 'Not programmed', state: 'none' };
+    if (own) return { text: t('mode.leftToFallback'), state: 'none' };
+    return { text: control.kind === 'axis' || control.kind === 'hat' ? t('mode.notUsed') : t('mode.notProgrammed'), state: 'none' };
   }
 
   function controlsFrom(json) {
@@ -114,16 +126,39 @@
   // --- Loading --------------------------------------------------------------------------------
   async function start() {
     state.started = true;
-    const [balias, name, description, connected, version] = await Promise.all([
-      dev('GetBalias'), dev('GetName'), dev('controlDescriptionJSON'), dev('connected'), dev('GetBundleVersion')]);
+    await chooseLanguage();
+    const [balias, name, description, connected, version, layout, access] = await Promise.all([
+      dev('GetBalias'), dev('GetName'), dev('controlDescriptionJSON'), dev('connected'), dev('GetBundleVersion'),
+      ed('deviceLayoutJSON'), ed('deviceAccess')]);
+    state.layout = root.KinetraPictureLayout.parseLayout(layout);
+    state.access = Array.isArray(access) ? access.filter((n) => n && typeof n.path === 'string') : [];
     state.balias = typeof balias === 'string' && balias ? balias : undefined;
-    state.deviceName = typeof name === 'string' && name ? name : 'Mouse';
+    state.deviceName = typeof name === 'string' && name ? name : t('device.mouse');
     state.connected = connected === true;
     state.version = typeof version === 'string' ? version : '';
+    state.description = description;
     state.controls = controlsFrom(description);
-    document.title = state.deviceName + ' — Profile editor';
+    document.title = t('window.title', { device: state.deviceName });
     loadLibrary().catch(report);
     loadUpdate().catch(report);
+  }
+
+  // The page's language: the one the user chose in the Device view (kept as a device
+  // setting), else the desktop's (editor.currentLocale).
+  const LANGUAGE_CHOICES = ['', 'en', 'de'];
+  async function chooseLanguage() {
+    const [locale, chosen] = await Promise.all([ed('currentLocale'), dev('GetSetting', 'EditorLanguage')]);
+    state.locale = typeof locale === 'string' ? locale : 'en';
+    state.languageChoice = LANGUAGE_CHOICES[Number(chosen)] || '';
+    root.KinetraStrings.setLanguage(state.languageChoice || state.locale);
+  }
+  async function setLanguageChoice(code) {
+    const index = Math.max(0, LANGUAGE_CHOICES.indexOf(code));
+    await dev('SetSetting', 'EditorLanguage', index);
+    state.languageChoice = LANGUAGE_CHOICES[index];
+    root.KinetraStrings.setLanguage(state.languageChoice || state.locale);
+    state.controls = controlsFrom(state.description);
+    render();
   }
 
   async function loadLibrary() {
@@ -144,7 +179,7 @@
 
   async function loadNames() {
     const [names, active, startup] = await Promise.all([ed('profileList'), ed('getActiveProfile'), ed('startupProfile')]);
-    if (!Array.isArray(names)) throw userError('The editor sent no list of profiles.');
+    if (!Array.isArray(names)) throw userError(t('profiles.noList'));
     state.names = names.filter((n) => typeof n === 'string');
     state.active = typeof active === 'string' ? active : '';
     state.startup = typeof startup === 'string' ? startup : '';
@@ -188,7 +223,7 @@
       state.loadError = parsed.error;
       state.edited = '';
     } else {
-      state.loadError = parsed.doc.controller() ? null : 'This profile has no settings for ' + state.deviceName + ': it cannot be edited here.';
+      state.loadError = parsed.doc.controller() ? null : t('profile.notForDevice', { device: state.deviceName });
       if (!keepBaseline || !state.doc || state.doc.name !== parsed.doc.name) state.baseline = parsed.doc.text();
       state.doc = parsed.doc;
       state.edited = parsed.doc.name;
@@ -205,10 +240,10 @@
   // Before the edited profile is left: true when it may go (saved, or changes discarded).
   async function confirmLeave(what) {
     if (!dirty()) return true;
-    const choice = await ask('Unsaved changes', 'Save the changes to “' + state.edited + '” before ' + what + '?', [
-      { label: 'Save', value: 'save', primary: true },
-      { label: 'Don’t save', value: 'discard', danger: true },
-      { label: 'Cancel', value: 'cancel' }]);
+    const choice = await ask(t('unsaved.title'), t('unsaved.question', { name: state.edited, what }), [
+      { label: t('button.save'), value: 'save', primary: true },
+      { label: t('button.dontSave'), value: 'discard', danger: true },
+      { label: t('button.cancel'), value: 'cancel' }]);
     if (choice === 'save') return save();
     if (choice === 'discard') {
       state.baseline = state.doc.text();
@@ -232,41 +267,41 @@
     if (isReadOnly()) return saveAsNew();
     const ok = await ed('setProfileJSON', state.doc.text());
     if (ok === false) {
-      notify('“' + state.edited + '” could not be saved: the editor refused it. Your changes are still here; the log says why.', 'error');
+      notify(t('save.refused', { name: state.edited }), 'error');
       return false;
     }
     await loadEdited(false);
-    notify('Saved “' + state.edited + '”.', 'success');
+    notify(t('save.done', { name: state.edited }), 'success');
     return true;
   }
 
   // The read-only profile's changes, saved as a new profile of their own.
   async function saveAsNew() {
-    const base = state.edited + ' copy';
+    const base = t('saveAs.copy', { name: state.edited });
     let suggestion = base;
     for (let n = 2; state.names.some((x) => x.toLowerCase() === suggestion.toLowerCase()); n++) suggestion = base + ' ' + n;
-    const name = await askName('Save as a new profile', '“' + state.edited + '” comes with the mouse and cannot be changed. Name the new profile:',
-      suggestion, (n) => model.profileNameProblem(n, state.names), 'Save');
+    const name = await askName(t('saveAs.title'), t('saveAs.label', { name: state.edited }),
+      suggestion, (n) => model.profileNameProblem(n, state.names), t('button.save'));
     if (!name) return false;
     const edits = state.doc;
     state.busy++;
     try {
       await ed('newProfile');
       const created = ProfileDoc.parse(await ed('profileJSON'), state.balias);
-      if (created.error) throw userError('The new profile could not be made: ' + created.error);
+      if (created.error) throw userError(t('saveAs.notMade', { error: created.error }));
       const untitled = created.doc.name;
       if (untitled !== name) {
         await ed('renameProfile', untitled, name);
-        if (!(await namesUntil((names) => names.includes(name)))) throw userError('The new profile could not be named “' + name + '”; it is called “' + untitled + '”.');
+        if (!(await namesUntil((names) => names.includes(name)))) throw userError(t('saveAs.notNamed', { name, untitled }));
       }
       edits.json.profile = name;
       const ok = await ed('setProfileJSON', edits.text());
-      if (ok === false) throw userError('“' + name + '” was made but the changes could not be saved into it.');
+      if (ok === false) throw userError(t('saveAs.notSaved', { name }));
     } finally {
       state.busy--;
     }
     await loadEdited(false);
-    notify('Saved as “' + name + '”.', 'success');
+    notify(t('saveAs.done', { name }), 'success');
     return true;
   }
 
@@ -278,7 +313,7 @@
   const actions = {
     async pick(name) {
       if (name === state.edited) return;
-      if (!(await confirmLeave('editing “' + name + '”'))) {
+      if (!(await confirmLeave(t('leave.editing', { name })))) {
         render();
         return;
       }
@@ -287,7 +322,7 @@
       await loadEdited(false);
     },
     async create() {
-      if (!(await confirmLeave('making a new profile'))) return;
+      if (!(await confirmLeave(t('leave.new')))) return;
       await stopActivities();
       state.busy++;
       try {
@@ -300,15 +335,15 @@
         await namesUntil((names) => names.includes(state.edited));
         render();
       }
-      notify('Made “' + state.edited + '” from the mouse’s defaults. Rename it in Profiles.', 'success');
+      notify(t('new.done', { name: state.edited }), 'success');
     },
     async rename(oldName) {
-      const name = await askName('Rename profile', 'New name for “' + oldName + '”', oldName,
-        (n) => model.profileNameProblem(n, state.names, oldName), 'Rename');
+      const name = await askName(t('rename.title'), t('rename.label', { name: oldName }), oldName,
+        (n) => model.profileNameProblem(n, state.names, oldName), t('button.rename'));
       if (!name || name === oldName) return;
       await ed('renameProfile', oldName, name);
       if (!(await namesUntil((names) => names.includes(name) && !names.includes(oldName)))) {
-        notify('“' + oldName + '” could not be renamed to “' + name + '”.', 'error');
+        notify(t('rename.failed', { from: oldName, to: name }), 'error');
         render();
         return;
       }
@@ -321,13 +356,12 @@
       }
       await loadLinks();
       render();
-      notify('Renamed “' + oldName + '” to “' + name + '”.', 'success');
+      notify(t('rename.done', { from: oldName, to: name }), 'success');
     },
     async remove(name) {
       const editing = name === state.edited;
-      const choice = await ask('Delete profile', 'Delete “' + name + '”' + (editing && dirty() ? ' and your unsaved changes' : '') +
-        '? Applications linked to it lose their link. This cannot be undone.', [
-        { label: 'Delete', value: 'delete', danger: true, primary: true }, { label: 'Cancel', value: 'cancel' }]);
+      const choice = await ask(t('delete.title'), t(editing && dirty() ? 'delete.questionUnsaved' : 'delete.question', { name }), [
+        { label: t('button.delete'), value: 'delete', danger: true, primary: true }, { label: t('button.cancel'), value: 'cancel' }]);
       if (choice !== 'delete') return;
       if (editing) {
         await stopActivities();
@@ -336,11 +370,11 @@
       await ed('deleteProfile', name);
       await namesUntil((names) => !names.includes(name));
       await loadEdited(false);
-      notify('Deleted “' + name + '”.', 'success');
+      notify(t('delete.done', { name }), 'success');
     },
     async reset() {
-      const choice = await ask('Reset profile', 'Replace everything in “' + state.edited + '” with the mouse’s defaults? Nothing is written until you save.', [
-        { label: 'Reset', value: 'reset', danger: true, primary: true }, { label: 'Cancel', value: 'cancel' }]);
+      const choice = await ask(t('reset.title'), t('reset.question', { name: state.edited }), [
+        { label: t('button.reset'), value: 'reset', danger: true, primary: true }, { label: t('button.cancel'), value: 'cancel' }]);
       if (choice !== 'reset') return;
       state.keepBaseline = true;
       try {
@@ -349,24 +383,24 @@
       } finally {
         state.keepBaseline = false;
       }
-      notify('“' + state.edited + '” now holds the defaults: save to keep them.', 'info');
+      notify(t('reset.done', { name: state.edited }), 'info');
     },
     async setActive(name) {
       state.expectActive = name;
       await ed('setActiveProfile', name);
       await loadNames();
       render();
-      notify(name ? '“' + name + '” is now the active profile.' : 'No profile is active: the mouse works as a plain mouse.', 'success');
+      notify(name ? t('active.done', { name }) : t('active.none'), 'success');
     },
     async setStartup(name) {
       await ed('setStartupProfile', name);
       await loadNames();
       render();
-      notify(name ? '“' + name + '” is used when the agent starts.' : 'No start-up profile.', 'success');
+      notify(name ? t('startup.done', { name }) : t('startup.none'), 'success');
     },
     async discard() {
-      const choice = await ask('Discard changes', 'Discard your changes to “' + state.edited + '”?', [
-        { label: 'Discard', value: 'discard', danger: true, primary: true }, { label: 'Cancel', value: 'cancel' }]);
+      const choice = await ask(t('discard.title'), t('discard.question', { name: state.edited }), [
+        { label: t('button.discard'), value: 'discard', danger: true, primary: true }, { label: t('button.cancel'), value: 'cancel' }]);
       if (choice !== 'discard') return;
       state.doc = ProfileDoc.parse(state.baseline, state.balias).doc;
       render();
@@ -384,21 +418,21 @@
     const text = cmds.favouritesText(list);
     await ed('setFavouriteCommandJSON', text);
     const back = await ed('favoriteCommandJSON');
-    if (back !== text) throw userError('The favourites could not be saved (the file could not be written).');
+    if (back !== text) throw userError(t('favourites.notSaved'));
     state.favourites = { list, error: null, raw: text };
     render();
   }
 
   async function addFavourite(name, blocks) {
     if (state.favourites.error) {
-      const choice = await ask('Replace the favourites file?', state.favourites.error + ' Saving a favourite replaces it.', [
-        { label: 'Replace', value: 'replace', danger: true, primary: true }, { label: 'Cancel', value: 'cancel' }]);
+      const choice = await ask(t('favourites.replaceTitle'), t('favourites.replace', { problem: state.favourites.error }), [
+        { label: t('button.replace'), value: 'replace', danger: true, primary: true }, { label: t('button.cancel'), value: 'cancel' }]);
       if (choice !== 'replace') return;
     }
     const list = (state.favourites.error ? [] : state.favourites.list).filter((f) => f.name !== name);
     list.push({ name, blocks: cmds.plainBlocks(blocks) });
     await writeFavourites(list);
-    notify('Saved “' + name + '” as a favourite.', 'success');
+    notify(t('favourite.saved', { name }), 'success');
   }
 
   // What the dialogs and the tests reach of the page.
@@ -415,7 +449,7 @@
   root.EditorSession = {
     state, api, dirty, isReadOnly, currentShift, serial, describeTrigger, describeControl, render, changed,
     setRenderer(fn) { renderer = fn; },
-    start, loadLibrary, loadUpdate, loadNames, loadLinks, loadEdited, confirmLeave, stopActivities, save,
+    start, loadLibrary, loadUpdate, loadNames, setLanguageChoice, LANGUAGE_CHOICES, loadLinks, loadEdited, confirmLeave, stopActivities, save,
     actions, setTesting, writeFavourites,
   };
 })(typeof self !== 'undefined' ? self : this);

@@ -3,6 +3,7 @@
 (function (root) {
   'use strict';
   const { h, icon, ask, askName, notify } = root.Page;
+  const { t } = root.KinetraStrings;
   const model = root.KinetraModel;
   const cmds = root.KinetraCommands;
   const S = root.EditorSession;
@@ -17,7 +18,7 @@
     for (const element of doc.selectionSet(target)) {
       for (const s of doc.shifts()) {
         if (doc.ownTrigger(s, element) || doc.resolve(s, element)) continue;
-        doc.setCommand(s, element, [], 'Hold for ' + doc.shiftName(target));
+        doc.setCommand(s, element, [], t('states.holdFor', { state: doc.shiftName(target) }));
         added.push(doc.shiftName(s));
       }
     }
@@ -27,21 +28,21 @@
   function viewStates() {
     const doc = state.doc;
     const wrap = h('section.view.view-states');
-    wrap.appendChild(h('div.view-top', null, heading('Shift states', 'Layers of assignments: a state applies while its buttons are held.'),
+    wrap.appendChild(h('div.view-top', null, heading(t('nav.states'), t('states.sub')),
       h('button.primary#add-state', { type: 'button', onclick: () => serial(async () => {
-        const name = await askName('New shift state', 'Name', 'Layer ' + (doc.shifts().length + 1), (n) => doc.checkShiftName(n), 'Add');
+        const name = await askName(t('states.new'), t('command.name'), t('states.layer', { n: doc.shifts().length + 1 }), (n) => doc.checkShiftName(n), t('button.add'));
         if (!name) return;
         const created = doc.addShift(name);
         state.shiftGuid = created.shift;
         changed();
         const input = document.querySelector('.state-card:last-of-type .state-name');
         if (input) input.focus();
-      }) }, icon('plus'), 'Add state')));
+      }) }, icon('plus'), t('states.add'))));
     const buttons = state.controls.filter((c) => c.kind === 'button' || c.kind === 'precision');
     const commandsList = doc.commands();
     for (const shift of doc.shifts()) {
       const id = 'state-' + shift.shift.replace(/[^\w]/g, '');
-      const nameInput = h('input.text.state-name', { type: 'text', value: doc.shiftName(shift), 'aria-label': 'Name of the shift state', spellcheck: 'false' });
+      const nameInput = h('input.text.state-name', { type: 'text', value: doc.shiftName(shift), 'aria-label': t('states.nameOf'), spellcheck: 'false' });
       const nameError = h('p.field-error', { role: 'alert' });
       nameInput.addEventListener('change', () => {
         try {
@@ -54,12 +55,12 @@
           nameInput.setAttribute('aria-invalid', 'true');
         }
       });
-      const fallback = h('select.select', { 'aria-label': 'Falls back to' },
-        h('option', { value: '' }, 'Nothing (no fallback)'),
+      const fallback = h('select.select', { 'aria-label': t('states.fallsBack') },
+        h('option', { value: '' }, t('states.noFallback')),
         doc.fallbackCandidates(shift).map((s) => h('option', { value: s.shift, selected: shift.fallback === s.shift || undefined }, doc.shiftName(s))));
       fallback.addEventListener('change', () => { doc.setFallback(shift, fallback.value || null); changed(); });
       const held = doc.selectionSet(shift);
-      const checks = h('div.check-grid', { role: 'group', 'aria-label': 'Buttons to hold for “' + doc.shiftName(shift) + '”' }, buttons.map((b) =>
+      const checks = h('div.check-grid', { role: 'group', 'aria-label': t('states.buttonsFor', { state: doc.shiftName(shift) }) }, buttons.map((b) =>
         h('label.check', null, h('input', { type: 'checkbox', checked: held.indexOf(b.element) >= 0, onchange: (e) => {
           const set = new Set(doc.selectionSet(shift));
           if (e.target.checked) set.add(b.element);
@@ -67,38 +68,38 @@
           doc.setSelectionSet(shift, Array.from(set));
           const added = overrideSelectionButtons(doc, shift);
           changed();
-          if (added.length) notify(b.label + ' now switches to “' + doc.shiftName(shift) + '” while held; in ' + Array.from(new Set(added)).join(', ') + ' it does only that.', 'info');
+          if (added.length) notify(t('states.switches', { control: b.label, state: doc.shiftName(shift), others: Array.from(new Set(added)).join(', ') }), 'info');
         } }), h('span', null, b.label))));
-      const command = h('select.select', { 'aria-label': 'While active, runs' },
-        h('option', { value: '' }, 'Nothing'),
+      const command = h('select.select', { 'aria-label': t('states.whileActive') },
+        h('option', { value: '' }, t('band.nothing')),
         commandsList.map((c) => h('option', { value: c.guid, selected: doc.shiftCommandGuid(shift) === c.guid || undefined },
           ((typeof c.command.name === 'string' && c.command.name) || cmds.summary(cmds.shapeOf(model.blocksOf(c.command)))) + ' (' + doc.shiftName(c.shift) + ')')));
       command.addEventListener('change', () => { doc.setShiftCommand(shift, command.value || null); changed(); });
       const inherited = doc.inherited(shift, state.controls);
       const fb = doc.fallbackOf(shift);
-      wrap.appendChild(h('article.state-card', { id, 'aria-label': 'Shift state ' + doc.shiftName(shift) },
+      wrap.appendChild(h('article.state-card', { id, 'aria-label': t('states.cardOf', { state: doc.shiftName(shift) }) },
         h('div.state-head', null, nameInput,
-          h('button.danger-text', { type: 'button', disabled: doc.shifts().length <= 1 || undefined, 'aria-label': 'Remove shift state ' + doc.shiftName(shift),
+          h('button.danger-text', { type: 'button', disabled: doc.shifts().length <= 1 || undefined, 'aria-label': t('states.removeOf', { state: doc.shiftName(shift) }),
             onclick: () => serial(async () => {
-              const choice = await ask('Remove shift state', 'Remove “' + doc.shiftName(shift) + '” and everything assigned in it?', [
-                { label: 'Remove', value: 'remove', danger: true, primary: true }, { label: 'Cancel', value: 'cancel' }]);
+              const choice = await ask(t('states.removeTitle'), t('states.removeQuestion', { state: doc.shiftName(shift) }), [
+                { label: t('button.remove'), value: 'remove', danger: true, primary: true }, { label: t('button.cancel'), value: 'cancel' }]);
               if (choice !== 'remove') return;
               doc.removeShift(shift);
               changed();
-            }) }, icon('trash'), 'Remove')),
+            }) }, icon('trash'), t('button.remove'))),
         nameError,
         h('div.state-grid', null,
-          h('label.field', null, h('span.label', null, 'Falls back to'), fallback),
-          h('label.field', null, h('span.label', null, 'While active, runs'), command)),
-        h('div.field', null, h('span.label', null, 'Active while these buttons are held'),
-          held.length ? null : h('span.hint', null, 'None: the state applies when no state with held buttons does.'), checks),
-        h('div.field', null, h('span.label', null, fb ? 'Left to “' + doc.shiftName(fb) + '”' : 'Left to a fallback'),
-          !fb ? h('p.hint', null, 'No fallback: controls not programmed here work as the mouse’s own.')
+          h('label.field', null, h('span.label', null, t('states.fallsBack')), fallback),
+          h('label.field', null, h('span.label', null, t('states.whileActive')), command)),
+        h('div.field', null, h('span.label', null, t('states.activeWhile')),
+          held.length ? null : h('span.hint', null, t('states.noneHeld')), checks),
+        h('div.field', null, h('span.label', null, fb ? t('mode.leftTo', { state: doc.shiftName(fb) }) : t('states.leftToAFallback')),
+          !fb ? h('p.hint', null, t('states.noFallbackHint'))
             : inherited.length ? h('ul.chips-list', null, inherited.map((i) => h('li.chip', null, i.control.label + ': ' + describeTrigger(i.trigger))))
-              : h('p.hint', null, 'Nothing: this state programs every control its fallback does.'))));
+              : h('p.hint', null, t('states.programsAll')))));
     }
     return wrap;
   }
 
-  root.EditorViews.add({ id: 'states', label: 'Shift states', icon: 'layers', render: viewStates });
+  root.EditorViews.add({ id: 'states', label: 'nav.states', icon: 'layers', render: viewStates });
 })(typeof self !== 'undefined' ? self : this);

@@ -3,6 +3,7 @@
 (function (root) {
   'use strict';
   const { h, icon, ed, notify } = root.Page;
+  const { t } = root.KinetraStrings;
   const S = root.EditorSession;
   const { state } = S;
   const { heading } = root.EditorViews;
@@ -10,14 +11,14 @@
 
   function viewApps() {
     const wrap = h('section.view.view-apps');
-    wrap.appendChild(h('div.view-top', null, heading('Applications', 'While a linked application has the focus, “' + state.edited + '” is active.'),
+    wrap.appendChild(h('div.view-top', null, heading(t('nav.apps'), t('apps.sub', { name: state.edited })),
       h('button.primary#link-app', { type: 'button', onclick: () => serial(async () => {
         await call('openAppLinkDialogForProfile', [state.edited]);
         await loadLinks();
         render();
-      }) }, icon('link'), 'Link application…')));
+      }) }, icon('link'), t('apps.link'))));
     if (!state.links.length) {
-      wrap.appendChild(h('p.empty', null, 'No application is linked to “' + state.edited + '”.'));
+      wrap.appendChild(h('p.empty', null, t('apps.none', { name: state.edited })));
       return wrap;
     }
     wrap.appendChild(h('ul.app-list', null, state.links.map((link) => {
@@ -25,12 +26,12 @@
       img.addEventListener('error', () => img.classList.add('missing'));
       return h('li.app-row', null, img,
         h('span.app-text', null, h('span.app-name', null, link.name || link.path.split('/').pop()), h('span.app-path', null, link.path)),
-        h('button', { type: 'button', 'aria-label': 'Unlink ' + (link.name || link.path), onclick: () => serial(async () => {
+        h('button', { type: 'button', 'aria-label': t('apps.unlinkOf', { name: link.name || link.path }), onclick: () => serial(async () => {
           await ed('unlinkAppFromProfile', link.path, state.edited);
           await loadLinks();
           render();
-          notify('Unlinked ' + (link.name || link.path) + '.', 'success');
-        }) }, 'Unlink'));
+          notify(t('apps.unlinked', { name: link.name || link.path }), 'success');
+        }) }, t('apps.unlink')));
     })));
     return wrap;
   }
@@ -39,5 +40,5 @@
     return root.Page.call('editor', method, args, { timeout: 0 });
   }
 
-  root.EditorViews.add({ id: 'apps', label: 'Applications', icon: 'apps', render: viewApps });
+  root.EditorViews.add({ id: 'apps', label: 'nav.apps', icon: 'apps', render: viewApps });
 })(typeof self !== 'undefined' ? self : this);
