@@ -266,7 +266,7 @@ TEST(ActionCommand, DelegateHearsEachRunOfATrigger) {
   // auto-repeats marked 2, the release when the button is let go — never taps.
   h.event(button(1), 1);
   ASSERT_TRUE(h.settle(1));
-  h.advance(300ms);
+  h.advance(500ms);  // the hold is over: the press block repeats
   ASSERT_TRUE(h.settle(1));
   h.advance(100ms);
   ASSERT_TRUE(h.settle(1));

@@ -135,7 +135,9 @@ export class Editor {
         throw new Error(`tessel ended (${this.child.exitCode ?? this.child.signalCode}) without a page:\n${this.child.log}`);
       }
       if (Date.now() > deadline) throw new Error(`no page ${pattern}:\n${this.child.log}`);
-      await this.browser.contexts()[0].waitForEvent('page', { timeout: 500 }).catch(() => {});
+      const context = this.browser.contexts()[0];
+      if (context) await context.waitForEvent('page', { timeout: 500 }).catch(() => {});
+      else await new Promise((resolve) => setTimeout(resolve, 200));
     }
   }
 
@@ -185,6 +187,21 @@ export class Editor {
     const fd = openSync(join(this.root, 'tree', 'mouse'), 'w');
     writeSync(fd, line + '\n');
     closeSync(fd);
+  }
+
+  // Presses a button of the simulated mouse (its report line `down`, then `up` unless
+  // null) until the page has heard it (`heard` in the page). The driver takes the
+  // profile's buttons over shortly after the connection is reported: until then a press
+  // reaches the desktop and not the profile, so it is pressed again (each wait ends as
+  // soon as the page hears it).
+  async pressUntilHeard(down, up, heard = () => EditorApp.state.log.length > 0) {
+    for (let press = 0; press < 20; press++) {
+      this.feedMouse(down);
+      if (up) this.feedMouse(up);
+      if (await this.until(heard, undefined, 500).then(() => true, () => false)) return;
+      if (!up) this.feedMouse('report 00 00 00 00 00 00 00');
+    }
+    throw new Error('the page never heard the simulated press ' + down);
   }
 
   // Key lines for the key tap ("KEY_B 1 [time ms]").

@@ -58,11 +58,8 @@ describe('a generic five-button mouse with a wheel and its tilt', () => {
     await editor.until(() => EditorApp.state.connected === true);
     await page.click('#test-toggle');
     await editor.until(() => EditorApp.state.testing === true);
-    for (let i = 0; i < 20; i++) {
-      editor.feedMouse('report 08 00 00 00 00 00 00');
-      editor.feedMouse('report 00 00 00 00 00 00 00');
-      if (await editor.until(() => EditorApp.state.log.some((e) => e.value === 0), undefined, 500).catch(() => false)) break;
-    }
+    await editor.pressUntilHeard('report 08 00 00 00 00 00 00', 'report 00 00 00 00 00 00 00',
+                                 () => EditorApp.state.log.some((e) => e.value === 0));
     assert.match(await page.locator('#test-log').textContent(), /H down.*H up/s);
     await page.click('#test-toggle');
   });

@@ -153,7 +153,14 @@ describe('the profile editor page', () => {
   test('a new key on a named command takes the key’s name, and the test shows it held', async () => {
     const B4 = 0x90004;
     await page.click('#nav-buttons');
-    assert.match(await page.locator(`.control-row[data-element="${B4}"] .control-does`).textContent(), /Page Down/);
+    // A command named after its key, as the demo's Default has it.
+    await page.click(`.control-row[data-element="${B4}"]`);
+    await page.check('dialog[open] .mode-list input[value="command"]');
+    await page.check('dialog[open] input[name^="kind"][value="key"]');
+    await page.selectOption('dialog[open] select[aria-label="Key"]', String(0x4e));
+    await page.locator('dialog[open] .command-editor > label.field input.text').fill('Page Down');
+    await submitDialog('Apply');
+    assert.equal(await page.locator(`.control-row[data-element="${B4}"] .control-does`).textContent(), 'Page Down');
     await page.click(`.control-row[data-element="${B4}"]`);
     await page.click('dialog[open] button.capture');
     await editor.until(() => document.querySelector('dialog[open] button.capture.listening'));
@@ -171,11 +178,7 @@ describe('the profile editor page', () => {
     await editor.until(() => EditorApp.state.connected === true);
     await page.click('#test-toggle');
     await editor.until(() => EditorApp.state.testing === true);
-    for (let i = 0; i < 20; i++) {
-      editor.feedMouse('report 08 00 00 00 00 00 00');
-      if (await editor.until(() => EditorApp.state.log.length > 0, undefined, 500).catch(() => false)) break;
-      editor.feedMouse('report 00 00 00 00 00 00 00');
-    }
+    await editor.pressUntilHeard('report 08 00 00 00 00 00 00', null);
     await editor.until(() => EditorApp.state.log.some((e) => e.repeats >= 2));
     editor.feedMouse('report 00 00 00 00 00 00 00');
     await editor.until(() => EditorApp.state.log.some((e) => e.usage === 0x11 && e.value === 0));
@@ -184,6 +187,7 @@ describe('the profile editor page', () => {
     assert.match(await page.locator('#test-log').textContent(), /N down · repeats ×\d+.*N up/s);
     await page.click('#test-toggle');
     await editor.until(() => EditorApp.state.testing === false);
+    await page.click('#test-clear');
   });
 
   test('value bands on an axis, with a media key, and the precision button’s speed', async () => {
@@ -256,7 +260,7 @@ describe('the profile editor page', () => {
     await page.click('#user-guide');
     await page.evaluate(() => Page.ed('profileList'));  // answered after the two calls before it
     const opened = editor.opened();
-    assert.ok(opened.some((line) => line.startsWith('mouse-settings gnome-control-center')), opened.join('\n'));
+    assert.ok(opened.some((line) => line.startsWith('mouse-settings')), opened.join('\n'));
     assert.ok(opened.includes('open file:///usr/share/doc/kinetra/README.md'), opened.join('\n'));
 
     // Keyboard only: the language list, then every text in German.
@@ -289,7 +293,9 @@ describe('the profile editor page', () => {
         });
         if (at) reached.add(at);
       }
-      assert.ok(reached.size > 0, view + ': nothing in the view takes the focus');
+      const focusable = await page.evaluate(() => [...document.querySelectorAll(
+        '#view button:not([disabled]), #view select:not([disabled]), #view input:not([disabled]), #view [tabindex="0"]')].length);
+      if (focusable) assert.ok(reached.size > 0, view + ': nothing in the view takes the focus');
       assert.deepEqual([...reached].filter((r) => r.endsWith('(hidden)')), [], view);
     }
   });
@@ -299,14 +305,8 @@ describe('the profile editor page', () => {
     await editor.until(() => EditorApp.state.connected === true);
     await page.click('#test-toggle');
     await editor.until(() => EditorApp.state.testing === true);
-    // Button 7 (bit 6 of the report's first byte); the first reports may come before the
-    // simulated mouse is fully set up, so press until the log shows it.
-    for (let i = 0; i < 20; i++) {
-      editor.feedMouse('report 40 00 00 00 00 00 00');
-      editor.feedMouse('report 00 00 00 00 00 00 00');
-      const seen = await editor.until(() => EditorApp.state.log.length > 0, undefined, 500).catch(() => false);
-      if (seen) break;
-    }
+    // Button 7: bit 6 of the report's first byte.
+    await editor.pressUntilHeard('report 40 00 00 00 00 00 00', 'report 00 00 00 00 00 00 00');
     await editor.until(() => EditorApp.state.log.length >= 2);
     const log = await page.evaluate(() => EditorApp.state.log.map((e) => [e.page, e.usage, e.value]));
     assert.deepEqual(log.slice(0, 2), [[7, 5, 1], [7, 5, 0]]);
