@@ -26,6 +26,7 @@ describe('a generic five-button mouse with a wheel and its tilt', () => {
     page = editor.page;
     page.setDefaultTimeout(10_000);
     await editor.loaded();
+    await editor.until(() => EditorApp.state.connected === true);
     await page.setViewportSize({ width: 900, height: 675 });
   });
   after(async () => { if (editor) await editor.stop(); });

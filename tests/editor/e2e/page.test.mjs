@@ -29,6 +29,9 @@ describe('the profile editor page', () => {
     page.on('pageerror', (error) => errors.push(error.message));
     page.on('console', (message) => { if (message.type() === 'error') errors.push(message.text()); });
     await editor.loaded();
+    // The simulated mouse connects a moment after the page loads, and the page draws
+    // itself again then: the tests start after that.
+    await editor.until(() => EditorApp.state.connected === true);
     await page.setViewportSize({ width: 900, height: 675 });
   });
   after(async () => { if (editor) await editor.stop(); });
@@ -68,6 +71,9 @@ describe('the profile editor page', () => {
     assert.ok(rows > 10, 'every control of the demo mouse');
     await page.locator(`.mouse-picture .spot[data-element="${0x90004}"] .spot-shape`).hover();
     assert.ok(await page.locator(`.control-row[data-element="${0x90004}"]`).evaluate((n) => n.classList.contains('linked')));
+    // The pointer leaves the picture first: the list sits below it, and scrolling it into
+    // view would otherwise take the pointer off the picture after the focus.
+    await page.mouse.move(0, 0);
     await page.locator(`.control-row[data-element="${0x90005}"]`).focus();
     assert.ok(await page.locator(`.mouse-picture .spot[data-element="${0x90005}"]`).evaluate((n) => n.classList.contains('linked')));
     assert.match(await page.locator(`.control-row[data-element="${0x90004}"]`).textContent(), /Page Down/);
