@@ -92,7 +92,7 @@
       return { text: describeTrigger(found.trigger), state: 'inherited', from: doc.shiftName(found.shift) };
     }
     if (own) return { text: 'Left to the fallback state', state: 'none' };
-    return { text: control.kind === 'axis' || control.kind === 'hat' ? 'Not used' : 'Not programmed', state: 'none' };
+    return { text: control.kind === 'axis' || control.kind === 'hat' ? 'Not used' : control.kind === 'motion' ? 'Moves the pointer' : 'Not programmed', state: 'none' };
   }
 
   function controlsFrom(json) {
@@ -728,7 +728,7 @@
   // --- Commands -------------------------------------------------------------------------------
   async function applyTo(name, blocks) {
     const shift = currentShift();
-    const controls = state.controls.filter((c) => c.kind !== 'axis' && c.kind !== 'hat');
+    const controls = state.controls.filter((c) => c.kind !== 'axis' && c.kind !== 'hat' && c.kind !== 'motion');
     const target = await root.Page.modal('Apply “' + name + '”', (close) => {
       const control = h('select.select', { 'aria-label': 'Control' }, controls.map((c) => h('option', { value: String(c.element) }, c.label)));
       const stateSelect = h('select.select', { 'aria-label': 'Shift state' }, state.doc.shifts().map((s) => h('option', { value: s.shift, selected: s === shift || undefined }, state.doc.shiftName(s))));

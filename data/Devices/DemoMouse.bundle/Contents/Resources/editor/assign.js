@@ -599,6 +599,9 @@
     const fallback = doc.fallbackOf(shift);
     const isAxis = control.kind === 'axis';
     const isHat = control.kind === 'hat';
+    // A mouse's own X and Y: they move the pointer and take neither commands nor a
+    // pointer-axis role (the library refuses one; choosing "none" here removes it).
+    const isMotion = control.kind === 'motion';
     const stateName = doc.shiftName(shift);
 
     // The current mode.
@@ -609,13 +612,16 @@
       else if (isAxis) mode = bands.length ? 'bands' : 'none';
       else if (bands.length === 1 && bands[0].threshold === 1) mode = 'command';
       else if (bands.length) mode = 'bands';
+      if (isMotion && mode !== 'unprogrammed') mode = 'none';
     }
     const inherited = doc.resolve(shift, element);
     const inheritedText = inherited && inherited.shift !== shift ? app.describeTrigger(inherited.trigger) + ' (from “' + doc.shiftName(inherited.shift) + '”)' : null;
-    const modes = [['none', isAxis || isHat ? 'Not used' : 'Not programmed', inheritedText ? 'Does what “' + doc.shiftName(fallback) + '” says: ' + inheritedText :
-      (isAxis ? 'The axis does nothing in this state.' : 'Works as the mouse’s own control.')]];
+    const modes = [['none', isMotion ? 'Moves the pointer' : isAxis || isHat ? 'Not used' : 'Not programmed', inheritedText ? 'Does what “' + doc.shiftName(fallback) + '” says: ' + inheritedText :
+      (isMotion ? 'The mouse’s own motion moves the pointer; it takes no commands.' : isAxis ? 'The axis does nothing in this state.' : 'Works as the mouse’s own control.')]];
     if (fallback || mode === 'unprogrammed') modes.push(['unprogrammed', 'Left to “' + (fallback ? doc.shiftName(fallback) : 'the fallback state') + '”', 'Marked as left to the fallback state, whatever this state says elsewhere.']);
-    if (isAxis) {
+    if (isMotion) {
+      // Nothing more to choose.
+    } else if (isAxis) {
       modes.push(['mouse-x', 'Moves the pointer sideways', null], ['mouse-y', 'Moves the pointer up and down', null],
         ['bands', 'Runs commands by position', 'The axis position (0 to 100 %) picks a band; each band runs its command.']);
     } else if (isHat) {

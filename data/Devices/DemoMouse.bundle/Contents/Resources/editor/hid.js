@@ -135,6 +135,11 @@
   function controlName(kind, elementId) {
     if (kind === 'wheel') return 'Wheel';
     if (kind === 'hat') return 'Hat switch';
+    if (kind === 'motion') {
+      if (elementId === element.X) return 'X motion';
+      if (elementId === element.Y) return 'Y motion';
+      return 'Motion ' + hex(elementId);
+    }
     if (kind === 'axis') {
       if (elementId === element.X) return 'X axis';
       if (elementId === element.Y) return 'Y axis';

@@ -24,7 +24,7 @@
     const e = control.element;
     if (control.kind === 'wheel') return { x: 300, y: 92, shape: 'wheel' };
     if (control.kind === 'hat') return { x: 300, y: 198, shape: 'hat' };
-    if (control.kind === 'axis') {
+    if (control.kind === 'axis' || control.kind === 'motion') {
       if (e === hid.element.X) return { x: 350, y: 410, shape: 'axis', mark: '↔' };
       if (e === hid.element.Y) return { x: 350, y: 372, shape: 'axis', mark: '↕' };
       return { x: 350, y: 334, shape: 'axis', mark: '⤡' };
