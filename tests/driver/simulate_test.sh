@@ -110,6 +110,10 @@ expect no-descriptor 1 "zenvor-driver: product 0x1234 has no built-in descriptor
   "$driver" --simulate 0x1234
 expect bad-descriptor 1 "zenvor-driver: --descriptor: 'zz' is not hexadecimal bytes" -- \
   "$driver" --simulate 0x1704 --descriptor zz
+expect binary-from-a-pipe 1 "zenvor-driver: --input-format binary reads standard input as a packet socket (SOCK_SEQPACKET or SOCK_DGRAM, one report per packet); a pipe or a file does not keep reports apart" -- \
+  sh -c "true | '$driver' --simulate 0x1704 --input-format binary"
+expect binary-with-input 1 "zenvor-driver: --input reads script lines; binary reports come on standard input" -- \
+  "$driver" --simulate 0x1704 --input-format binary --input /dev/null
 expect nothing-to-drive 1 "zenvor-driver: give the mouse's node (--hidraw /dev/hidrawN) or a product to simulate (--simulate 0x1704); see --help" -- \
   "$driver"
 
