@@ -682,6 +682,9 @@
     const fallback = doc.fallbackOf(shift);
     const isAxis = control.kind === 'axis';
     const isHat = control.kind === 'hat';
+    // A mouse's own X and Y: they move the pointer and take neither commands nor a
+    // pointer-axis role (the library refuses one; choosing "none" here removes it).
+    const isMotion = control.kind === 'motion';
     const stateName = doc.shiftName(shift);
 
     // The current mode.
@@ -692,15 +695,18 @@
       else if (isAxis) mode = bands.length ? 'bands' : 'none';
       else if (bands.length === 1 && bands[0].threshold === 1) mode = 'command';
       else if (bands.length) mode = 'bands';
+      if (isMotion && mode !== 'unprogrammed') mode = 'none';
     }
     const inherited = doc.resolve(shift, element);
     const inheritedText = inherited && inherited.shift !== shift ? t('mode.inheritedFrom', { what: app.describeTrigger(inherited.trigger), state: doc.shiftName(inherited.shift) }) : null;
-    const modes = [['none', isAxis || isHat ? t('mode.notUsed') : t('mode.notProgrammed'), inheritedText ? t('mode.doesWhat', { state: doc.shiftName(fallback), what: inheritedText }) :
-      (isAxis ? t('mode.axisNothing') : t('mode.ownControl'))]];
+    const modes = [['none', isMotion ? t('mode.movesPointer') : isAxis || isHat ? t('mode.notUsed') : t('mode.notProgrammed'), inheritedText ? t('mode.doesWhat', { state: doc.shiftName(fallback), what: inheritedText }) :
+      (isMotion ? t('mode.motionHint') : isAxis ? t('mode.axisNothing') : t('mode.ownControl'))]];
     if (fallback || mode === 'unprogrammed') {
       modes.push(['unprogrammed', fallback ? t('mode.leftTo', { state: doc.shiftName(fallback) }) : t('mode.leftToFallback'), t('mode.leftHint')]);
     }
-    if (isAxis) {
+    if (isMotion) {
+      // Nothing more to choose.
+    } else if (isAxis) {
       modes.push(['mouse-x', t('role.x'), null], ['mouse-y', t('role.y'), null],
         ['bands', t('mode.byPosition'), t('mode.byPositionHint')]);
     } else if (isHat) {

@@ -139,6 +139,11 @@
     if (elementId === PAN) return t('control.pan');
     if (kind === 'wheel') return t('control.wheel');
     if (kind === 'hat') return t('control.hat');
+    if (kind === 'motion') {
+      if (elementId === element.X) return t('control.motionX');
+      if (elementId === element.Y) return t('control.motionY');
+      return t('control.motion', { id: hex(elementId) });
+    }
     if (kind === 'axis') {
       if (elementId === element.X) return t('control.x');
       if (elementId === element.Y) return t('control.y');

@@ -51,6 +51,7 @@
   function shapeOf(control) {
     if (control.element === PAN) return 'pan';
     if (control.kind === 'wheel' || control.kind === 'hat' || control.kind === 'axis') return control.kind;
+    if (control.kind === 'motion') return 'axis';
     return 'button';
   }
 

@@ -103,7 +103,7 @@
       return { text: describeTrigger(found.trigger), state: 'inherited', from: doc.shiftName(found.shift) };
     }
     if (own) return { text: t('mode.leftToFallback'), state: 'none' };
-    return { text: control.kind === 'axis' || control.kind === 'hat' ? t('mode.notUsed') : t('mode.notProgrammed'), state: 'none' };
+    return { text: control.kind === 'axis' || control.kind === 'hat' ? t('mode.notUsed') : control.kind === 'motion' ? t('mode.movesPointer') : t('mode.notProgrammed'), state: 'none' };
   }
 
   function controlsFrom(json) {

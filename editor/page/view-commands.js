@@ -12,7 +12,7 @@
 
   async function applyTo(name, blocks) {
     const shift = currentShift();
-    const controls = state.controls.filter((c) => c.kind !== 'axis' && c.kind !== 'hat');
+    const controls = state.controls.filter((c) => c.kind !== 'axis' && c.kind !== 'hat' && c.kind !== 'motion');
     const target = await root.Page.modal(t('apply.title', { name }), (close) => {
       const control = h('select.select', { 'aria-label': t('apply.control') }, controls.map((c) => h('option', { value: String(c.element) }, c.label)));
       const stateSelect = h('select.select', { 'aria-label': t('apply.shiftState') }, state.doc.shifts().map((s) => h('option', { value: s.shift, selected: s === shift || undefined }, state.doc.shiftName(s))));

@@ -19,6 +19,7 @@ TEST(CommandTrigger, SingleBandStartsOnPressStopsOnReleaseAndIgnoresRepeats) {
   auto trigger = triggerFor(*h.profile, button(1));
   auto command = commandFor(*h.profile, button(1));
   ASSERT_TRUE(trigger && command);
+  EXPECT_GE(CommandThreads::shared().ready(), 1u) << "a thread waits for the loaded command";
 
   trigger->setValue(1);
   trigger->setValue(1);  // the same value again: nothing

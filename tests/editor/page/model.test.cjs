@@ -147,8 +147,8 @@ describe('edits keep what the page does not know', () => {
     doc.setShiftCommand(game, pageDownGuid);
     doc.setCommand(game, B10, commands.blocksFor({ kind: 'mouse', mask: 2 }), 'Right click');
     doc.setRole(game, B4, 'unprogrammed');
-    doc.setRole(media, hid.element.X, 'mouse-x');
-    doc.setBands(normal, hid.element.Y, [
+    doc.setRole(media, hid.element.Z, 'mouse-x');
+    doc.setBands(normal, hid.element.Z, [
       { threshold: 30, blocks: commands.blocksFor({ kind: 'scroll', direction: 'up' }), name: '' },
       { threshold: 70, blocks: null },
       { threshold: 100, blocks: commands.blocksFor({ kind: 'scroll', direction: 'down' }), name: '' }], 'bands');
@@ -175,8 +175,8 @@ describe('edits keep what the page does not know', () => {
     assert.equal(back.shiftCommandGuid(g), pageDownGuid);
     assert.deepEqual(shapeAt(back, g, B10), { kind: 'mouse', mask: 2 });
     assert.equal(back.ownTrigger(g, B4).role, 'unprogrammed');
-    assert.equal(back.ownTrigger(shiftNamed(back, 'Music'), hid.element.X).role, 'mouse-x');
-    assert.deepEqual(ProfileDoc.bandsOf(back.ownTrigger(n, hid.element.Y)).map((b) => [b.threshold, !!b.command]),
+    assert.equal(back.ownTrigger(shiftNamed(back, 'Music'), hid.element.Z).role, 'mouse-x');
+    assert.deepEqual(ProfileDoc.bandsOf(back.ownTrigger(n, hid.element.Z)).map((b) => [b.threshold, !!b.command]),
                      [[30, true], [70, false], [100, true]]);
     assert.equal(back.fallbackOf(shiftNamed(back, 'Music')), null);
     const roots = [back.json, back.controller(), shiftNamed(back, 'Music'), shiftNamed(back, 'Music').selectionset];
@@ -246,18 +246,18 @@ describe('bands', () => {
   test('bands given in another order keep their own commands', () => {
     const doc = load();
     const normal = shiftNamed(doc, 'Normal');
-    const Y = hid.element.Y;
-    doc.setBands(normal, Y, [
+    const Z = hid.element.Z;
+    doc.setBands(normal, Z, [
       { threshold: 30, blocks: commands.blocksFor({ kind: 'scroll', direction: 'up' }), name: 'Up' },
       { threshold: 100, blocks: commands.blocksFor({ kind: 'scroll', direction: 'down' }), name: 'Down' }], 'bands');
-    const [low, high] = ProfileDoc.bandsOf(doc.ownTrigger(normal, Y));
+    const [low, high] = ProfileDoc.bandsOf(doc.ownTrigger(normal, Z));
     low.command.future = 'kept';
     const guids = [low.command.command, high.command.command];
     // The dialog hands the bands back sorted after an edit: here the high one first.
-    doc.setBands(normal, Y, [
+    doc.setBands(normal, Z, [
       { threshold: 100, blocks: model.blocksOf(high.command), name: 'Down', json: high.json },
       { threshold: 20, blocks: model.blocksOf(low.command), name: 'Up', json: low.json }], 'bands');
-    const after = ProfileDoc.bandsOf(doc.ownTrigger(normal, Y));
+    const after = ProfileDoc.bandsOf(doc.ownTrigger(normal, Z));
     assert.deepEqual(after.map((b) => [b.threshold, b.command.name, b.command.command]),
                      [[100, 'Down', guids[1]], [20, 'Up', guids[0]]]);
     assert.equal(after[1].command.future, 'kept');
