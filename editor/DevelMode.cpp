@@ -115,10 +115,19 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
   platform::SpawnOptions spawn;
   spawn.nullInput = true;
   std::string spawnError;
-  mode.driver_ = platform::spawnProcess(
-      {options.driver.string(), "--simulate", hex4(options.product), "--input", mouse.string(),
-       "--services", (mode.root_ / "services").string()},
-      spawn, &spawnError, platform::RunLoop::main());
+  std::vector<std::string> driver{options.driver.string(),
+                                  "--simulate",
+                                  hex4(options.product),
+                                  "--input",
+                                  mouse.string(),
+                                  "--services",
+                                  (mode.root_ / "services").string()};
+  if (!options.descriptorFile.empty()) {
+    // Any mouse, from its report descriptor: the daemon reads the file itself.
+    driver.insert(driver.end(), {"--descriptor-file", options.descriptorFile.string(), "--vendor",
+                                 hex4(options.vendor), "--name", "Simulated mouse"});
+  }
+  mode.driver_ = platform::spawnProcess(driver, spawn, &spawnError, platform::RunLoop::main());
   if (mode.driver_ == 0) {
     *error = "cannot start the simulated driver: " + spawnError;
     return nullptr;

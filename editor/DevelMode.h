@@ -15,7 +15,8 @@
 // The root is a new temporary folder, removed at the end, unless --devel-root names one
 // (which is kept, with its profiles). The driver daemon runs as
 // "zenvor-driver --simulate <product> --input <root>/mouse --services <root>/services"
-// and is stopped when the editor ends. The library finds the simulated mouse
+// (with "--descriptor-file FILE --vendor VVVV" for a mouse given by its report
+// descriptor) and is stopped when the editor ends. The library finds the simulated mouse
 // (KINETRA_SIMULATED_DEVICES=1). The page's DevTools protocol opens on 127.0.0.1 only.
 //
 // Threads: the main thread, before the QApplication exists (the environment must be set
@@ -37,6 +38,9 @@ struct DevelOptions {
   std::filesystem::path bundles;              // the device bundles to offer
   std::filesystem::path driver;               // zenvor-driver
   std::uint16_t product = 0x1704;
+  // Another mouse than ours: its report-descriptor file (data/mice/*.hid) and vendor ID.
+  std::filesystem::path descriptorFile;
+  std::uint16_t vendor = 0x5A56;
   std::uint16_t devtoolsPort = 9222;
 };
 

@@ -40,6 +40,12 @@ int main(int argc, char** argv) {
                  "DevTools protocol port in devel mode (default 9222)")
       ->check(CLI::Range(1, 65535));
   cli.add_option("--product", product, "the simulated mouse's product ID (default 0x1704)");
+  std::string vendor = "0x5A56";
+  cli.add_option("--vendor", vendor, "the simulated mouse's vendor ID (default 0x5A56)");
+  cli.add_option("--descriptor-file", develOptions.descriptorFile,
+                 "simulate any mouse from its report descriptor (e.g. data/mice/generic-mouse.hid)")
+      ->type_name("FILE")
+      ->check(CLI::ExistingFile);
   cli.add_option("--bundles", bundles, "device bundles offered in devel mode")->type_name("DIR");
   cli.add_option("--driver", driver, "the zenvor-driver to start in devel mode")->type_name("PATH");
   std::string page;
@@ -72,13 +78,23 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (devel) {
-    char* end = nullptr;
-    const unsigned long id = std::strtoul(product.c_str(), &end, 0);
-    if (product.empty() || *end != '\0' || id > 0xFFFF) {
-      std::cerr << "tessel: '" << product << "' is not a product ID (0 to 0xFFFF, e.g. 0x1704)\n";
+    // A USB ID as decimal or 0x-hex, 0 to 0xFFFF.
+    const auto parseId = [](const std::string& text, const char* what, const char* example,
+                            std::uint16_t* out) {
+      char* end = nullptr;
+      const unsigned long id = std::strtoul(text.c_str(), &end, 0);
+      if (text.empty() || *end != '\0' || id > 0xFFFF) {
+        std::cerr << "tessel: '" << text << "' is not a " << what << " (0 to 0xFFFF, e.g. "
+                  << example << ")\n";
+        return false;
+      }
+      *out = static_cast<std::uint16_t>(id);
+      return true;
+    };
+    if (!parseId(product, "product ID", "0x1704", &develOptions.product) ||
+        !parseId(vendor, "vendor ID", "0x5A56", &develOptions.vendor)) {
       return 1;
     }
-    develOptions.product = static_cast<std::uint16_t>(id);
     if (!root.empty()) develOptions.root = root;
     develOptions.bundles =
         bundles.empty() ? zv::editor::defaultBundleFolder() : std::filesystem::path(bundles);

@@ -11,6 +11,9 @@ import { Editor } from './harness.mjs';
 
 const SOURCE = process.env.E2E_SOURCE;
 const GENERIC_BUNDLES = join(SOURCE, 'tests/editor/e2e/bundles');
+// The simulated daemon presents the five-button mouse from its own report descriptor.
+const GENERIC_MOUSE = ['--product', '0x0B03', '--vendor', '0x1D57',
+  '--descriptor-file', join(SOURCE, 'data/mice/generic-mouse.hid')];
 const B4 = 0x90004;
 
 async function notice(editor, pattern) {
@@ -22,7 +25,7 @@ describe('a generic five-button mouse with a wheel and its tilt', () => {
   let editor;
   let page;
   before(async () => {
-    editor = await Editor.start({ bundles: GENERIC_BUNDLES });
+    editor = await Editor.start({ bundles: GENERIC_BUNDLES, args: GENERIC_MOUSE });
     page = editor.page;
     page.setDefaultTimeout(10_000);
     await editor.loaded();
@@ -77,7 +80,7 @@ describe('a generic five-button mouse with a wheel and its tilt', () => {
 describe('the generic mouse at 200 % zoom', () => {
   let editor;
   before(async () => {
-    editor = await Editor.start({ bundles: GENERIC_BUNDLES, env: { QT_SCALE_FACTOR: '2' } });
+    editor = await Editor.start({ bundles: GENERIC_BUNDLES, args: GENERIC_MOUSE, env: { QT_SCALE_FACTOR: '2' } });
     await editor.loaded();
     await editor.page.evaluate(() => Page.ed('displayAtMouseWithSize', 450, 338));
     await editor.until(() => innerWidth === 450 && devicePixelRatio === 2);

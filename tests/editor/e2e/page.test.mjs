@@ -196,14 +196,13 @@ describe('the profile editor page', () => {
     await page.click('#test-clear');
   });
 
-  test('value bands on an axis, with a media key, and the precision button’s speed', async () => {
-    const Y = 0x10031;
+  test('bands on the hat: a media key on one direction, and the precision button’s speed', async () => {
+    const HAT = 0x10039;
     const B6 = 0x90006;
     await page.click('#nav-buttons');
-    await page.click(`.control-row[data-element="${Y}"]`);
+    await page.click(`.control-row[data-element="${HAT}"]`);
     await page.check('dialog[open] .mode-list input[value="bands"]');
-    await page.fill('dialog[open] input[aria-label="Band 1: up to this value"]', '30');
-    await page.click('dialog[open] button[aria-label="Change the command of Up to 75 %"]');
+    await page.click('dialog[open] button[aria-label="Change the command of Up and right"]');
     const inner = page.locator('dialog[open]').last();
     await inner.locator('input[name^="kind"][value="media"]').check();
     await inner.locator('.kind-params select').selectOption({ label: 'Volume up' });
@@ -220,9 +219,9 @@ describe('the profile editor page', () => {
     await notice(/Saved “Work”/);
 
     const { json, first } = saved('Work');
-    const bands = first[Y].bands;
-    assert.deepEqual(bands.map((b) => Number(b.band)), [30, 75, 100]);
-    assert.deepEqual(bands[1].command.actionblocks.map(actionsOf), [[[12, 0xe9, 1, 0], [12, 0xe9, 0, 0]]]);
+    const upRight = first[HAT].bands.find((b) => Number(b.band) === 2);
+    assert.deepEqual(upRight.command.actionblocks.map(actionsOf), [[[12, 0xe9, 1, 0], [12, 0xe9, 0, 0]]]);
+    assert.equal(first[HAT].bands.filter((b) => b.command).length, 1, 'the other directions run nothing');
     const aim = json.controllers[0].controls.find((c) => c.precision !== undefined);
     assert.equal(Number(aim.percentage), 30);
   });
