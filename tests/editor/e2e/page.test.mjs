@@ -197,9 +197,15 @@ describe('the profile editor page', () => {
   });
 
   test('bands on the hat: a media key on one direction, and the precision button’s speed', async () => {
+    const X = 0x10030;
     const HAT = 0x10039;
     const B6 = 0x90006;
     await page.click('#nav-buttons');
+    // The mouse's own motion only moves the pointer: no bands, role or command on it.
+    await page.click(`.control-row[data-element="${X}"]`);
+    assert.deepEqual(await page.locator('dialog[open] .mode-list input').evaluateAll((es) => es.map((e) => e.value)), ['none']);
+    assert.match(await page.locator('dialog[open] .mode-list').textContent(), /Moves the pointer/);
+    await submitDialog('Cancel');
     await page.click(`.control-row[data-element="${HAT}"]`);
     await page.check('dialog[open] .mode-list input[value="bands"]');
     await page.click('dialog[open] button[aria-label="Change the command of Up and right"]');
