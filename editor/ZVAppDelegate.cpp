@@ -167,6 +167,7 @@ bool ZVAppDelegate::applicationDidFinishLaunching() {
   widget_->setAttribute(Qt::WA_DeleteOnClose);
   EditorWindowOptions windowOptions;
   windowOptions.frontmost = store::ZVProfileSwitcher::sharedFrontmostApplication();
+  windowOptions.frontmostUnavailable = store::ZVProfileSwitcher::frontmostApplicationUnavailable();
   windowOptions.page = options_.page;
   if (!scriptedDesktop_.empty()) {
     windowOptions.update.installer = std::make_shared<ScriptedPackageInstaller>(scriptedDesktop_);

@@ -25,7 +25,15 @@ FrontmostApplicationChoice unavailable(std::string why) {
   return {nullptr, std::move(why) + kInactive};
 }
 
-// Whether the colon-separated list of XDG_CURRENT_DESKTOP names `desktop`.
+template <typename Provider>
+FrontmostApplicationChoice chosen(base::Result<std::unique_ptr<Provider>> provider,
+                                  const std::string& desktop) {
+  if (!provider) return unavailable(desktop + ": " + provider.failure().message);
+  return {std::move(*provider), {}};
+}
+
+}  // namespace
+
 bool currentDesktopIs(std::string_view desktop) {
   const std::string list = variable("XDG_CURRENT_DESKTOP");
   std::size_t start = 0;
@@ -37,15 +45,6 @@ bool currentDesktopIs(std::string_view desktop) {
   }
   return false;
 }
-
-template <typename Provider>
-FrontmostApplicationChoice chosen(base::Result<std::unique_ptr<Provider>> provider,
-                                  const std::string& desktop) {
-  if (!provider) return unavailable(desktop + ": " + provider.failure().message);
-  return {std::move(*provider), {}};
-}
-
-}  // namespace
 
 FrontmostApplicationChoice openFrontmostApplication(RunLoop& loop, ExecutableLookup lookup) {
   std::string error;

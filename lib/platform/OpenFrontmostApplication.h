@@ -21,6 +21,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/FrontmostApplication.h"
 #include "platform/RunLoop.h"
@@ -33,6 +34,9 @@ struct FrontmostApplicationChoice {
   // Then this says why, in words for the user, ending in what it means for links.
   std::string unavailable;
 };
+
+// Whether the colon-separated list of $XDG_CURRENT_DESKTOP names `desktop` ("GNOME", "KDE").
+bool currentDesktopIs(std::string_view desktop);
 
 // Opens the provider on `loop` (call on the loop's thread).
 FrontmostApplicationChoice openFrontmostApplication(RunLoop& loop,

@@ -1,5 +1,8 @@
 #include "platform/linux/GnomeShellExtensions.h"
 
+#include "platform/AtomicFile.h"
+#include "platform/Paths.h"
+
 namespace zv::platform {
 
 namespace {
@@ -81,6 +84,26 @@ base::Result<void> enableExtension(BusConnection& bus, const std::string& uuid) 
 
 base::Result<void> disableExtension(BusConnection& bus, const std::string& uuid) {
   return change(bus, "DisableExtension", uuid);
+}
+
+std::filesystem::path focusExtensionMark() {
+  return userDataFolder() / "GnomeShellFocusExtension";
+}
+
+bool focusExtensionMarked() {
+  std::error_code ec;
+  return std::filesystem::exists(focusExtensionMark(), ec);
+}
+
+base::Result<void> markFocusExtension(const std::string& choice) {
+  const auto mark = focusExtensionMark();
+  std::error_code ec;
+  std::filesystem::create_directories(mark.parent_path(), ec);
+  std::string error;
+  if (!writeFileAtomically(mark, choice + "\n", &error)) {
+    return base::Failure{base::kSystemDomain, 0, mark.string() + ": " + error};
+  }
+  return {};
 }
 
 const char* describe(ExtensionState state) {

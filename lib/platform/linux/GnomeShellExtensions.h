@@ -6,6 +6,7 @@
 // Threads: the thread of the connection's loop; the calls wait (briefly) for the shell.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,15 @@ base::Result<ExtensionInfo> extensionInfo(BusConnection& bus, const std::string&
 // refuses (an extension it does not know, or extensions switched off for the user).
 base::Result<void> enableExtension(BusConnection& bus, const std::string& uuid);
 base::Result<void> disableExtension(BusConnection& bus, const std::string& uuid);
+
+// The mark of the user's choice about the focus extension, in the user's data folder:
+// written when the agent's first start enables it, and by `kinetra desktop enable` and
+// `disable`. The agent enables the extension only while there is no mark, so that a user
+// who disabled it keeps it disabled.
+std::filesystem::path focusExtensionMark();
+bool focusExtensionMarked();
+// `choice` ("enabled", "disabled") is what the mark says, for a reader of the file.
+base::Result<void> markFocusExtension(const std::string& choice);
 
 // "enabled", "disabled", … for messages.
 const char* describe(ExtensionState state);
