@@ -1,6 +1,9 @@
 #include "testing/KWinSession.h"
 
+#include <chrono>
 #include <fstream>
+
+#include "platform/RunLoop.h"
 
 namespace zv::testing {
 
@@ -32,6 +35,18 @@ std::unique_ptr<KWinSession> KWinSession::start(const fs::path& folder, std::str
           why) ||
       !session->waitForName("org.kde.KWin", "KWin", why)) {
     return nullptr;
+  }
+  // KWin takes its name a moment before its scripting interface is there, and says
+  // nothing when it is: the test asks until it answers.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!session->control().call(
+      "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "isScriptLoaded",
+      [](sd_bus_message* m) { return sd_bus_message_append(m, "s", ""); })) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      *why = "KWin's scripting interface did not come up";
+      return nullptr;
+    }
+    platform::RunLoop::main().dispatchPending(std::chrono::milliseconds(10));
   }
   return session;
 }

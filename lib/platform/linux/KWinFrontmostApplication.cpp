@@ -13,6 +13,10 @@ namespace {
 constexpr const char* kScriptingPath = "/Scripting";
 constexpr const char* kScriptingInterface = "org.kde.kwin.Scripting";
 constexpr std::uint64_t kUnloadTimeoutUsec = 1'000'000;
+// KWin takes its bus name a moment before its scripting interface is there (at login the
+// agent may come in between): a load refused for that is asked again this often.
+constexpr auto kReloadDelay = std::chrono::seconds(1);
+constexpr int kReloads = 10;
 
 std::string errorText(sd_bus_message* reply) {
   const sd_bus_error* error = sd_bus_message_get_error(reply);
@@ -55,6 +59,7 @@ base::Result<std::unique_ptr<KWinFrontmostApplication>> KWinFrontmostApplication
 }
 
 KWinFrontmostApplication::~KWinFrontmostApplication() {
+  if (reloadTimer_) bus_->loop().cancelTimer(reloadTimer_);
   pendingCall_.reset();
   if (loaded_ && bus_->connected()) {
     // Waited for, so that the script is gone before the process is.
@@ -126,7 +131,17 @@ void KWinFrontmostApplication::fail(std::string why) {
 void KWinFrontmostApplication::onLoaded(sd_bus_message* reply) {
   pendingCall_.reset();
   if (sd_bus_message_is_method_error(reply, nullptr)) {
-    return fail("KWin did not load the focus script (" + errorText(reply) + ")");
+    const bool starting = sd_bus_message_is_method_error(reply, SD_BUS_ERROR_UNKNOWN_OBJECT) ||
+                          sd_bus_message_is_method_error(reply, SD_BUS_ERROR_SERVICE_UNKNOWN);
+    fail("KWin did not load the focus script (" + errorText(reply) + ")");
+    if (starting && reloads_ < kReloads) {
+      ++reloads_;
+      reloadTimer_ = bus_->loop().addTimer(kReloadDelay, [this] {
+        reloadTimer_ = 0;
+        if (auto loading = load(); !loading) fail(loading.failure().message);
+      });
+    }
+    return;
   }
   const auto values = readBusValues(reply);
   const auto id = values && !values->empty() ? (*values)[0].asInteger() : std::nullopt;

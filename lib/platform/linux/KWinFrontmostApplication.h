@@ -73,6 +73,8 @@ class KWinFrontmostApplication : public FrontmostApplication {
   std::filesystem::path scriptFile_;
   int scriptId_ = -1;
   bool loaded_ = false;
+  RunLoop::TimerId reloadTimer_ = 0;
+  int reloads_ = 0;
   // KWin's unique name, learnt from its answer to the load.
   std::string kwin_;
   std::string waitingFor_;
