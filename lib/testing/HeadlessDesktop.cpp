@@ -72,18 +72,15 @@ bool HeadlessDesktop::waitForCompositor(const std::function<bool()>& condition,
 
 bool HeadlessDesktop::waitForName(const char* name, const std::string& compositor,
                                   std::string* why) {
-  sd_bus_slot* slot = nullptr;
   bool owned = false;
-  const std::string rule = std::string("type='signal',sender='org.freedesktop.DBus',") +
-                           "member='NameOwnerChanged',arg0='" + name + "'";
-  sd_bus_add_match(
-      control_->bus(), &slot, rule.c_str(),
+  // The bus handles the match before the question below, which comes after it.
+  const auto match = control_->followOwner(
+      name,
       [](sd_bus_message*, void* flag, sd_bus_error*) {
         *static_cast<bool*>(flag) = true;
         return 0;
       },
       &owned);
-  const platform::BusSlot match(slot);
   const auto reply = control_->call(
       "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
       [name](sd_bus_message* m) { return sd_bus_message_append(m, "s", name); });

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/BusValues.h"
+
 namespace zv::platform {
 
 namespace {
@@ -97,6 +99,27 @@ base::Result<BusSlot> BusConnection::callAsync(const char* destination, const ch
   }
   update();
   return BusSlot(slot);
+}
+
+base::Result<BusSlot> BusConnection::followOwner(const char* name, sd_bus_message_handler_t handler,
+                                                 void* userdata) {
+  const std::string rule = std::string("type='signal',sender='org.freedesktop.DBus',") +
+                           "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +
+                           name + "'";
+  sd_bus_slot* slot = nullptr;
+  const int r = sd_bus_add_match_async(bus_, &slot, rule.c_str(), handler, nullptr, userdata);
+  if (r < 0) return busFailure(nullptr, r, std::string("cannot follow ") + name + " on the bus");
+  update();
+  return BusSlot(slot);
+}
+
+std::optional<std::string> BusConnection::newOwner(sd_bus_message* signal, std::string_view name) {
+  const auto values = readBusValues(signal);
+  if (!values || values->size() < 3) return std::nullopt;
+  const std::string* about = (*values)[0].asText();
+  const std::string* owner = (*values)[2].asText();
+  if (!about || *about != name || !owner) return std::nullopt;
+  return *owner;
 }
 
 base::Result<BusMessagePtr> BusConnection::call(const char* destination, const char* path,

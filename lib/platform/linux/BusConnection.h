@@ -11,7 +11,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/Result.h"
 #include "platform/RunLoop.h"
@@ -70,6 +72,14 @@ class BusConnection {
                                   const std::function<int(sd_bus_message*)>& append,
                                   sd_bus_message_handler_t onReply, void* userdata,
                                   std::uint64_t timeoutUsec = 5'000'000);
+
+  // Calls `handler` (with `userdata`) whenever the owner of the bus name `name` changes:
+  // the signal NameOwnerChanged of the bus, read with newOwner().
+  base::Result<BusSlot> followOwner(const char* name, sd_bus_message_handler_t handler,
+                                    void* userdata);
+  // From a NameOwnerChanged signal about `name`: its new owner's unique name, empty when
+  // the name has gone; nothing for a signal about another name or one that makes no sense.
+  static std::optional<std::string> newOwner(sd_bus_message* signal, std::string_view name);
 
   // A synchronous method call with a short timeout (for the few calls an operation must
   // wait for, such as at the end of a process). The arguments are appended by `append`

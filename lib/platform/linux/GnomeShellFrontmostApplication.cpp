@@ -26,12 +26,9 @@ base::Result<std::unique_ptr<GnomeShellFrontmostApplication>> GnomeShellFrontmos
                                     "FocusChanged", focusChanged, nullptr, p);
   if (r < 0) return busFailure(nullptr, r, "cannot listen for GNOME Shell's focus reports");
   p->focusSignal_.reset(slot);
-  const std::string owner = std::string("type='signal',sender='org.freedesktop.DBus',") +
-                            "interface='org.freedesktop.DBus',member='NameOwnerChanged'," +
-                            "arg0='" + kGnomeShellName + "'";
-  r = sd_bus_add_match_async(connection, &slot, owner.c_str(), ownerChanged, nullptr, p);
-  if (r < 0) return busFailure(nullptr, r, "cannot follow GNOME Shell on the session bus");
-  p->ownerSignal_.reset(slot);
+  auto owner = p->bus_->followOwner(kGnomeShellName, ownerChanged, p);
+  if (!owner) return owner.failure();
+  p->ownerSignal_ = std::move(*owner);
   p->bus_->setBrokenHandler([p] { p->setDisconnected("the session bus went away"); });
   p->askFocus();
   return provider;
@@ -101,12 +98,9 @@ void GnomeShellFrontmostApplication::onFocusChanged(sd_bus_message* signal) {
 }
 
 void GnomeShellFrontmostApplication::onOwnerChanged(sd_bus_message* signal) {
-  const auto values = readBusValues(signal);
-  if (!values || values->size() < 3) return;
-  const std::string* name = (*values)[0].asText();
-  const std::string* newOwner = (*values)[2].asText();
-  if (!name || *name != kGnomeShellName || !newOwner) return;
-  shell_ = *newOwner;
+  const auto owner = BusConnection::newOwner(signal, kGnomeShellName);
+  if (!owner) return;
+  shell_ = *owner;
   // A restarted shell enables its extensions again; until it answers, the focus is not
   // known. Its first signal or the answer below tells it.
   if (!shell_.empty()) askFocus();

@@ -47,12 +47,9 @@ base::Result<std::unique_ptr<KWinFrontmostApplication>> KWinFrontmostApplication
   int r = sd_bus_add_object(connection, &slot, kFocusObjectPath, called, p);
   if (r < 0) return busFailure(nullptr, r, "cannot offer the focus object on the session bus");
   p->object_.reset(slot);
-  const std::string owner = std::string("type='signal',sender='org.freedesktop.DBus',") +
-                            "interface='org.freedesktop.DBus',member='NameOwnerChanged'," +
-                            "arg0='" + kKWinName + "'";
-  r = sd_bus_add_match_async(connection, &slot, owner.c_str(), ownerChanged, nullptr, p);
-  if (r < 0) return busFailure(nullptr, r, "cannot follow KWin on the session bus");
-  p->ownerSignal_.reset(slot);
+  auto owner = p->bus_->followOwner(kKWinName, ownerChanged, p);
+  if (!owner) return owner.failure();
+  p->ownerSignal_ = std::move(*owner);
   p->bus_->setBrokenHandler([p] { p->setDisconnected("the session bus went away"); });
   if (auto loading = p->load(); !loading) return loading.failure();
   return provider;
@@ -193,15 +190,12 @@ int KWinFrontmostApplication::onCall(sd_bus_message* call) {
 }
 
 void KWinFrontmostApplication::onOwnerChanged(sd_bus_message* signal) {
-  const auto values = readBusValues(signal);
-  if (!values || values->size() < 3) return;
-  const std::string* name = (*values)[0].asText();
-  const std::string* newOwner = (*values)[2].asText();
-  if (!name || *name != kKWinName || !newOwner) return;
+  const auto owner = BusConnection::newOwner(signal, kKWinName);
+  if (!owner) return;
   // The script went with the old KWin; a new one gets it again.
   loaded_ = false;
   kwin_.clear();
-  if (newOwner->empty()) return fail("KWin is not running");
+  if (owner->empty()) return fail("KWin is not running");
   if (auto loading = load(); !loading) fail(loading.failure().message);
 }
 

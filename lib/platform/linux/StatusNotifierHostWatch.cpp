@@ -20,12 +20,9 @@ base::Result<std::unique_ptr<StatusNotifierHostWatch>> StatusNotifierHostWatch::
   int r = sd_bus_add_match_async(w->bus_->bus(), &slot, signals.c_str(), changed, nullptr, w);
   if (r < 0) return busFailure(nullptr, r, "cannot follow the status-notifier watcher");
   w->watcherSignals_.reset(slot);
-  const std::string owner = std::string("type='signal',sender='org.freedesktop.DBus',") +
-                            "interface='org.freedesktop.DBus',member='NameOwnerChanged'," +
-                            "arg0='" + kWatcher + "'";
-  r = sd_bus_add_match_async(w->bus_->bus(), &slot, owner.c_str(), changed, nullptr, w);
-  if (r < 0) return busFailure(nullptr, r, "cannot follow the status-notifier watcher");
-  w->ownerSignal_.reset(slot);
+  auto owner = w->bus_->followOwner(kWatcher, changed, w);
+  if (!owner) return owner.failure();
+  w->ownerSignal_ = std::move(*owner);
   w->ask();
   return watch;
 }
