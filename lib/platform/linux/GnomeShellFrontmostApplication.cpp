@@ -101,9 +101,13 @@ void GnomeShellFrontmostApplication::onOwnerChanged(sd_bus_message* signal) {
   const auto owner = BusConnection::newOwner(signal, kGnomeShellName);
   if (!owner) return;
   shell_ = *owner;
-  // A restarted shell enables its extensions again; until it answers, the focus is not
-  // known. Its first signal or the answer below tells it.
-  if (!shell_.empty()) askFocus();
+  if (shell_.empty()) {
+    waitingFor_ = "GNOME Shell is not running";
+    return;
+  }
+  // A restarted shell enables its extensions again: its first signal, or the answer
+  // below, tells the focus.
+  askFocus();
 }
 
 void GnomeShellFrontmostApplication::reportValues(sd_bus_message* message) {

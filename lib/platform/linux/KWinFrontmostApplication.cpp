@@ -58,8 +58,9 @@ base::Result<std::unique_ptr<KWinFrontmostApplication>> KWinFrontmostApplication
 KWinFrontmostApplication::~KWinFrontmostApplication() {
   if (reloadTimer_) bus_->loop().cancelTimer(reloadTimer_);
   pendingCall_.reset();
-  if (loaded_ && bus_->connected()) {
-    // Waited for, so that the script is gone before the process is.
+  if (loadAsked_ && bus_->connected()) {
+    // Waited for, so that the script is gone before the process is; also when KWin's
+    // answer to the load has not come yet (it is loaded all the same).
     (void)bus_->call(
         kKWinName, kScriptingPath, kScriptingInterface, "unloadScript",
         [this](sd_bus_message* m) { return sd_bus_message_append(m, "s", pluginName_.c_str()); },
@@ -93,6 +94,7 @@ base::Result<void> KWinFrontmostApplication::load() {
     return call.failure();
   }
   pendingCall_ = std::move(*call);
+  loadAsked_ = true;
   return {};
 }
 
@@ -147,7 +149,6 @@ void KWinFrontmostApplication::onLoaded(sd_bus_message* reply) {
   }
   if (const char* sender = sd_bus_message_get_sender(reply)) kwin_ = sender;
   scriptId_ = static_cast<int>(*id);
-  loaded_ = true;
   run(false);
 }
 
@@ -193,7 +194,7 @@ void KWinFrontmostApplication::onOwnerChanged(sd_bus_message* signal) {
   const auto owner = BusConnection::newOwner(signal, kKWinName);
   if (!owner) return;
   // The script went with the old KWin; a new one gets it again.
-  loaded_ = false;
+  loadAsked_ = false;
   kwin_.clear();
   if (owner->empty()) return fail("KWin is not running");
   if (auto loading = load(); !loading) fail(loading.failure().message);

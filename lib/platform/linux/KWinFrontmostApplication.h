@@ -72,7 +72,7 @@ class KWinFrontmostApplication : public FrontmostApplication {
   std::string pluginName_;
   std::filesystem::path scriptFile_;
   int scriptId_ = -1;
-  bool loaded_ = false;
+  bool loadAsked_ = false;
   RunLoop::TimerId reloadTimer_ = 0;
   int reloads_ = 0;
   // KWin's unique name, learnt from its answer to the load.
