@@ -1,5 +1,8 @@
 // zenvor-driver: the user-space HID driver of one mouse. See --help.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -47,7 +50,11 @@ const char kDescription[] =
     "`ready PATH` once the socket is served.\n\n"
     "Any mouse can be simulated from its report descriptor, e.g. a five-button mouse:\n"
     "  zenvor-driver --simulate 0x0B03 --vendor 0x1D57 --bus usb --name 'Generic Mouse'\n"
-    "                --descriptor-file /usr/share/kinetra/mice/generic-mouse.hid\n";
+    "                --descriptor-file /usr/share/kinetra/mice/generic-mouse.hid\n\n"
+    "With --input-format binary the reports come as hidraw gives them instead: standard\n"
+    "input is a packet socket (SOCK_SEQPACKET or SOCK_DGRAM), one input report per packet;\n"
+    "the feeder closing its end unplugs the mouse. Each report line then ends with the\n"
+    "moment it was handed to uhid (`at SECONDS`, CLOCK_MONOTONIC), for measuring.\n";
 
 // One whole line at a time on standard output: the loop and the mouse reporter thread both
 // print.
@@ -80,6 +87,23 @@ int fail(const std::string& message) {
   return 1;
 }
 
+// A descriptor of its own for standard input when that is a packet socket; -1 with the
+// reason otherwise (a pipe or a file does not keep one report apart from the next).
+int packetSocketOnStandardInput(std::string* error) {
+  int type = 0;
+  socklen_t length = sizeof type;
+  if (getsockopt(STDIN_FILENO, SOL_SOCKET, SO_TYPE, &type, &length) != 0 ||
+      (type != SOCK_SEQPACKET && type != SOCK_DGRAM)) {
+    *error =
+        "--input-format binary reads standard input as a packet socket (SOCK_SEQPACKET or "
+        "SOCK_DGRAM, one report per packet); a pipe or a file does not keep reports apart";
+    return -1;
+  }
+  const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0) *error = std::string("cannot use standard input: ") + std::strerror(errno);
+  return fd;
+}
+
 struct Options {
   std::string hidraw;
   std::string simulate;
@@ -89,6 +113,7 @@ struct Options {
   std::string bus = "usb";
   std::string name;
   std::string input = "-";
+  std::string inputFormat = "text";
   std::string services;
   std::string deviceId;
   bool debug = false;
@@ -154,7 +179,20 @@ int runSimulated(const Options& o, const std::string& folder) {
   identity.version = 0x0110;
   identity.name = o.name.empty() ? "Zenvor simulated mouse " + hex4(identity.product) : o.name;
   identity.phys = "simulated";
-  FakeHidraw hidraw(identity, descriptor);
+  const bool binary = o.inputFormat == "binary";
+  std::unique_ptr<FakeHidraw> ownHidraw;
+  if (binary && o.input != "-") {
+    return fail("--input reads script lines; binary reports come on standard input");
+  }
+  if (binary) {
+    std::string error;
+    const int reports = packetSocketOnStandardInput(&error);
+    if (reports < 0) return fail(error);
+    ownHidraw = std::make_unique<FakeHidraw>(identity, descriptor, reports);
+  } else {
+    ownHidraw = std::make_unique<FakeHidraw>(identity, descriptor);
+  }
+  FakeHidraw& hidraw = *ownHidraw;
   hidraw.setUnknownFeatureLength(8);  // every feature report of the simulated mouse reads 0
   FakeUhid uhid;
   uhid.setRecording(false);
@@ -168,10 +206,23 @@ int runSimulated(const Options& o, const std::string& folder) {
   backends.uhid = &uhid;
   if (identity.bus == kBusUSB) backends.usb = &usb;
   auto driver = makeDriver(identity.bus, loop, std::move(backends));
-  driver->setReportObserver(
-      [](std::span<const std::uint8_t> raw, std::span<const std::uint8_t> out) {
-        printLine("report " + hexBytes(raw) + " -> " + hexBytes(out));
-      });
+  if (binary) {
+    // The observer runs right after the report went to uhid: the moment is taken first.
+    driver->setReportObserver(
+        [](std::span<const std::uint8_t> raw, std::span<const std::uint8_t> out) {
+          timespec now;
+          clock_gettime(CLOCK_MONOTONIC, &now);
+          char at[40];
+          std::snprintf(at, sizeof at, " at %lld.%09ld", static_cast<long long>(now.tv_sec),
+                        now.tv_nsec);
+          printLine("report " + hexBytes(raw) + " -> " + hexBytes(out) + at);
+        });
+  } else {
+    driver->setReportObserver(
+        [](std::span<const std::uint8_t> raw, std::span<const std::uint8_t> out) {
+          printLine("report " + hexBytes(raw) + " -> " + hexBytes(out));
+        });
+  }
   driver->setPointerObserver(
       [](std::span<const std::uint8_t> report) { printLine("pointer " + hexBytes(report)); });
 
@@ -198,6 +249,7 @@ int runSimulated(const Options& o, const std::string& folder) {
         printLine("ready " + path);
       },
       [&](Daemon& daemon) {
+        if (binary) return;  // the driver reads the reports itself
         input = std::make_unique<SimulatedInput>(loop, hidraw, *driver, printLine);
         std::string error;
         if (!input->open(o.input, &error)) {
@@ -302,6 +354,12 @@ int main(int argc, char** argv) {
   app.add_option("--input", o.input,
                  "read the simulated mouse's script from PATH (a FIFO or a file)")
       ->type_name("PATH")
+      ->needs(simulate);
+  app.add_option("--input-format", o.inputFormat,
+                 "text: script lines (default); binary: input reports as hidraw gives them, one "
+                 "per packet of a socket on standard input")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"text", "binary"}))
       ->needs(simulate);
   app.add_option("--device-id", o.deviceId,
                  "the simulated mouse's device id in the socket name (default simulated-PPPP)")

@@ -124,6 +124,10 @@ expect generic 0 $'device 0x0b05 type 6: own descriptor 107 bytes, buttons in re
     --name 'Split Receiver' --services '$work/services' 2>'$work/generic.err' | grep -v '^ready'"
 expect generic-bt 0 "1" -- grep -c 'Skarn BT driver vX.10 loaded' "$work/generic.err"
 
+expect binary-from-a-pipe 1 "zenvor-driver: --input-format binary reads standard input as a packet socket (SOCK_SEQPACKET or SOCK_DGRAM, one report per packet); a pipe or a file does not keep reports apart" -- \
+  sh -c "true | '$driver' --simulate 0x1704 --input-format binary"
+expect binary-with-input 1 "zenvor-driver: --input reads script lines; binary reports come on standard input" -- \
+  "$driver" --simulate 0x1704 --input-format binary --input /dev/null
 expect nothing-to-drive 1 "zenvor-driver: give the mouse's node (--hidraw /dev/hidrawN) or a product to simulate (--simulate 0x1704); see --help" -- \
   "$driver"
 
