@@ -1,0 +1,12 @@
+// The steps with the mouse: udev starts its driver when it is plugged in, the user at the
+// seat gets the agent and a button press becomes a key, only that user may talk to the
+// driver, and many plug and unplug cycles leave no driver, no held key and no growth.
+#pragma once
+
+#include "SystemGuest.h"
+
+namespace zv::vmtest {
+
+void addMouseSteps(SystemGuest& guest);
+
+}  // namespace zv::vmtest
