@@ -30,6 +30,7 @@ string(STRIP "${ZV_OWNED_FOLDERS_ABSOLUTE}" ZV_OWNED_FOLDERS)
 set(ZV_UNINSTALL_DIR "${zv_dir}")
 
 file(READ "${ZV_USER_UNITS_FILE}" ZV_USER_UNITS)
+string(REGEX REPLACE "^# shellcheck[^\n]*\n" "" ZV_USER_UNITS "${ZV_USER_UNITS}")
 string(STRIP "${ZV_USER_UNITS}" ZV_USER_UNITS)
 
 file(MAKE_DIRECTORY "${zv_destdir}${zv_dir}")

@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # user_units ACTION [UNIT...]: `systemctl --user ACTION UNIT...` in the service manager of
 # every user who has one running, as that user (its ids and groups, no login). Failures
 # are ignored: a user's manager may be stopping, or the unit not loaded there.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -16,6 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace uc = zv::userclient;
+using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Answers the uid of seat0's active session, if there is one.
@@ -102,15 +104,26 @@ std::string plugCycles(SystemGuest& guest) {
   // the first tenth of the cycles.
   const std::size_t settled = std::max<std::size_t>(1, cycles / 10);
   std::size_t fdsSettled = 0, rssSettled = 0;
+  // Where a cycle's time goes: the unplug, the driver's start, the agent's takeover.
+  std::chrono::duration<double> unplugging{0}, starting{0}, connecting{0};
   for (std::size_t cycle = 1; cycle <= cycles; ++cycle) {
     try {
+      auto mark = Clock::now();
+      const auto lap = [&mark](std::chrono::duration<double>& sum) {
+        const auto now = Clock::now();
+        sum += now - mark;
+        mark = now;
+      };
       // Unplugged with button 4 held: the key must be let go all the same.
       guest.pressBecomesKey(true);
+      lap(unplugging);
       guest.record->mark();
-      guest.plugAndWaitForDriver();
+      guest.plugAndWaitForDriver(false);
+      lap(starting);
       const auto running = guest.drivers();
       expect(running.size() == 1, std::to_string(running.size()) + " drivers run");
       guest.waitForAgentTakeover();
+      lap(connecting);
       expect(guest.agentOf(kPlayer).pid == agent, "perch was restarted");
     } catch (const CheckFailed& failure) {
       throw CheckFailed("cycle " + std::to_string(cycle) + ": " + failure.what());
@@ -129,13 +142,18 @@ std::string plugCycles(SystemGuest& guest) {
   // Allocator noise stays well below a megabyte; a leak per cycle would pass it.
   expect(rss <= rssSettled + 1024, "memory grew: " + figures);
   guest.pressBecomesKey();
+  char each[160];
+  std::snprintf(each, sizeof each,
+                "; a cycle: unplug %.2f s, driver ready %.2f s, agent connected %.2f s",
+                unplugging.count() / cycles, starting.count() / cycles,
+                connecting.count() / cycles);
   return std::to_string(cycles) + " cycles, one driver each, none after each unplug, no key " +
-         "held; " + figures;
+         "held; " + figures + each;
 }
 
 }  // namespace
 
-void addMouseSteps(SystemGuest& guest) {
+void addMouseSteps(SystemGuest& guest, void (*between)(SystemGuest&)) {
   CheckList& checks = guest.session.checks;
   auto bind = [&guest](std::string (*body)(SystemGuest&)) {
     return [&guest, body] { return body(guest); };
@@ -143,6 +161,7 @@ void addMouseSteps(SystemGuest& guest) {
   checks.add("seat-session", bind(seatSession));
   checks.add("driver-starts", bind(driverStarts), {"install"});
   checks.add("agent-starts", bind(agentStarts), {"seat-session", "driver-starts"});
+  if (between) between(guest);
   checks.add("plug-cycles", bind(plugCycles), {"agent-starts"});
 }
 

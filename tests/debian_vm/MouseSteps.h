@@ -7,6 +7,7 @@
 
 namespace zv::vmtest {
 
-void addMouseSteps(SystemGuest& guest);
+// `between`, when given, adds steps that run after the agent started and before the cycles.
+void addMouseSteps(SystemGuest& guest, void (*between)(SystemGuest&) = nullptr);
 
 }  // namespace zv::vmtest

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -51,12 +52,17 @@ std::string versionOf(SystemGuest& guest, const std::string& deb) {
   return trimmed(guest.must({"dpkg-deb", "-f", deb, "Version"}));
 }
 
-// Paths among `paths` that still exist (directories aside: others' files may keep them).
+// Paths among `paths` that still exist, apart from folders: of other paths of the list
+// (/lib, a link to /usr/lib here), or any that others' files keep ("/.").
 std::vector<std::string> leftBehind(const std::vector<std::string>& paths) {
   std::vector<std::string> left;
   for (const auto& path : paths) {
+    const bool folder = std::any_of(paths.begin(), paths.end(), [&](const std::string& other) {
+      return other.size() > path.size() && other.compare(0, path.size(), path) == 0 &&
+             other[path.size()] == '/';
+    });
     std::error_code error;
-    if (present(path) && !fs::is_directory(fs::symlink_status(path, error))) left.push_back(path);
+    if (!folder && present(path) && !fs::is_directory(path, error)) left.push_back(path);
   }
   return left;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,11 @@ struct SystemOptions {
 // Runs `body` in a child process that has become `uid` (its groups dropped) and answers
 // what it answered.
 std::uint32_t runAs(uid_t uid, const std::function<std::uint32_t()>& body);
+
+// The matching HID device once a driver is bound to it and its hidraw and evdev nodes
+// exist; nullopt when that does not happen within `bound`.
+std::optional<HidDeviceInfo> waitForDevice(const HidDeviceMatch& match,
+                                           std::chrono::milliseconds bound);
 
 // The user unit of the tray agent, and where the guest has it write its record (each event
 // it gets, each device it connects to) beside sending keys to the desktop.
@@ -56,8 +62,9 @@ struct SystemGuest {
   ProcessInfo agentOf(const GuestUser& user) const;
 
   // Plugs the demo mouse in (a USB gadget, created on first use) and waits until udev has
-  // started its driver: the unit active, its socket served, the presented mouse there.
-  void plugAndWaitForDriver();
+  // started its driver: its socket served, the presented mouse there, and with
+  // `askSystemd` its unit zenvor-driver@hidrawN.service active.
+  void plugAndWaitForDriver(bool askSystemd = true);
   // Unplugs the mouse and waits until no driver runs any more.
   void unplugAndWaitForNoDriver();
 

@@ -34,6 +34,7 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 [[ -n "$cache" ]] || { echo "usage: image.sh --cache DIR --needs DEPENDS [--log FILE]" >&2; exit 2; }
+mkdir -p "$cache" && cache=$(cd "$cache" && pwd) || { echo "image.sh: cannot create $cache" >&2; exit 1; }
 
 fail() {
   echo "image.sh: $*" >&2
@@ -60,7 +61,7 @@ fi
 command -v debootstrap >/dev/null || fail "debootstrap is missing (scripts/bootstrap installs it)"
 command -v mke2fs >/dev/null || fail "mke2fs is missing (e2fsprogs)"
 
-mkdir -p "$cache/debs" || fail "cannot create $cache"
+mkdir -p "$cache/debs" || fail "cannot create $cache/debs"
 building="$cache/building.$$"
 root="$building/root"
 rm -rf "$building" && mkdir -p "$root"

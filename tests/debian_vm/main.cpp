@@ -6,7 +6,7 @@
 //   PASS install (14.20 s): …         one line per step, as the guest's checks print them
 //   FAIL upgrade (30.02 s): …
 //
-//   debian-guest-test --package DEB --previous DEB --staged TAR [--cycles N]
+//   debian-guest-test --package DEB --previous DEB --staged TAR [--cycles N] [--adopt]
 //                     [--only NAME,...] [--list]
 //
 // Exit status: 0 when every step passed, 1 when one failed, 2 for a usage error.
@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "AdoptStep.h"
 #include "MouseSteps.h"
 #include "PackageSteps.h"
 
@@ -24,11 +25,12 @@ namespace {
 
 void usage(std::ostream& out) {
   out << "usage: debian-guest-test --package DEB --previous DEB --staged TAR [--cycles N]\n"
-         "                         [--only NAME,...] [--list]\n"
+         "                         [--adopt] [--only NAME,...] [--list]\n"
          "  --package DEB   the suite's package under test\n"
          "  --previous DEB  the package to upgrade from (a lower version)\n"
          "  --staged TAR    `cmake --install` into a staging root, as a tar\n"
          "  --cycles N      plug and unplug cycles of the mouse (default 200)\n"
+         "  --adopt         also adopt a plain mouse with `kinetra adopt` and release it\n"
          "  --only          run only these steps (those they need must be named too)\n"
          "  --list          print the names of the steps, in the order they run\n";
 }
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
   auto& options = guest.options;
   std::set<std::string> only;
   bool list = false;
+  bool adopt = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -69,6 +72,8 @@ int main(int argc, char** argv) {
       options.previousPackage = argv[++i];
     } else if (arg == "--staged" && hasValue) {
       options.stagedInstall = argv[++i];
+    } else if (arg == "--adopt") {
+      adopt = true;
     } else if (arg == "--only" && hasValue) {
       only = splitNames(argv[++i]);
     } else if (arg == "--cycles" && hasValue) {
@@ -94,7 +99,7 @@ int main(int argc, char** argv) {
   }
 
   zv::vmtest::addInstallStep(guest);
-  zv::vmtest::addMouseSteps(guest);
+  zv::vmtest::addMouseSteps(guest, adopt ? zv::vmtest::addAdoptStep : nullptr);
   zv::vmtest::addUpgradeAndRemovalSteps(guest);
 
   if (list) {

@@ -14,9 +14,10 @@
 # (journalctl -b) is kept as WORK/journal.txt.
 #
 # Environment:
-#   VMDEB_TIMEOUT=S   bound on the machine's run, boot included (default 420)
+#   VMDEB_TIMEOUT=S   bound on the machine's run, boot included (default 900)
 #   VMDEB_ONLY=a,b    run only these steps (debian-guest-test --list names them)
 #   VMDEB_CYCLES=N    plug and unplug cycles (default 200)
+#   VMDEB_ADOPT=1     also adopt a plain USB mouse with `kinetra adopt` and release it
 #
 # Exit status: 0 passed, 1 failed, 77 skipped (qemu cannot start on this machine).
 set -uo pipefail
@@ -42,7 +43,7 @@ while [[ $# -gt 0 ]]; do
 done
 [[ -f "$build/CPackConfig.cmake" && -n "$cache" && -n "$work" && -x "$guest" ]] ||
   fail "usage: run_debian_test.sh --build DIR --cache DIR --work DIR --guest PROGRAM"
-timeout_seconds=${VMDEB_TIMEOUT:-420}
+timeout_seconds=${VMDEB_TIMEOUT:-900}
 
 command -v qemu-system-x86_64 >/dev/null || {
   echo "debian-vm: SKIP: qemu-system-x86_64 is not installed"
@@ -104,9 +105,10 @@ cp "$here/guest.sh" "$payload/guest.sh" && chmod 755 "$payload/guest.sh"
     --previous "/payload/debs/kinetra_${previous}_amd64.deb" --staged /payload/staged.tar \
     --cycles "${VMDEB_CYCLES:-200}"
   [[ -n "${VMDEB_ONLY:-}" ]] && printf '%s\n' --only "$VMDEB_ONLY"
+  [[ "${VMDEB_ADOPT:-0}" == 1 ]] && printf '%s\n' --adopt
 } >"$payload/guest.args"
-# The guest ends its steps a minute before the host's bound: time for the boot is in it.
-echo $((timeout_seconds - 60)) >"$payload/guest.timeout"
+# The guest ends its steps 40 s before the host's bound, to save its journal and stop.
+echo $((timeout_seconds - 40)) >"$payload/guest.timeout"
 
 # --- The machine's image -------------------------------------------------------------------
 # What the package needs and recommends, so that apt-get installs it offline.
