@@ -30,6 +30,7 @@ set(ZV_INSTALL_DATADIR share/kinetra)               # Devices/, MainstreamDevice
 set(ZV_INSTALL_DOCDIR share/doc/kinetra)
 set(ZV_INSTALL_MANDIR share/man)
 set(ZV_INSTALL_DESKTOP share/applications)
+set(ZV_INSTALL_METAINFO share/metainfo)
 set(ZV_INSTALL_SYSTEMD_USER lib/systemd/user)
 # Debian 12 keeps system units and udev rules in /lib, not /usr/lib.
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
