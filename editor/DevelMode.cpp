@@ -11,9 +11,9 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::editor {
 

@@ -13,9 +13,9 @@
 
 #include "AppLinkDialog.h"
 #include "MouseSettings.h"
-#include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::editor {
 

@@ -11,9 +11,9 @@
 #include <system_error>
 
 #include "com_Zenvor_PreferencesFile_Skarn.h"
-#include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::pane {
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "device/DaemonConnection.h"
 #include "device/DriverSets.h"
-#include "device/UserClient.h"
 #include "log/Log.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
@@ -162,10 +162,10 @@ bool DriverInterface::openZVDriverConnection() {
 bool DriverInterface::openConnection(const platform::HidDeviceRef& device) {
   const std::vector<std::string> paths = servicePaths(device);
   std::string failure;
-  std::shared_ptr<UserClient> client;
+  std::shared_ptr<DaemonConnection> client;
   for (const std::string& path : paths) {
     std::string error;
-    client = UserClient::open(path, &error);
+    client = DaemonConnection::open(path, &error);
     if (client) break;
     failure = error;
   }
@@ -182,7 +182,7 @@ bool DriverInterface::openConnection(const platform::HidDeviceRef& device) {
 
 void DriverInterface::setHIDDevice(platform::HidDeviceRef device) {
   if (!device) {
-    std::shared_ptr<UserClient> client;
+    std::shared_ptr<DaemonConnection> client;
     {
       std::lock_guard lock(mutex_);
       if (!connected_) return;
@@ -199,7 +199,7 @@ void DriverInterface::setHIDDevice(platform::HidDeviceRef device) {
   if (connected()) return;
   if (!openConnection(device)) return;
 
-  std::shared_ptr<UserClient> client;
+  std::shared_ptr<DaemonConnection> client;
   std::uint64_t generation;
   {
     std::lock_guard lock(mutex_);
@@ -372,7 +372,7 @@ std::optional<uc::Reply> DriverInterface::callDriver(std::uint32_t method,
                                                      const std::vector<std::uint8_t>& structure,
                                                      std::uint32_t scalarsOut,
                                                      std::uint32_t structOut) {
-  std::shared_ptr<UserClient> client;
+  std::shared_ptr<DaemonConnection> client;
   {
     std::lock_guard lock(mutex_);
     client = client_;

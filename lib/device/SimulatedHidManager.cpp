@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "device/UserClient.h"
+#include "device/DaemonConnection.h"
 #include "platform/Paths.h"
 #include "protocol/HIDConstants.h"
 
@@ -120,7 +120,7 @@ void SimulatedHidManager::rescan() {
     if (devices_.contains(name)) continue;
     // The daemon says which mouse it simulates; one that does not answer (yet) is asked
     // again at the next look.
-    const auto client = UserClient::open((platform::servicesFolder() / name).string());
+    const auto client = DaemonConnection::open((platform::servicesFolder() / name).string());
     if (!client) continue;
     const auto reply = client->call(uc::sGetDeviceInfo, {}, {}, 0, uc::kDeviceInfoSize);
     client->close();

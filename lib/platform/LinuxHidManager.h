@@ -25,7 +25,7 @@ struct udev_monitor;
 
 namespace zv::platform {
 
-class HidrawDevice;
+class LinuxHidDevice;
 
 class LinuxHidManager : public HidManager {
  public:

@@ -90,7 +90,7 @@ std::unique_ptr<SwaySession> SwaySession::start(const fs::path& runtimeFolder, s
   auto process =
       ChildProcess::start({sway->string(), "-c", (runtimeFolder / "config").string()}, options);
   if (!process) {
-    *why = "cannot start sway";
+    *why = process.failure().message;
     return nullptr;
   }
   session->sway_ = std::make_unique<ChildProcess>(std::move(*process));
@@ -135,7 +135,7 @@ pid_t SwaySession::openWindow(const fs::path& program, std::string* why) {
   // The terminal runs cat, which waits on the terminal for ever: the window stays open.
   auto client = ChildProcess::start({program.string(), "cat"}, clientOptions_);
   if (!client) {
-    *why = "cannot start " + program.string();
+    *why = client.failure().message;
     return 0;
   }
   const pid_t pid = client->pid();

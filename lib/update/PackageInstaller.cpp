@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/ChildProcess.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::update {
 

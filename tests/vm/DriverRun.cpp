@@ -42,7 +42,7 @@ std::string findSocket(const std::string& deviceId) {
 
 }  // namespace
 
-std::string daemonSaid(ChildProcess& daemon) {
+std::string daemonSaid(testing::ChildProcess& daemon) {
   return daemon.outputTail() + driverSyslog();
 }
 
@@ -55,11 +55,9 @@ void startDriver(GuestSession& session, DriverRun& run) {
   expect(!session.usbMouseInfo.hidraw.empty(), "the USB mouse has no hidraw node");
   const std::string hidraw = session.usbMouseInfo.hidraw.front();
   run.deviceId = fs::path(hidraw).filename().string();
-  std::string problem;
-  run.daemon = ChildProcess::start(
+  run.daemon = session.start(
       {session.program("zenvor-driver"), "--hidraw", hidraw, "--services", kServicesFolder},
-      kDriverLog, &problem);
-  expect(run.daemon != nullptr, problem);
+      kDriverLog);
   std::optional<HidDeviceInfo> presented;
   waitUntil(
       [&] {
@@ -69,8 +67,8 @@ void startDriver(GuestSession& session, DriverRun& run) {
         return presented.has_value() && !run.socket.empty();
       },
       session.options.bound * 4);
-  if (const auto status = run.daemon->waitForExit(std::chrono::milliseconds(0))) {
-    throw CheckFailed("zenvor-driver " + ChildProcess::describeStatus(*status) +
+  if (const auto status = run.daemon->wait(std::chrono::milliseconds(0))) {
+    throw CheckFailed("zenvor-driver " + testing::ChildProcess::describeStatus(*status) +
                       daemonSaid(*run.daemon));
   }
   expect(presented.has_value(),

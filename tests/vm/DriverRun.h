@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "ChildProcess.h"
 #include "GuestSession.h"
+#include "testing/ChildProcess.h"
 
 namespace zv::vmtest {
 
@@ -15,7 +15,7 @@ namespace zv::vmtest {
 inline constexpr const char* kServicesFolder = "/tmp/services";
 
 struct DriverRun {
-  std::unique_ptr<ChildProcess> daemon;
+  std::unique_ptr<testing::ChildProcess> daemon;
   std::string deviceId;  // the hidraw node's name, the daemon's device id: "hidraw1"
   std::string socket;
   HidDeviceInfo presented;
@@ -27,7 +27,7 @@ struct DriverRun {
 void startDriver(GuestSession& session, DriverRun& run);
 
 // The daemon's output and its latest lines in the system log, for failure messages.
-std::string daemonSaid(ChildProcess& daemon);
+std::string daemonSaid(testing::ChildProcess& daemon);
 
 // Whether `info` is the mouse a daemon presents through uhid.
 bool isPresented(const HidDeviceInfo& info);

@@ -1,4 +1,4 @@
-#include "platform/HidrawDevice.h"
+#include "platform/LinuxHidDevice.h"
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
@@ -35,13 +35,13 @@ void setError(std::string* error, std::string text) {
 
 }  // namespace
 
-HidrawDevice::HidrawDevice(Info info, RunLoop& loop) : info_(std::move(info)), loop_(loop) {}
+LinuxHidDevice::LinuxHidDevice(Info info, RunLoop& loop) : info_(std::move(info)), loop_(loop) {}
 
-HidrawDevice::~HidrawDevice() {
+LinuxHidDevice::~LinuxHidDevice() {
   close();
 }
 
-HidProperty HidrawDevice::property(std::string_view key) const {
+HidProperty LinuxHidDevice::property(std::string_view key) const {
   if (key == kHidVendorIDKey) return std::int64_t{info_.id.vendor};
   if (key == kHidProductIDKey) return std::int64_t{info_.id.product};
   if (key == kHidTransportKey) return transportName(info_.id.bus);
@@ -51,7 +51,7 @@ HidProperty HidrawDevice::property(std::string_view key) const {
   return std::monostate{};
 }
 
-bool HidrawDevice::open(std::string* error) {
+bool LinuxHidDevice::open(std::string* error) {
   std::lock_guard lock(mutex_);
   if (fd_ >= 0) return true;
   const int fd = ::open(info_.devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -70,7 +70,7 @@ bool HidrawDevice::open(std::string* error) {
   return true;
 }
 
-void HidrawDevice::close() {
+void LinuxHidDevice::close() {
   std::lock_guard lock(mutex_);
   if (watch_) loop_.unwatchFd(watch_);
   watch_ = 0;
@@ -78,16 +78,16 @@ void HidrawDevice::close() {
   fd_ = -1;
 }
 
-bool HidrawDevice::isOpen() const {
+bool LinuxHidDevice::isOpen() const {
   std::lock_guard lock(mutex_);
   return fd_ >= 0;
 }
 
-void HidrawDevice::setInputReportHandler(InputReportHandler handler) {
+void LinuxHidDevice::setInputReportHandler(InputReportHandler handler) {
   handler_ = std::move(handler);
 }
 
-void HidrawDevice::readReports() {
+void LinuxHidDevice::readReports() {
   std::array<std::uint8_t, kMaxReport> buffer;
   for (;;) {
     ssize_t count;
@@ -111,8 +111,8 @@ void HidrawDevice::readReports() {
   }
 }
 
-bool HidrawDevice::setReport(HidReportType type, std::uint8_t reportId,
-                             std::span<const std::uint8_t> report, std::string* error) {
+bool LinuxHidDevice::setReport(HidReportType type, std::uint8_t reportId,
+                               std::span<const std::uint8_t> report, std::string* error) {
   // hidraw wants the report ID first, 0 for a device without numbered reports; the
   // bytes of a numbered report already begin with it.
   const std::size_t prefix = reportId == 0 ? 1 : 0;
@@ -147,9 +147,9 @@ bool HidrawDevice::setReport(HidReportType type, std::uint8_t reportId,
   return true;
 }
 
-std::optional<std::size_t> HidrawDevice::getReport(HidReportType type, std::uint8_t reportId,
-                                                   std::span<std::uint8_t> buffer,
-                                                   std::string* error) {
+std::optional<std::size_t> LinuxHidDevice::getReport(HidReportType type, std::uint8_t reportId,
+                                                     std::span<std::uint8_t> buffer,
+                                                     std::string* error) {
   // hidraw answers the report ID first, also the 0 of an unnumbered report, which the
   // caller does not get.
   std::vector<std::uint8_t> bytes(std::min(buffer.size() + 1, kMaxReport), 0);

@@ -1,4 +1,4 @@
-#include "platform/ChildProcess.h"
+#include "platform/SpawnProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>

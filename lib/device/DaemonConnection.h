@@ -3,7 +3,7 @@
 // completions delivered on a run loop (protocol/UserClientProtocol.h has the frames).
 //
 //   std::string error;
-//   auto client = UserClient::open(path, &error);          // nullptr: error says why
+//   auto client = DaemonConnection::open(path, &error);  // nullptr: error says why
 //   client->watch(RunLoop::main(), onCompletion, onClosed);
 //   client->call(userclient::sElementOverride, {0x90009, 1}, {}, 0, 0);
 //
@@ -30,7 +30,7 @@
 
 namespace zv::device {
 
-class UserClient : public std::enable_shared_from_this<UserClient> {
+class DaemonConnection : public std::enable_shared_from_this<DaemonConnection> {
  public:
   using CompletionHandler = std::function<void(const userclient::Completion& completion)>;
   using ClosedHandler = std::function<void()>;
@@ -41,11 +41,12 @@ class UserClient : public std::enable_shared_from_this<UserClient> {
   // Connects to the service socket at `path` and reads the daemon's greeting. Nothing,
   // with the reason in `error`, when nothing serves the path, the daemon refuses this
   // user, or the peer does not greet like a driver daemon.
-  static std::shared_ptr<UserClient> open(const std::string& path, std::string* error = nullptr);
+  static std::shared_ptr<DaemonConnection> open(const std::string& path,
+                                                std::string* error = nullptr);
 
-  ~UserClient();
-  UserClient(const UserClient&) = delete;
-  UserClient& operator=(const UserClient&) = delete;
+  ~DaemonConnection();
+  DaemonConnection(const DaemonConnection&) = delete;
+  DaemonConnection& operator=(const DaemonConnection&) = delete;
 
   const std::string& path() const { return path_; }
   bool isOpen() const;
@@ -71,7 +72,7 @@ class UserClient : public std::enable_shared_from_this<UserClient> {
   std::uint64_t discardedFrames() const;
 
  private:
-  explicit UserClient(std::string path) : path_(std::move(path)) {}
+  explicit DaemonConnection(std::string path) : path_(std::move(path)) {}
 
   // Sorts one received frame: a completion is set aside; anything else is counted.
   void keepCompletion(const std::vector<std::uint8_t>& frame);

@@ -1,4 +1,4 @@
-#include "device/UserClient.h"
+#include "device/DaemonConnection.h"
 
 #include <sys/epoll.h>
 
@@ -7,8 +7,9 @@ namespace zv::device {
 namespace uc = userclient;
 using platform::SeqPacketSocket;
 
-std::shared_ptr<UserClient> UserClient::open(const std::string& path, std::string* error) {
-  std::shared_ptr<UserClient> client(new UserClient(path));
+std::shared_ptr<DaemonConnection> DaemonConnection::open(const std::string& path,
+                                                         std::string* error) {
+  std::shared_ptr<DaemonConnection> client(new DaemonConnection(path));
   std::string reason;
   if (!client->socket_.connect(path, &reason)) {
     if (error) *error = reason;
@@ -49,21 +50,21 @@ std::shared_ptr<UserClient> UserClient::open(const std::string& path, std::strin
   return client;
 }
 
-UserClient::~UserClient() {
+DaemonConnection::~DaemonConnection() {
   if (loop_ && watch_) loop_->unwatchFd(watch_);
 }
 
-bool UserClient::isOpen() const {
+bool DaemonConnection::isOpen() const {
   std::lock_guard lock(socketMutex_);
   return socket_.isOpen();
 }
 
-std::uint64_t UserClient::discardedFrames() const {
+std::uint64_t DaemonConnection::discardedFrames() const {
   std::lock_guard lock(pendingMutex_);
   return discarded_;
 }
 
-void UserClient::keepCompletion(const std::vector<std::uint8_t>& frame) {
+void DaemonConnection::keepCompletion(const std::vector<std::uint8_t>& frame) {
   std::lock_guard lock(pendingMutex_);
   if (const auto completion = uc::decodeCompletion(frame)) {
     pending_.push_back(*completion);
@@ -72,11 +73,11 @@ void UserClient::keepCompletion(const std::vector<std::uint8_t>& frame) {
   }
 }
 
-std::optional<uc::Reply> UserClient::call(std::uint32_t method,
-                                          const std::vector<std::uint64_t>& scalars,
-                                          const std::vector<std::uint8_t>& structure,
-                                          std::uint32_t scalarsOut, std::uint32_t structOut,
-                                          std::uint64_t reference, std::string* error) {
+std::optional<uc::Reply> DaemonConnection::call(std::uint32_t method,
+                                                const std::vector<std::uint64_t>& scalars,
+                                                const std::vector<std::uint8_t>& structure,
+                                                std::uint32_t scalarsOut, std::uint32_t structOut,
+                                                std::uint64_t reference, std::string* error) {
   std::optional<uc::Reply> answer;
   bool setAside = false;
   {
@@ -131,8 +132,8 @@ std::optional<uc::Reply> UserClient::call(std::uint32_t method,
   return answer;
 }
 
-void UserClient::watch(platform::RunLoop& loop, CompletionHandler onCompletion,
-                       ClosedHandler onClosed) {
+void DaemonConnection::watch(platform::RunLoop& loop, CompletionHandler onCompletion,
+                             ClosedHandler onClosed) {
   loop_ = &loop;
   onCompletion_ = std::move(onCompletion);
   onClosed_ = std::move(onClosed);
@@ -147,7 +148,7 @@ void UserClient::watch(platform::RunLoop& loop, CompletionHandler onCompletion,
   scheduleDelivery();
 }
 
-void UserClient::readable() {
+void DaemonConnection::readable() {
   {
     // A caller waiting for its reply may be reading the socket: it sets completions
     // aside, and this waits until it has its reply.
@@ -172,14 +173,14 @@ void UserClient::readable() {
   deliverPending();
 }
 
-void UserClient::scheduleDelivery() {
+void DaemonConnection::scheduleDelivery() {
   if (!loop_) return;
   {
     std::lock_guard lock(pendingMutex_);
     if (deliveryPosted_ || (pending_.empty() && !closed_)) return;
     deliveryPosted_ = true;
   }
-  std::weak_ptr<UserClient> self = weak_from_this();
+  std::weak_ptr<DaemonConnection> self = weak_from_this();
   loop_->post([self] {
     if (auto client = self.lock()) {
       {
@@ -191,9 +192,9 @@ void UserClient::scheduleDelivery() {
   });
 }
 
-void UserClient::deliverPending() {
+void DaemonConnection::deliverPending() {
   // Handlers may close the client or call it; take one item at a time without a lock held.
-  std::shared_ptr<UserClient> keep = shared_from_this();
+  std::shared_ptr<DaemonConnection> keep = shared_from_this();
   for (;;) {
     std::optional<uc::Completion> next;
     bool ended = false;
@@ -219,7 +220,7 @@ void UserClient::deliverPending() {
   }
 }
 
-void UserClient::close() {
+void DaemonConnection::close() {
   {
     std::lock_guard lock(socketMutex_);
     if (loop_ && watch_) loop_->unwatchFd(watch_);

@@ -14,7 +14,7 @@
 
 namespace zv::platform {
 
-class HidrawDevice : public HidDevice {
+class LinuxHidDevice : public HidDevice {
  public:
   struct Info {
     std::string devnode;  // "/dev/hidraw3"
@@ -24,8 +24,8 @@ class HidrawDevice : public HidDevice {
     std::string product;  // HID_NAME
   };
 
-  HidrawDevice(Info info, RunLoop& loop);
-  ~HidrawDevice() override;
+  LinuxHidDevice(Info info, RunLoop& loop);
+  ~LinuxHidDevice() override;
 
   const Info& info() const { return info_; }
 

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <optional>
 
-#include "platform/ChildProcess.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::platform {
 namespace {
@@ -24,7 +24,7 @@ std::optional<ChildExit> runToEnd(const std::vector<std::string>& argv) {
   return result;
 }
 
-TEST(ChildProcess, ReportsHowTheChildEnded) {
+TEST(SpawnProcess, ReportsHowTheChildEnded) {
   const auto exited = runToEnd({"/bin/sh", "-c", "exit 3"});
   ASSERT_TRUE(exited);
   EXPECT_TRUE(exited->exited);
@@ -42,7 +42,7 @@ TEST(ChildProcess, ReportsHowTheChildEnded) {
   EXPECT_EQ(killed->signal, SIGTERM);
 }
 
-TEST(ChildProcess, AMissingProgramIsAnError) {
+TEST(SpawnProcess, AMissingProgramIsAnError) {
   std::string error;
   EXPECT_EQ(spawnProcess({"kinetra-no-such-program"}, {}, &error, RunLoop::main()), 0);
   EXPECT_EQ(error, "kinetra-no-such-program: No such file or directory");
