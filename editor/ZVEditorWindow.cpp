@@ -139,7 +139,15 @@ ZVEditorWindow::ZVEditorWindow(HTMLWindowHost& host, EditorPlatform& platform,
       options_(std::move(options)) {}
 
 void ZVEditorWindow::initialize() {
-  device_->setDelegate(std::weak_ptr<device::DeviceControllerDelegate>(shared_from_this()));
+  // The editor runs no profile of the store: element events reach the profile it edits,
+  // and only in test mode, where its actions are reported to the page. No profile is
+  // switched off here and no switcher checks the focused application first.
+  session_ = std::make_shared<store::DeviceSession>(device_);
+  session_->setProfileSource([weak = weak_from_this()]() -> std::shared_ptr<engine::ZVProfile> {
+    const auto window = weak.lock();
+    return window && window->testMode() ? window->profile_ : nullptr;
+  });
+  session_->attach(std::weak_ptr<device::DeviceControllerDelegate>(shared_from_this()));
   auto store = profileStore();
   if (store) {
     store->setDelegate(std::weak_ptr<store::ZVProfileStoreDelegate>(shared_from_this()));
@@ -450,11 +458,6 @@ void ZVEditorWindow::setDeviceActionCallback(const std::string& functionName) {
   }
 }
 
-void ZVEditorWindow::onElementEvent(std::uint32_t element, std::int32_t value,
-                                    std::int32_t oldValue) {
-  if (testMode() && profile_) profile_->onElementEvent(element, value, oldValue);
-}
-
 void ZVEditorWindow::onProfileActionWithPage(std::uint32_t page, std::uint32_t usage,
                                              std::uint32_t value, const std::string& string) {
   // From a command thread: the text is built and evaluated on the main loop, and only
@@ -532,11 +535,11 @@ std::string ZVEditorWindow::commandXML() const {
 }
 
 std::optional<std::string> ZVEditorWindow::favouriteCommandJSON() const {
-  std::string text;
   std::error_code error;
   if (!std::filesystem::is_regular_file(favouritesPath_, error)) return std::nullopt;
-  if (!platform::readFile(favouritesPath_, text) || !text::isValidUtf8(text)) return std::nullopt;
-  return text;
+  base::Result<std::string> text = platform::readFile(favouritesPath_);
+  if (!text || !text::isValidUtf8(*text)) return std::nullopt;
+  return std::move(*text);
 }
 
 void ZVEditorWindow::setFavouriteCommandJSON(const std::string& text) {
@@ -548,9 +551,8 @@ void ZVEditorWindow::setFavouriteCommandJSON(const std::string& text) {
            target.string());
     return;
   }
-  std::string message;
-  if (!platform::writeFileAtomically(target, text, &message)) {
-    ZV_LOG(ZVLogLevel::Error, nullptr, "favourites not written: %@", message);
+  if (const auto written = platform::writeFileAtomically(target, text); !written) {
+    ZV_LOG(ZVLogLevel::Error, nullptr, "favourites not written: %@", written.failure().message);
   }
 }
 

@@ -31,15 +31,14 @@ class LinuxHidDevice : public HidDevice {
 
   HidProperty property(std::string_view key) const override;
   std::string path() const override { return info_.devnode; }
-  bool open(std::string* error = nullptr) override;
+  base::Result<void> open() override;
   void close() override;
   bool isOpen() const override;
   void setInputReportHandler(InputReportHandler handler) override;
-  bool setReport(HidReportType type, std::uint8_t reportId, std::span<const std::uint8_t> report,
-                 std::string* error = nullptr) override;
-  std::optional<std::size_t> getReport(HidReportType type, std::uint8_t reportId,
-                                       std::span<std::uint8_t> buffer,
-                                       std::string* error = nullptr) override;
+  base::Result<void> setReport(HidReportType type, std::uint8_t reportId,
+                               std::span<const std::uint8_t> report) override;
+  base::Result<std::size_t> getReport(HidReportType type, std::uint8_t reportId,
+                                      std::span<std::uint8_t> buffer) override;
 
  private:
   void readReports();

@@ -77,13 +77,13 @@ void LinuxHidManager::setDeviceRemovalCallback(DeviceCallback callback) {
   removal_ = std::move(callback);
 }
 
-bool LinuxHidManager::scheduleWithRunLoop(RunLoop& loop, std::string* error) {
-  if (loop_ == &loop) return true;
+base::Result<void> LinuxHidManager::scheduleWithRunLoop(RunLoop& loop) {
+  if (loop_ == &loop) return {};
   unscheduleFromRunLoop();
   if (!udev_) udev_ = udev_new();
   if (!udev_) {
-    if (error) *error = "cannot read the system's device list (udev_new failed)";
-    return false;
+    return base::Failure{base::kSystemDomain, ENODEV,
+                         "cannot read the system's device list (udev_new failed)"};
   }
   loop_ = &loop;
 
@@ -109,8 +109,7 @@ bool LinuxHidManager::scheduleWithRunLoop(RunLoop& loop, std::string* error) {
   if (!enumerate || udev_enumerate_add_match_subsystem(enumerate, "hidraw") < 0 ||
       udev_enumerate_scan_devices(enumerate) < 0) {
     if (enumerate) udev_enumerate_unref(enumerate);
-    if (error) *error = "cannot list the hidraw devices";
-    return false;
+    return base::Failure{base::kSystemDomain, ENODEV, "cannot list the hidraw devices"};
   }
   std::vector<std::string> present;
   udev_list_entry* entry;
@@ -132,7 +131,7 @@ bool LinuxHidManager::scheduleWithRunLoop(RunLoop& loop, std::string* error) {
       if (alive.expired()) return;
     }
   });
-  return true;
+  return {};
 }
 
 void LinuxHidManager::unscheduleFromRunLoop() {

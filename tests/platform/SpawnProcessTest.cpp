@@ -16,10 +16,9 @@ using namespace std::chrono_literals;
 
 std::optional<ChildExit> runToEnd(const std::vector<std::string>& argv) {
   std::optional<ChildExit> result;
-  std::string error;
-  const pid_t pid = spawnProcess(argv, {}, &error, RunLoop::main(),
-                                 [&](const ChildExit& exit) { result = exit; });
-  EXPECT_GT(pid, 0) << error;
+  const auto pid =
+      spawnProcess(argv, {}, RunLoop::main(), [&](const ChildExit& exit) { result = exit; });
+  EXPECT_TRUE(pid && *pid > 0) << (pid ? "" : pid.failure().message);
   EXPECT_TRUE(RunLoop::main().runUntil([&] { return result.has_value(); }, 10'000ms));
   return result;
 }
@@ -43,10 +42,11 @@ TEST(SpawnProcess, ReportsHowTheChildEnded) {
 }
 
 TEST(SpawnProcess, AMissingProgramIsAnError) {
-  std::string error;
-  EXPECT_EQ(spawnProcess({"kinetra-no-such-program"}, {}, &error, RunLoop::main()), 0);
-  EXPECT_EQ(error, "kinetra-no-such-program: No such file or directory");
-  EXPECT_EQ(spawnProcess({}, {}, &error, RunLoop::main()), 0);
+  const auto missing = spawnProcess({"kinetra-no-such-program"}, {}, RunLoop::main());
+  ASSERT_FALSE(missing);
+  EXPECT_TRUE(missing.failure().is(base::kSystemDomain, ENOENT));
+  EXPECT_EQ(missing.failure().message, "kinetra-no-such-program: No such file or directory");
+  EXPECT_FALSE(spawnProcess({}, {}, RunLoop::main()));
   EXPECT_FALSE(isExecutableInPath("kinetra-no-such-program"));
   EXPECT_TRUE(isExecutableInPath("sh"));
   EXPECT_TRUE(isExecutableInPath("/bin/sh"));
