@@ -50,8 +50,10 @@ void BM_FocusChangeToLinkedProfileX11(benchmark::State& state) {
   }
   const auto store = store::ZVProfileStore::openForDevice(device);
   store->setCurrentProfileByName("Work");
-  std::shared_ptr<platform::FrontmostApplication> provider =
+  auto opened =
       platform::X11FrontmostApplication::open(platform::RunLoop::main(), server->display());
+  std::shared_ptr<platform::FrontmostApplication> provider;
+  if (opened) provider = std::move(*opened);
   const auto switcher = store::ZVProfileSwitcher::create(device, provider);
   switcher->setProfile("Game", fs::read_symlink("/proc/self/exe").string());
   testing::X11WindowManagerStandIn wm(server->display());

@@ -59,9 +59,8 @@ std::optional<fs::path> waitForEntry(const fs::path& folder, const std::string& 
 bool waitUntilAccepting(const fs::path& socket) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
-    const int fd = platform::connectUnixSocket(socket.string());
-    if (fd >= 0) {
-      ::close(fd);
+    if (const auto fd = platform::connectUnixSocket(socket.string())) {
+      ::close(*fd);
       return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -161,15 +160,20 @@ pid_t SwaySession::openWindow(const fs::path& program, std::string* why) {
 }
 
 std::string SwaySession::command(const std::string& text) {
-  const int fd = platform::connectUnixSocket(socket_.string());
-  if (fd < 0) return {};
-  platform::sendAll(fd, platform::sway::encodeMessage(platform::sway::kRunCommand, text));
+  const auto connected = platform::connectUnixSocket(socket_.string());
+  if (!connected) return {};
+  const int fd = *connected;
+  if (!platform::sendAll(fd, platform::sway::encodeMessage(platform::sway::kRunCommand, text))) {
+    ::close(fd);
+    return {};
+  }
   platform::sway::MessageReader reader;
   std::string reply;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     std::string bytes;
-    const bool open = platform::receiveAvailable(fd, bytes);
+    const auto received = platform::receiveAvailable(fd, bytes);
+    const bool open = received && *received;
     reader.append(bytes);
     if (auto message = reader.next()) {
       reply = message->payload;

@@ -138,8 +138,8 @@ TEST_F(EditorWindowTest, TheDevicesElementEventsReachTheEditedProfileOnlyInTestM
   device_->onElementEvent(0x90004, 0, 0);
   const std::string press = "onAction('action', 7,78,1,'')";
   const std::string release = "onAction('action', 7,78,0,'')";
-  ASSERT_TRUE(platform::RunLoop::main().runUntil(
-      [&] { return count(release) == 1; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return count(release) == 1; },
+                                                 std::chrono::seconds(10)));
   EXPECT_EQ(count(press), 1u) << "the press before test mode reached the page";
 }
 
