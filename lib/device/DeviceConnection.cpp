@@ -87,13 +87,8 @@ void DeviceConnection::readBatteryStatus() {
 }
 
 std::uint16_t DeviceConnection::readFromDeviceMemory(std::int32_t address) {
-  userclient::ZVControlRequest request;
-  request.requestType = 0xC0;
-  request.request = 0x90;
-  request.index = static_cast<std::uint64_t>(static_cast<std::uint32_t>(address));
-  request.length = 2;
-  sendControlRequest(request);
-  return static_cast<std::uint16_t>(request.data);
+  const auto interface = driver();
+  return interface ? interface->readFromDeviceMemory(address) : 0;
 }
 
 void DeviceConnection::enterFirmwareMode() {
