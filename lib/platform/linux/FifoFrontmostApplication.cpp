@@ -33,7 +33,7 @@ base::Result<std::unique_ptr<FifoFrontmostApplication>> FifoFrontmostApplication
   provider->watch_ =
       loop.watchFd(fd, EPOLLIN, [p = provider.get()](std::uint32_t) { p->onReadable(); });
   if (!provider->watch_) return fail(EBADF, "cannot watch it");
-  return std::move(provider);
+  return provider;
 }
 
 FifoFrontmostApplication::~FifoFrontmostApplication() {

@@ -37,7 +37,7 @@ base::Result<std::unique_ptr<HyprlandFrontmostApplication>> HyprlandFrontmostApp
   if (!events) return events.failure();
   provider->events_ = std::move(*events);
   provider->query();
-  return std::move(provider);
+  return provider;
 }
 
 void HyprlandFrontmostApplication::disconnect(const std::string& why) {

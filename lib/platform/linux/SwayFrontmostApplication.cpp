@@ -15,7 +15,7 @@ base::Result<std::unique_ptr<SwayFrontmostApplication>> SwayFrontmostApplication
       [p](const std::string& why) { p->disconnect(why); });
   if (!socket) return socket.failure();
   provider->socket_ = std::move(*socket);
-  return std::move(provider);
+  return provider;
 }
 
 void SwayFrontmostApplication::disconnect(const std::string& why) {

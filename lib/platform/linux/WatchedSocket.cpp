@@ -29,7 +29,7 @@ base::Result<std::unique_ptr<WatchedSocket>> WatchedSocket::open(RunLoop& loop,
   if (!socket->watch_) {
     return base::Failure{base::kSystemDomain, EBADF, "cannot watch the socket " + path};
   }
-  return std::move(socket);
+  return socket;
 }
 
 WatchedSocket::WatchedSocket(RunLoop& loop, int fd, Reader reader, EndHandler ended)

@@ -75,7 +75,7 @@ base::Result<std::unique_ptr<X11FrontmostApplication>> X11FrontmostApplication::
       loop.watchFd(fd, EPOLLIN, [p = provider.get()](std::uint32_t) { p->onReadable(); });
   if (!provider->watch_) return fail("cannot watch the X connection");
   provider->refresh();
-  return std::move(provider);
+  return provider;
 }
 
 X11FrontmostApplication::X11FrontmostApplication(RunLoop& loop,
