@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "AgentOutput.h"
+#include "FocusExtensionSetup.h"
+#include "InputPriority.h"
 #include "InstanceLock.h"
 #include "TrayModule.h"
 #include "device/ProfileStoreFactory.h"
@@ -111,6 +113,9 @@ int main(int argc, char** argv) {
     return fail("cannot watch for SIGTERM and SIGINT");
   }
 
+  // This thread runs the library's loop, where the mouse's events arrive and are answered.
+  InputPriority inputPriority(::gettid());
+
   const auto bundle = zv::support::Bundle::main();
   if (!bundle) {
     return fail(
@@ -142,6 +147,9 @@ int main(int argc, char** argv) {
                  "running without the tray\n");
     options.headless = true;
   }
+
+  // Before the switcher opens the focus provider, which listens to the extension.
+  enableFocusExtensionOnFirstStart();
 
   std::shared_ptr<menuAppDelegate> agent;
   const auto launch = [&](std::shared_ptr<StatusBar> statusBar) {

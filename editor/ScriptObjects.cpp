@@ -4,6 +4,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <cerrno>
+#include <cstring>
 
 #include "DeviceScriptOperations.h"
 #include "ZVEditorWindow.h"
@@ -199,6 +201,13 @@ void EditorScriptObject::unlinkAppFromProfile(const QString& application, const 
 QStringList EditorScriptObject::appsLinkedToProfile(const QString& name) {
   return list(editor_.appsLinkedToProfile(text(name)));
 }
+QVariant EditorScriptObject::focusStatus() {
+  const auto status = editor_.focusStatus();
+  return QVariantMap{{"linksWork", status.linksWork},
+                     {"canLink", status.canLink},
+                     {"provider", QString::fromStdString(status.provider)},
+                     {"reason", QString::fromStdString(status.reason)}};
+}
 QVariant EditorScriptObject::appNameAtPath(const QString& path) {
   return orNull(ZVEditorWindow::appNameAtPath(text(path)));
 }
@@ -240,6 +249,23 @@ QString EditorScriptObject::languageNameForLocale(const QString& locale) {
 }
 QString EditorScriptObject::currentLocale() {
   return QString::fromStdString(editor_.currentLocale());
+}
+QString EditorScriptObject::chooseFileToOpen() {
+  return QString::fromStdString(editor_.chooseFileToOpen());
+}
+QVariant EditorScriptObject::deviceLayoutJSON() {
+  return orNull(editor_.deviceLayoutJSON());
+}
+QVariantList EditorScriptObject::deviceAccess() {
+  QVariantList out;
+  for (const auto& node : editor_.refusedNodes()) {
+    QVariantMap entry;
+    entry.insert(QStringLiteral("path"), QString::fromStdString(node.path.string()));
+    entry.insert(QStringLiteral("missing"), node.error == ENOENT);
+    entry.insert(QStringLiteral("reason"), QString::fromLocal8Bit(std::strerror(node.error)));
+    out.push_back(entry);
+  }
+  return out;
 }
 
 // --- device -------------------------------------------------------------------------------------

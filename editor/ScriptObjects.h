@@ -153,6 +153,9 @@ class EditorScriptObject : public HTMLWindowScriptObject {
   Q_INVOKABLE void openAppLinkDialogForProfile(const QString& profileName);
   Q_INVOKABLE void unlinkAppFromProfile(const QString& application, const QString& profileName);
   Q_INVOKABLE QStringList appsLinkedToProfile(const QString& profileName);
+  // Whether links fire on this desktop: { linksWork, canLink, provider, reason } (see
+  // ZVEditorWindow::FocusStatus).
+  Q_INVOKABLE QVariant focusStatus();
   // The application's name for an executable's path, a link key or an application
   // folder; null when the path is none of these.
   Q_INVOKABLE QVariant appNameAtPath(const QString& path);
@@ -180,6 +183,14 @@ class EditorScriptObject : public HTMLWindowScriptObject {
   // Languages.
   Q_INVOKABLE QString languageNameForLocale(const QString& locale);
   Q_INVOKABLE QString currentLocale();
+
+  // The editor's own page: the file an "open" action opens, chosen in a file chooser
+  // ('' when cancelled); the device bundle's layout of the controls (its "EditorLayout"
+  // file's text, or null); the device nodes this user cannot open, as
+  // [{path, missing: true when the node does not exist, reason}] (empty when all open).
+  Q_INVOKABLE QString chooseFileToOpen();
+  Q_INVOKABLE QVariant deviceLayoutJSON();
+  Q_INVOKABLE QVariantList deviceAccess();
 
  private:
   ZVEditorWindow& editor_;
