@@ -638,14 +638,12 @@ std::optional<std::string> ZVEditorWindow::deviceLayoutJSON() const {
     return std::nullopt;
   }
   const auto path = device_->bundle().resourcePath() / name.asString();
-  std::string text;
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error) || !platform::readFile(path, text) ||
-      !text::isValidUtf8(text)) {
+  auto text = platform::readFile(path);
+  if (!text || !text::isValidUtf8(*text)) {
     ZV_LOG(ZVLogLevel::Error, nullptr, "layout %@ cannot be read", path.string());
     return std::nullopt;
   }
-  return text;
+  return std::move(*text);
 }
 
 void ZVEditorWindow::systemMouseSettings() {
