@@ -10,10 +10,11 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
-#include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::editor {
 
@@ -114,22 +115,23 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
 
   platform::SpawnOptions spawn;
   spawn.nullInput = true;
-  std::string spawnError;
-  std::vector<std::string> driver{options.driver.string(),
-                                  "--simulate",
-                                  hex4(options.product),
-                                  "--input",
-                                  mouse.string(),
-                                  "--services",
-                                  (mode.root_ / "services").string()};
+  std::vector<std::string> arguments{options.driver.string(),
+                                     "--simulate",
+                                     hex4(options.product),
+                                     "--input",
+                                     mouse.string(),
+                                     "--services",
+                                     (mode.root_ / "services").string()};
   if (!options.descriptorFile.empty()) {
     // Any mouse, from its report descriptor: the daemon reads the file itself.
-    driver.insert(driver.end(), {"--descriptor-file", options.descriptorFile.string(), "--vendor",
-                                 hex4(options.vendor), "--name", "Simulated mouse"});
+    arguments.insert(arguments.end(),
+                     {"--descriptor-file", options.descriptorFile.string(), "--vendor",
+                      hex4(options.vendor), "--name", "Simulated mouse"});
   }
-  mode.driver_ = platform::spawnProcess(driver, spawn, &spawnError, platform::RunLoop::main());
-  if (mode.driver_ == 0) {
-    *error = "cannot start the simulated driver: " + spawnError;
+  const auto driver = platform::spawnProcess(arguments, spawn, platform::RunLoop::main());
+  mode.driver_ = driver.valueOr(0);
+  if (!driver) {
+    *error = "cannot start the simulated driver: " + driver.failure().message;
     return nullptr;
   }
   return owner;
