@@ -65,6 +65,15 @@ bool ZenvorDriver::start(std::string* error) {
               "the report descriptor of %04x:%04x cannot be parsed (%s); its reports pass "
               "through unchanged\n",
               id.vendor, id.product, failure->describe().c_str());
+  } else if (const std::string summary = pipeline_->pointerReportSummary(); !summary.empty()) {
+    // A mouse without a configuration: say what was found, or why nothing is rewritten.
+    const bool nothingFound = summary == "no mouse collection";
+    driverLog(nothingFound ? LOG_WARNING : LOG_INFO,
+              "%04x:%04x has no configuration; read from its own descriptor: %s\n", id.vendor,
+              id.product,
+              nothingFound ? "no mouse collection with buttons or relative X and Y, its reports "
+                             "pass through unchanged"
+                           : summary.c_str());
   }
   // The type word is read with a vendor request that only our products understand; other
   // mice are never sent it.

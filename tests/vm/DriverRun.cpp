@@ -96,17 +96,18 @@ std::string kinetraDriver(GuestSession& session, std::vector<std::string> args) 
   const auto status = child->wait(session.options.bound * 4);
   expect(status.has_value(), "kinetra " + command + " did not end" + child->outputTail());
   expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
-         "kinetra " + command + " " + testing::ChildProcess::describeStatus(*status) + child->outputTail());
+         "kinetra " + command + " " + testing::ChildProcess::describeStatus(*status) +
+             child->outputTail());
   return child->output();
 }
 
 // A client that prints the element events it gets, connected before this returns.
 std::unique_ptr<testing::ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
                                                        int count) {
-  auto child = session.start({session.program("kinetra"), "driver", "--services", kServicesFolder,
-                              "events", run.deviceId, "--count", std::to_string(count),
-                              "--seconds", "60"},
-                             "/tmp/kinetra-events.log");
+  auto child =
+      session.start({session.program("kinetra"), "driver", "--services", kServicesFolder, "events",
+                     run.deviceId, "--count", std::to_string(count), "--seconds", "60"},
+                    "/tmp/kinetra-events.log");
   expect(child->waitForOutput("listening for element events", session.options.bound * 4),
          "kinetra driver events did not connect" + child->outputTail());
   return child;

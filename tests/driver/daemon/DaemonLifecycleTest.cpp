@@ -50,6 +50,9 @@ TEST(DaemonLifecycle, AnyOtherMouseIsPresentedAsItIsAndNeverSentVendorRequests) 
   DaemonHarness d({.product = 0x0B05, .descriptor = *descriptor});
   EXPECT_EQ(d.uhid.created()->descriptor, d.hidraw.descriptor());
   EXPECT_TRUE(d.usb.transfers().empty()) << "the type word is asked of our products only";
+  EXPECT_TRUE(
+      d.log.contains("5a56:0b05 has no configuration; read from its own descriptor: "
+                     "buttons in report 1 (4 bytes), motion in report 2 (4 bytes)\n"));
   auto c = d.connect();
   const auto info = ZVDeviceInfo::decode(call(*c, sGetDeviceInfo)->structure);
   ASSERT_TRUE(info);
