@@ -87,8 +87,10 @@ std::string agentStarts(SystemGuest& guest) {
                                                   uc::returnCodeName(visitor) + ", not 0xE00002C1");
   // The command-line tool as both users.
   guest.must(asUser(kPlayer, {"kinetra", "driver", "ping", guest.deviceId}));
-  const auto refused =
-      runCommand(asUser(kVisitor, {"kinetra", "driver", "ping", guest.deviceId}), guest.bound());
+  // The same bound as the player's run: under emulation on a busy host, starting the
+  // program alone can take longer than one ordinary wait.
+  const auto refused = runCommand(asUser(kVisitor, {"kinetra", "driver", "ping", guest.deviceId}),
+                                  guest.bound() * 6);
   expect(refused.finished && refused.status == 1,
          "`kinetra driver ping` as visitor: " + refused.describe({"kinetra", "driver", "ping"}));
   return "perch.service active, KEY_PAGEDOWN on " + guest.keyboard +
