@@ -3,10 +3,12 @@
 #include <systemd/sd-login.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "DriverRun.h"
 #include "PollUntil.h"
@@ -97,6 +99,26 @@ std::string agentStarts(SystemGuest& guest) {
          " for button 4; player welcome, visitor refused (0xE00002C1)";
 }
 
+// systemd restarts a driver that ends with a failure (Restart=on-failure). The driver of
+// a plugged-in mouse never ends that way, nor do those udev starts for the mouse a driver
+// presents or for a mouse's other interfaces: they end at once, successfully. A driver
+// that failed there would be restarted every second for as long as the mouse stays.
+void expectNoDriverRestarted(SystemGuest& guest) {
+  std::istringstream units(guest.must(
+      {"systemctl", "list-units", "--all", "--plain", "--no-legend", "zenvor-driver@*"}));
+  for (std::string line; std::getline(units, line);) {
+    const std::string unit = line.substr(0, line.find(' '));
+    if (unit.empty()) continue;
+    std::string restarts = guest.must({"systemctl", "show", "-p", "NRestarts", "--value", unit});
+    while (!restarts.empty() && std::isspace(static_cast<unsigned char>(restarts.back()))) {
+      restarts.pop_back();
+    }
+    expect(restarts == "0", unit + " was restarted " + restarts + " times:" +
+                                lastLines(guest.must({"journalctl", "-b", "-u", unit, "-n", "6",
+                                                      "--no-pager", "-o", "cat"})));
+  }
+}
+
 std::string plugCycles(SystemGuest& guest) {
   const pid_t agent = guest.agentOf(kPlayer).pid;
   const std::size_t cycles = guest.options.plugCycles;
@@ -139,6 +161,7 @@ std::string plugCycles(SystemGuest& guest) {
   expect(fds == fdsSettled, "descriptors grew: " + figures);
   // Allocator noise stays well below a megabyte; a leak per cycle would pass it.
   expect(rss <= rssSettled + 1024, "memory grew: " + figures);
+  expectNoDriverRestarted(guest);
   guest.pressBecomesKey();
   char each[160];
   std::snprintf(
