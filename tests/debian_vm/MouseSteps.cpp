@@ -148,6 +148,12 @@ std::string plugCycles(SystemGuest& guest) {
     } catch (const CheckFailed& failure) {
       throw CheckFailed("cycle " + std::to_string(cycle) + ": " + failure.what());
     }
+    // Progress in the log, so that a run cut short by the machine's bound says how far
+    // the cycles got.
+    if (cycle % 20 == 0) {
+      guest.session.checks.metric("PROGRESS plug-cycles " + std::to_string(cycle) + "/" +
+                                  std::to_string(cycles));
+    }
     if (cycle == settled) {
       fdsSettled = openDescriptors(agent).value_or(0);
       rssSettled = residentKiB(agent).value_or(0);
