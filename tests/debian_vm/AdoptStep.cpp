@@ -37,7 +37,17 @@ UsbGadgetMouse::Setup genericSetup() {
   return setup;
 }
 
+// Whether the installed kinetra lists `command` among its commands ("  adopt   …").
+bool kinetraHas(SystemGuest& guest, const std::string& command) {
+  const std::string help = guest.must({"kinetra", "--help"});
+  return help.find("\n  " + command + " ") != std::string::npos;
+}
+
 std::string adoptAndRelease(SystemGuest& guest) {
+  if (!guest.options.adopt) skip("not asked for (--adopt; VMDEB_ADOPT=1 on the host)");
+  if (!kinetraHas(guest, "adopt") || !kinetraHas(guest, "release")) {
+    skip("the installed kinetra has no `adopt` and `release` commands");
+  }
   // The demo mouse makes room on the one USB device controller.
   guest.unplugAndWaitForNoDriver();
   std::string problem;
@@ -70,15 +80,14 @@ std::string adoptAndRelease(SystemGuest& guest) {
   guest.record->mark();
   guest.plugAndWaitForDriver(false);
   guest.waitForAgentTakeover();
-  return std::string(kGenericId) + " adopted: its driver started and grabbed it; released: " +
-         "driver gone, mouse free";
+  return std::string(kGenericId) +
+         " adopted: its driver started and grabbed it; released: driver gone, mouse free";
 }
 
 }  // namespace
 
 void addAdoptStep(SystemGuest& guest) {
-  guest.session.checks.add("adopt", [&guest] { return adoptAndRelease(guest); },
-                           {"agent-starts"});
+  guest.session.checks.add("adopt", [&guest] { return adoptAndRelease(guest); }, {"agent-starts"});
 }
 
 }  // namespace zv::vmtest

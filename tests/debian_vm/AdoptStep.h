@@ -1,6 +1,8 @@
 // The step with a mouse that is not one of the suite's products: a plain five-button USB
 // mouse with a wheel, adopted with `kinetra adopt VVVV:PPPP` (udev then starts its driver),
-// used, and released again with `kinetra release`, which leaves it as it was.
+// used, and released again with `kinetra release`, which leaves it as it was. The step is
+// always listed; it is skipped, saying why, unless the guest was asked for it (--adopt) and
+// the installed kinetra has both commands.
 #pragma once
 
 #include "SystemGuest.h"

@@ -82,14 +82,11 @@ std::optional<HidDeviceInfo> waitForDevice(const HidDeviceMatch& match,
           if (!match(info) || info.driver.empty() || info.hidraw.empty() || info.evdev.empty())
             continue;
           std::error_code error;
-          const bool nodes = std::all_of(info.hidraw.begin(), info.hidraw.end(),
-                                         [&](const std::string& node) {
-                                           return fs::exists(node, error);
-                                         }) &&
-                             std::all_of(info.evdev.begin(), info.evdev.end(),
-                                         [&](const std::string& node) {
-                                           return fs::exists(node, error);
-                                         });
+          const bool nodes =
+              std::all_of(info.hidraw.begin(), info.hidraw.end(),
+                          [&](const std::string& node) { return fs::exists(node, error); }) &&
+              std::all_of(info.evdev.begin(), info.evdev.end(),
+                          [&](const std::string& node) { return fs::exists(node, error); });
           if (nodes) {
             found = std::move(info);
             return true;
@@ -109,8 +106,8 @@ void SystemGuest::plugAndWaitForDriver(bool askSystemd) {
   } else {
     expect(session.usbMouse->plugIn(&problem), "plugging the USB mouse in again: " + problem);
   }
-  const auto info = waitForDevice(matchHidDevice(kDemoVendor, kDemoProduct, kUsbMouseUniq),
-                                  bound() * 2);
+  const auto info =
+      waitForDevice(matchHidDevice(kDemoVendor, kDemoProduct, kUsbMouseUniq), bound() * 2);
   expect(info.has_value(), "the kernel made no hidraw and evdev nodes for the USB mouse");
   session.usbMouseInfo = *info;
   deviceId = fs::path(info->hidraw.front()).filename().string();
@@ -125,6 +122,12 @@ void SystemGuest::plugAndWaitForDriver(bool askSystemd) {
     expect(state == "active", unit + " serves its socket but is " + state);
   }
   expect(waitForDevice(isPresented, bound()).has_value(), unit + " presents no mouse");
+  // udev starts a driver for the presented mouse too, which sees the mark and ends at
+  // once: one driver stays.
+  std::size_t running = 0;
+  expect(
+      pollUntil([&] { return (running = drivers().size()) == 1; }, bound() * 2, milliseconds(50)),
+      std::to_string(running) + " drivers run for one mouse");
 }
 
 void SystemGuest::unplugAndWaitForNoDriver() {

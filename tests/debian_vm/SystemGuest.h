@@ -25,6 +25,7 @@ struct SystemOptions {
   std::string previousPackage;  // the same suite with a lower version: the one upgraded from
   std::string stagedInstall;    // a tar of `cmake --install` into an empty staging root
   std::size_t plugCycles = 200;
+  bool adopt = false;  // also adopt a plain mouse with `kinetra adopt`, then release it
 };
 
 // Runs `body` in a child process that has become `uid` (its groups dropped) and answers
@@ -62,8 +63,8 @@ struct SystemGuest {
   ProcessInfo agentOf(const GuestUser& user) const;
 
   // Plugs the demo mouse in (a USB gadget, created on first use) and waits until udev has
-  // started its driver: its socket served, the presented mouse there, and with
-  // `askSystemd` its unit zenvor-driver@hidrawN.service active.
+  // started its driver: its socket served, the presented mouse there, one driver running,
+  // and with `askSystemd` its unit zenvor-driver@hidrawN.service active.
   void plugAndWaitForDriver(bool askSystemd = true);
   // Unplugs the mouse and waits until no driver runs any more.
   void unplugAndWaitForNoDriver();

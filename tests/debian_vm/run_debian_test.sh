@@ -130,7 +130,7 @@ timeout -k 5 "$timeout_seconds" qemu-system-x86_64 -accel tcg -m 1536 -smp 1 -no
   -drive "file=$image/root.img,format=raw,if=virtio,snapshot=on" \
   -virtfs "local,path=$payload,mount_tag=payload,security_model=none,id=payload" \
   -device virtio-rng-pci </dev/null 2>&1 |
-  tee "$log.raw" | sed -u 's/\r$//' | grep --line-buffered -E '^(PASS|FAIL|RUN ) '
+  tee "$log.raw" | sed -u 's/\r$//' | grep --line-buffered -E '^(PASS|FAIL|SKIP|RUN ) '
 qemu_status=${PIPESTATUS[0]}
 tr -d '\r' <"$log.raw" | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g; s/\x1bc//g' >"$log"
 say "machine stopped after $((SECONDS - boot_started))s (qemu status $qemu_status); log: $log"
@@ -140,11 +140,13 @@ echo
 printf '  %-18s %-6s %8s\n' step result seconds
 boot=$(sed -n 's/^BOOT //p' "$log" | head -n 1)
 [[ -n "$boot" ]] && printf '  %-18s %-6s %8s\n' boot PASS "$boot"
-sed -n -E 's/^(PASS|FAIL) ([^ :]+)( \(([0-9.]+) s\))?:?.*/\2 \1 \4/p' "$log" |
+sed -n -E 's/^(PASS|FAIL|SKIP) ([^ :]+)( \(([0-9.]+) s\))?:?.*/\2 \1 \4/p' "$log" |
   while read -r step result seconds; do
     printf '  %-18s %-6s %8s\n' "$step" "$result" "${seconds:--}"
   done
 echo
+# Why a step was skipped, under the table.
+sed -n -E 's/^SKIP ([^ ]+) \([0-9.]+ s\): (.*)/  \1 skipped: \2/p' "$log"
 
 if grep -qx 'VMTEST RESULT: PASS' "$log"; then
   say "PASS"

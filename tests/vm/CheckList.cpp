@@ -10,6 +10,10 @@ void expect(bool condition, const std::string& reason) {
   if (!condition) throw CheckFailed(reason);
 }
 
+void skip(const std::string& reason) {
+  throw CheckSkipped(reason);
+}
+
 CheckList::CheckList(Clock clock) : clock_(std::move(clock)) {
   if (!clock_) clock_ = [] { return std::chrono::steady_clock::now(); };
 }
@@ -47,15 +51,20 @@ int CheckList::run(const std::set<std::string>& only, std::ostream& out) {
     const auto started = clock_();
     std::string result;
     bool passed = false;
+    bool skipped = false;
     const auto missing =
         std::find_if(check.needs.begin(), check.needs.end(),
                      [&](const std::string& need) { return !passed_.count(need); });
     if (missing != check.needs.end()) {
-      result = "needs " + *missing + ", which did not pass";
+      skipped = skipped_.count(*missing) > 0;
+      result = "needs " + *missing + (skipped ? ", which was skipped" : ", which did not pass");
     } else {
       try {
         result = check.body();
         passed = true;
+      } catch (const CheckSkipped& reason) {
+        skipped = true;
+        result = reason.what();
       } catch (const CheckFailed& failure) {
         result = failure.what();
       } catch (const std::exception& error) {
@@ -68,6 +77,9 @@ int CheckList::run(const std::set<std::string>& only, std::ostream& out) {
     if (passed) {
       passed_.insert(check.name);
       out << "PASS " << check.name << took << (result.empty() ? "" : ": " + result) << std::endl;
+    } else if (skipped) {
+      skipped_.insert(check.name);
+      out << "SKIP " << check.name << took << ": " << result << std::endl;
     } else {
       ++failures;
       out << "FAIL " << check.name << took << ": " << result << std::endl;

@@ -3,10 +3,13 @@
 //
 //   PASS evdev-motion (0.04 s): REL_X 5 REL_Y -3
 //   FAIL evdev-grab (0.10 s): the second reader got the report while the first held the grab
+//   SKIP adopt (0.02 s): the installed kinetra has no `adopt` command
 //   METRIC latency.uhid-evdev n=10000 p50_us=41.2 p99_us=97.0 max_us=310.4
 //
 // A check fails by throwing CheckFailed (through expect()), so a check reads as a list of
-// steps; any other exception fails the check too and never the run.
+// steps; any other exception fails the check too and never the run. A check that cannot
+// mean anything on this machine or build says why through skip(): it is not a failure, and
+// the checks that need it are skipped as well.
 #pragma once
 
 #include <chrono>
@@ -24,8 +27,15 @@ class CheckFailed : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+class CheckSkipped : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Throws CheckFailed with `reason` unless `condition` holds.
 void expect(bool condition, const std::string& reason);
+// Ends the running check as skipped, for `reason`.
+[[noreturn]] void skip(const std::string& reason);
 
 class CheckList {
  public:
@@ -37,7 +47,7 @@ class CheckList {
   explicit CheckList(Clock clock = {});
 
   // `needs` names checks that must have passed before this one can mean anything; when one
-  // did not, this one fails at once, naming it.
+  // failed, this one fails at once, naming it; when one was skipped, this one is skipped.
   void add(std::string name, Body body, std::vector<std::string> needs = {});
   // Prints a METRIC line now (from inside a check).
   void metric(const std::string& line);
@@ -56,6 +66,7 @@ class CheckList {
   std::vector<Check> checks_;
   Clock clock_;
   std::set<std::string> passed_;
+  std::set<std::string> skipped_;
   std::ostream* out_ = nullptr;
 };
 

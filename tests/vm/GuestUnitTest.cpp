@@ -242,6 +242,8 @@ TEST(CheckList, ReportsEachCheckAndSkipsThoseWhoseNeedsFailed) {
   checks.add("throws", []() -> std::string { throw std::runtime_error("boom"); });
   checks.add("after-broken", [] { return std::string("never runs"); }, {"broken"});
   checks.add("after-plug", [] { return std::string(); }, {"plug"});
+  checks.add("not-here", []() -> std::string { skip("no such command"); });
+  checks.add("after-not-here", [] { return std::string("never runs"); }, {"not-here"});
   std::ostringstream out;
   EXPECT_EQ(checks.run({}, out), 3);
   EXPECT_EQ(out.str(),
@@ -249,7 +251,10 @@ TEST(CheckList, ReportsEachCheckAndSkipsThoseWhoseNeedsFailed) {
             "RUN  broken\nFAIL broken (0.75 s): arithmetic is off\n"
             "RUN  throws\nFAIL throws (0.75 s): unexpected error: boom\n"
             "RUN  after-broken\nFAIL after-broken (0.75 s): needs broken, which did not pass\n"
-            "RUN  after-plug\nPASS after-plug (0.75 s)\n");
+            "RUN  after-plug\nPASS after-plug (0.75 s)\n"
+            "RUN  not-here\nSKIP not-here (0.75 s): no such command\n"
+            "RUN  after-not-here\nSKIP after-not-here (0.75 s): needs not-here, which was "
+            "skipped\n");
 }
 
 TEST(CheckList, RunsOnlyTheNamedChecksAndFailsUnknownNames) {
