@@ -354,7 +354,11 @@
     },
     async setActive(name) {
       state.expectActive = name;
-      await ed('setActiveProfile', name);
+      const refused = await ed('setActiveProfile', name);
+      if (refused) {
+        state.expectActive = null;
+        throw userError(refused);
+      }
       await loadNames();
       render();
       notify(name ? '“' + name + '” is now the active profile.' : 'No profile is active: the mouse works as a plain mouse.', 'success');
