@@ -8,6 +8,7 @@
 #include "log/Log.h"
 #include "platform/Paths.h"
 #include "profile/ZVPrototypedObject.h"
+#include "protocol/SuiteVersion.h"
 
 namespace zv::device {
 namespace {
@@ -65,6 +66,9 @@ DeviceController::DeviceController(json::DictionaryPtr description,
   typeId_ = static_cast<std::uint16_t>(integerOf(dictionary_->find("TypeID")));
   udid_ = alias() + "-" + std::to_string(typeId_);
   softwareVersion_ = text("CFBundleVersion");
+  // The suite's own bundles leave the version to the build, so that one version is shown
+  // and compared everywhere; another maker's bundle may still name its own.
+  if (softwareVersion_.empty()) softwareVersion_ = kSuiteVersion;
   name_ = text("Name");
   title_ = text("Title");
   if (const std::string image = text("MenuImage"); !image.empty()) {
