@@ -9,11 +9,29 @@
 #include "platform/RunLoop.h"
 #include "protocol/SuiteVersion.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "gable: the settings window of the mouse suite. Shows or hides the tray agent's status\n"
+    "item, opens the editor and runs the uninstaller.\n"
+    "\n"
+    "Usage: gable [Qt options, e.g. -platform NAME]\n"
+    "  -h, --help  print this help and exit\n"
+    "  --version   print the version and exit\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  // Answered before Qt starts: no display is needed to ask.
+  // Answered before Qt looks for a display, so they work in a terminal without one.
   for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]) == "--version") {
-      std::printf("gable %s\n", zv::kSuiteVersion);
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (argument == "--version") {
+      std::printf("gable %s
+", zv::kSuiteVersion);
       return 0;
     }
   }

@@ -1,5 +1,6 @@
 // A physical control of the device: an element of a controller's "controls". Its node
-// type says what kind of control it is ("button", "precision", "wheel", "hat", "axis")
+// type says what kind of control it is ("button", "precision", "wheel", "hat", "axis" for
+// an absolute axis, "motion" for relative motion such as a mouse's X and Y)
 // and its node value is the element identifier.
 #pragma once
 

@@ -8,6 +8,7 @@
 #include "engine/ZVActionCommandTrigger.h"
 #include "engine/ZVControl.h"
 #include "engine/ZVProfile.h"
+#include "text/Numbers.h"
 
 namespace zv::engine {
 namespace {
@@ -107,15 +108,39 @@ void ZVShiftState::activate() {
       driver->setMouseAxis(0, device::kVerticalAxis);
       for (const auto& trigger : collatedAssignments_) {
         const std::string role = trigger->role();
-        if (role == "mouse-x") {
-          driver->setMouseAxis(trigger->hidElement(), device::kHorizontalAxis);
-        } else if (role == "mouse-y") {
-          driver->setMouseAxis(trigger->hidElement(), device::kVerticalAxis);
+        if (role != "mouse-x" && role != "mouse-y") continue;
+        if (isRelativeMotion(trigger->hidElement())) {
+          const auto profile = profile_.lock();
+          ZV_LOG_ONCE(pointerRoleRefused_, log::ZVLogLevel::Critical, nullptr,
+                      "profile \"%@\", shift state \"%@\": the role %@ is refused for element "
+                      "%@, the mouse's own relative motion, which moves the pointer by "
+                      "itself; pointer-axis roles are for absolute axes such as a stick. "
+                      "Remove the role in the editor (the element then works as before)",
+                      profile ? profile->string("profile") : std::string(), name(), role,
+                      text::hexText(trigger->hidElement()));
+          continue;
         }
+        driver->setMouseAxis(trigger->hidElement(),
+                             role == "mouse-x" ? device::kHorizontalAxis : device::kVerticalAxis);
       }
     }
   }
   if (shiftCommand_) shiftCommand_->launch(false);
+}
+
+bool ZVShiftState::isRelativeMotion(std::uint32_t element) const {
+  const auto isMotionOf = [element](const profile::ObjectPtr& controller) {
+    if (!controller) return false;
+    for (const profile::ObjectPtr& node : controller->children("controls")) {
+      auto control = std::dynamic_pointer_cast<ZVControl>(node);
+      if (control && control->hidElement() == element && control->kind() == "motion") return true;
+    }
+    return false;
+  };
+  const auto profile = profile_.lock();
+  if (profile && isMotionOf(profile->currentController())) return true;
+  const auto device = context_ ? context_->device() : nullptr;
+  return device && isMotionOf(device->controllerDescription());
 }
 
 void ZVShiftState::deactivate() {

@@ -17,6 +17,13 @@
 // The editor process (not the executive) overrides the routed elements on activation
 // but leaves the pointer axes alone, and leaves the overrides in place on deactivation.
 //
+// The pointer-axis roles ("mouse-x", "mouse-y") are for absolute axes (a stick reports
+// its position, which the driver turns into pointer motion). A relative motion element,
+// a mouse's own X or Y, already moves the pointer; read as a position it would drive the
+// pointer into a corner. Activation therefore refuses those roles for an element that the
+// device describes as relative motion (a "motion" control of the device's own controller
+// description or of the profile's controller) and says so once per state.
+//
 // Threads: everything here belongs to the thread that loads the profile and delivers
 // its element events; the shift command runs on its own thread.
 #pragma once
@@ -27,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "log/Log.h"
 #include "profile/ZVPrototypedObject.h"
 
 namespace zv::engine {
@@ -85,6 +93,8 @@ class ZVShiftState : public profile::ZVPrototypedObject {
   std::shared_ptr<ZVActionCommand> shiftCommand() const { return shiftCommand_; }
   std::shared_ptr<ZVShiftState> fallback() const;
   std::shared_ptr<ZVProfile> profile() const { return profile_.lock(); }
+  // Whether `element` is relative motion on the profile's device (see above).
+  bool isRelativeMotion(std::uint32_t element) const;
 
  private:
   std::weak_ptr<ZVProfile> profile_;
@@ -92,6 +102,7 @@ class ZVShiftState : public profile::ZVPrototypedObject {
   std::map<std::uint32_t, std::shared_ptr<ZVActionCommandTrigger>> commandTriggers_;
   std::vector<std::shared_ptr<ZVActionCommandTrigger>> collatedAssignments_;
   std::shared_ptr<ZVActionCommand> shiftCommand_;
+  log::LogOnce pointerRoleRefused_;
 };
 
 }  // namespace zv::engine

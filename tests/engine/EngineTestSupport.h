@@ -126,8 +126,9 @@ inline std::string selectionSet(std::initializer_list<unsigned> buttons) {
   return out + " ]";
 }
 
-// The controls of the demo mouse: buttons 1-16 (button 9 latching), wheel, hat, X and Y.
-inline std::string demoControls() {
+// The controls of the demo mouse: buttons 1-16 (button 9 latching), wheel, hat, and X and
+// Y as relative motion; `xy` "axis" makes X and Y absolute axes, as on a game pad.
+inline std::string demoControls(const std::string& xy = "motion") {
   std::string out = "[controls";
   char text[64];
   for (unsigned b = 1; b <= 16; ++b) {
@@ -135,7 +136,7 @@ inline std::string demoControls() {
                   b == 9 ? " latched=true" : "");
     out += text;
   }
-  return out + " [wheel=0x10038 ] [hat=0x10039 ] [axis=0x10030 ] [axis=0x10031 ] ]";
+  return out + " [wheel=0x10038 ] [hat=0x10039 ] [" + xy + "=0x10030 ] [" + xy + "=0x10031 ] ]";
 }
 
 // A whole profile for the demo mouse with these shift states.

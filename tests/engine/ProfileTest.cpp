@@ -217,15 +217,15 @@ TEST(Profile, TheDemoProfileEndToEnd) {
   ASSERT_TRUE(h.loadDemo("Default.pr0"));
   EXPECT_EQ(h.profile->string("profile"), "Default");
   EXPECT_EQ(h.profile->currentShiftState()->name(), "Normal");
-  // Normal routes its programmed buttons, the hat and the media-layer buttons; the axes
-  // move the pointer.
+  // Normal routes its programmed buttons, the hat and the media-layer buttons; X and Y
+  // are the mouse's own motion, so no element is made a pointer axis.
   std::vector<std::uint32_t> overridden;
   for (unsigned b : {4, 5, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}) overridden.push_back(button(b));
   overridden.push_back(0x10039);
   std::sort(overridden.begin(), overridden.end());
   EXPECT_EQ(h.driver->overriddenElements(), overridden);
-  EXPECT_EQ(h.driver->mouseAxis(1), 0x10030u);
-  EXPECT_EQ(h.driver->mouseAxis(2), 0x10031u);
+  EXPECT_EQ(h.driver->mouseAxis(1), 0u);
+  EXPECT_EQ(h.driver->mouseAxis(2), 0u);
 
   // Press and release a control; the output of that press.
   auto tap = [&](std::uint32_t element, std::int32_t value = 1) {
@@ -289,7 +289,7 @@ TEST(Profile, TheDemoProfileEndToEnd) {
   h.output->clear();
 
   // Holding buttons 14 and 16 selects Media: its shift command mutes, button 4 turns the
-  // volume up, button 10 is left to Normal, the X axis picks tracks by bands.
+  // volume up, button 10 is left to Normal, the hat picks tracks by bands.
   h.driver->clear();
   h.event(button(14), 1);
   h.event(button(16), 1);
@@ -304,9 +304,9 @@ TEST(Profile, TheDemoProfileEndToEnd) {
   ASSERT_TRUE(quiet(h));
   ASSERT_EQ(h.lines().size(), 2u);
   EXPECT_EQ(h.take(), (Lines{"KEY_VOLUMEUP 1", "KEY_VOLUMEUP 0"}));
-  h.event(0x10030, 20);  // band 25: previous track
+  h.event(0x10039, 7);  // left, in band 8: previous track
   ASSERT_TRUE(h.settle(3));
-  h.event(0x10030, 50);  // band 75 has no command: stops it
+  h.event(0x10039, 5);  // down, band 5 has no command: stops it
   ASSERT_TRUE(quiet(h));
   ASSERT_EQ(h.lines().size(), 2u);
   EXPECT_EQ(h.take(), (Lines{"KEY_PREVIOUSSONG 1", "KEY_PREVIOUSSONG 0"}));

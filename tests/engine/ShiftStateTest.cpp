@@ -3,7 +3,12 @@
 // activation in the agent and in the editor, and the shift command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "EngineTestSupport.h"
+#include "device/ProfileStoreFactory.h"
+#include "profile/NodeText.h"
+#include "testing/LogCapture.h"
 
 namespace zv::engine::test {
 namespace {
@@ -126,8 +131,9 @@ TEST(ShiftState, DriverCallsInTheAgent) {
             trigger(0x10030, "", "role=mouse-x") + trigger(0x10031, "", "role=mouse-y") +
                 trigger(0x10038, "", "role=mouse-x") +  // the later one drives the axis
                 buttonTrigger(button(4), block(keyTap(kA)))) +
-      shift(2, "Other",
-            selectionSet({button(14)}) + buttonTrigger(button(5), block(keyTap(kB)))))));
+          shift(2, "Other",
+                selectionSet({button(14)}) + buttonTrigger(button(5), block(keyTap(kB)))),
+      demoControls("axis"))));
   EXPECT_EQ(h.driver->describedCalls(),
             (Lines{"overrideElement 0x90004 on", "setMouseAxis 0x0 1", "setMouseAxis 0x0 2",
                    "setMouseAxis 0x10030 1", "setMouseAxis 0x10031 2", "setMouseAxis 0x10038 1"}));
@@ -142,6 +148,51 @@ TEST(ShiftState, DriverCallsInTheAgent) {
   h.profile->deactivate();
   EXPECT_TRUE(h.driver->overriddenElements().empty());
   EXPECT_FALSE(h.profile->currentShiftState());
+}
+
+// A mouse's own X and Y report motion, not a position: driving the pointer with them as
+// a stick would put it into a corner. The role is refused and said once, whether the
+// profile's controls say motion or only the device's own description does (a profile
+// written before its device said so); an absolute axis keeps its role.
+// The device's own controls, as the demo mouse's seed profile gives them.
+class DemoSeedFactory : public device::MemoryProfileStoreFactory {
+ public:
+  profile::ObjectPtr loadSeedProfile(const std::shared_ptr<device::DeviceController>& device,
+                                     device::ProfileStoreInterface&) override {
+    const json::DictionaryPtr prototype = testing::bundledPrototype();
+    const auto json =
+        profile::tevnodes2json(profileText(shift(1, "Seed", "")), json::Value(prototype));
+    auto seed = ZVProfile::create();
+    if (!json || !seed->loadFromJSON(json->asDictionary(), prototype, device)) return nullptr;
+    return seed;
+  }
+};
+
+TEST(ShiftState, PointerRolesAreRefusedForRelativeMotion) {
+  for (const std::string profileXY : {"motion", "axis"}) {
+    SCOPED_TRACE(profileXY);
+    zv::testing::LogCapture log(static_cast<int>(log::ZVLogLevel::Critical));
+    testing::EngineHarness h(/*executive=*/true);
+    const auto previous = device::setProfileStoreFactory(std::make_shared<DemoSeedFactory>());
+    ASSERT_TRUE(h.load(profileText(
+        shift(1, "Normal",
+              trigger(0x10030, "", "role=mouse-x") + trigger(0x10032, "", "role=mouse-y")) +
+            shift(2, "Other", selectionSet({button(14)})),
+        demoControls(profileXY))));
+    h.event(button(14), 1);
+    h.event(button(14), 0);
+    device::setProfileStoreFactory(previous);
+    EXPECT_EQ(h.driver->mouseAxis(device::kHorizontalAxis), 0u);
+    const Lines calls = h.driver->describedCalls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "setMouseAxis 0x10032 2"), 2);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "setMouseAxis 0x10030 1"), 0);
+    ASSERT_EQ(log.messages().size(), 1u) << log.joined();
+    EXPECT_EQ(log.messages()[0],
+              "profile \"Test\", shift state \"Normal\": the role mouse-x is refused for element "
+              "0x10030, the mouse's own relative motion, which moves the pointer by itself; "
+              "pointer-axis roles are for absolute axes such as a stick. Remove the role in the "
+              "editor (the element then works as before)");
+  }
 }
 
 TEST(ShiftState, TheEditorOverridesButLeavesAxesAndOverridesAlone) {

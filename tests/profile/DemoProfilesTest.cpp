@@ -88,7 +88,8 @@ TEST(DemoProfiles, DefaultProfileBuildsTheEngineObjects) {
   ObjectPtr controller = profile->children("controllers")[0];
   EXPECT_EQ(controller->tevNodeValue(), json::Value("DemoMouse"));
 
-  // Controls: buttons 1-16 (button 6 is the precision button), wheel, hat, X and Y.
+  // Controls: buttons 1-16 (button 6 is the precision button), wheel, hat, and X and Y as
+  // relative motion (the demo mouse moves the pointer itself, it has no stick).
   std::set<std::uint32_t> elements;
   std::set<std::string> kinds;
   for (const ObjectPtr& control : controller->children("controls")) {
@@ -101,11 +102,13 @@ TEST(DemoProfiles, DefaultProfileBuildsTheEngineObjects) {
       EXPECT_EQ(control->tevNodeType(), "precision");
     } else if (element(control) == 0x10039) {
       EXPECT_EQ(control->tevNodeType(), "hat");
+    } else if (element(control) == 0x10030 || element(control) == 0x10031) {
+      EXPECT_EQ(control->tevNodeType(), "motion");
     }
   }
   for (std::uint32_t b = 1; b <= 16; ++b) EXPECT_TRUE(elements.count(0x90000 + b)) << b;
   for (std::uint32_t e : {0x10030u, 0x10031u, 0x10038u, 0x10039u}) EXPECT_TRUE(elements.count(e));
-  EXPECT_EQ(kinds, (std::set<std::string>{"axis", "button", "hat", "precision", "wheel"}));
+  EXPECT_EQ(kinds, (std::set<std::string>{"button", "hat", "motion", "precision", "wheel"}));
 
   const ObjectArray& shifts = controller->children("shifts");
   ASSERT_EQ(shifts.size(), 2u);
@@ -166,11 +169,13 @@ TEST(DemoProfiles, DefaultProfileBuildsTheEngineObjects) {
     }
   }
   for (const char* wanted :
-       {"role mouse-x", "role mouse-y", "role bands", "role unprogrammed", "bands 65584",
-        "bands 65593", "block press", "block repeat", "block release", "chord", "timed",
-        "media key", "mouse button", "wheel up", "wheel down", "open /tmp/Kinetra Demo.txt"}) {
+       {"role bands", "role unprogrammed", "bands 65593", "block press", "block repeat",
+        "block release", "chord", "timed", "media key", "mouse button", "wheel up", "wheel down",
+        "open /tmp/Kinetra Demo.txt"}) {
     EXPECT_TRUE(features.count(wanted)) << wanted;
   }
+  // Pointer-axis roles are for sticks; on the demo mouse's own motion they are refused.
+  EXPECT_FALSE(features.count("role mouse-x") || features.count("role mouse-y"));
 
   // The shift command is the nearest command carrying its GUID.
   ObjectPtr shiftCommand = media->child("shiftcommand");

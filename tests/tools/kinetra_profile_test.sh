@@ -13,15 +13,15 @@ fails=0
 # shellcheck source=expect.sh
 source "$(dirname "$0")/expect.sh"
 
-expect roundtrip-default 0 "identical: $resources/Default.pr0 (7779 bytes of text)" \
+expect roundtrip-default 0 "identical: $resources/Default.pr0 (7718 bytes of text)" \
   -- "$kinetra" profile roundtrip "$resources/Default.pr0"
-expect roundtrip-seed 0 "identical: $resources/Seed.pr0 (786 bytes of text)" \
+expect roundtrip-seed 0 "identical: $resources/Seed.pr0 (790 bytes of text)" \
   -- "$kinetra" profile roundtrip "$resources/Seed.pr0"
 expect check-default 0 'profile "Default": 1 controller, 1 blast record
-controller "DemoMouse": 20 controls (2 axis, 15 button, 1 hat, 1 precision, 1 wheel), 2 shift states
-  shift state "Normal": 15 triggers
+controller "DemoMouse": 20 controls (15 button, 1 hat, 2 motion, 1 precision, 1 wheel), 2 shift states
+  shift state "Normal": 13 triggers
   shift state "Media": 6 triggers, selection set 0x9000e+0x90010, fallback "Normal", shift command "Mute while held"
-nodes: 178; triggers: 21; references: 2 resolved, 0 unresolved' \
+nodes: 177; triggers: 19; references: 2 resolved, 0 unresolved' \
   -- "$kinetra" profile check "$resources/Default.pr0"
 
 # A hand-made file: UTF-8, one line, an unresolved reference.

@@ -1,4 +1,4 @@
-// The editor page's model code (the device bundle's editor/*.js) under node's test runner:
+// The editor page's model code (editor/page/*.js) under node's test runner:
 // profile JSON ⇄ the page's model, with every edit keeping what the page does not know,
 // and every profile it writes readable by the library (checked through `kinetra profile`
 // when KINETRA names the tool).
@@ -10,11 +10,12 @@ const { tmpdir } = require('node:os');
 const { join } = require('node:path');
 const { describe, test, after } = require('node:test');
 
-const resources = process.env.PAGE_RESOURCES ||
-  join(__dirname, '../../../data/Devices/DemoMouse.bundle/Contents/Resources');
-const hid = require(join(resources, 'editor/hid.js'));
-const model = require(join(resources, 'editor/profile-model.js'));
-const commands = require(join(resources, 'editor/commands.js'));
+// The demo mouse's bundle: its profiles and command files.
+const resources = join(__dirname, '../../../data/Devices/DemoMouse.bundle/Contents/Resources');
+const page = process.env.PAGE_RESOURCES || join(__dirname, '../../../editor/page');
+const hid = require(join(page, 'hid.js'));
+const model = require(join(page, 'profile-model.js'));
+const commands = require(join(page, 'commands.js'));
 const { ProfileDoc } = model;
 
 const KINETRA = process.env.KINETRA;
@@ -135,7 +136,8 @@ describe('edits keep what the page does not know', () => {
 
     doc.setCommand(normal, B4, commands.blocksFor({ kind: 'key', page: 7, usage: 5 }), 'B');
     doc.setCommand(normal, B7, commands.blocksFor({ kind: 'chord', modifiers: [0xe1, 0xe0], page: 7, usage: 0x19 }), '');
-    doc.setCommand(normal, hid.element.button(3), commands.blocksFor({ kind: 'open', path: '/home/me/My notes.txt' }), 'Notes');
+    doc.setCommand(normal, hid.element.button(3), commands.blocksFor({ kind: 'open', path: '/home/me/My notes.txt' }), 'Notes',
+                   '/home/me/My%20Pictures/notes.png');
     doc.setLatched(B10, 'button', true);
     doc.setLatched(hid.element.button(9), 'button', false);
     doc.setPercentage(hid.element.button(6), 'precision', 35);
@@ -145,8 +147,8 @@ describe('edits keep what the page does not know', () => {
     doc.setShiftCommand(game, pageDownGuid);
     doc.setCommand(game, B10, commands.blocksFor({ kind: 'mouse', mask: 2 }), 'Right click');
     doc.setRole(game, B4, 'unprogrammed');
-    doc.setRole(media, hid.element.X, 'mouse-x');
-    doc.setBands(normal, hid.element.Y, [
+    doc.setRole(media, hid.element.Z, 'mouse-x');
+    doc.setBands(normal, hid.element.Z, [
       { threshold: 30, blocks: commands.blocksFor({ kind: 'scroll', direction: 'up' }), name: '' },
       { threshold: 70, blocks: null },
       { threshold: 100, blocks: commands.blocksFor({ kind: 'scroll', direction: 'down' }), name: '' }], 'bands');
@@ -164,6 +166,8 @@ describe('edits keep what the page does not know', () => {
     assert.deepEqual(shapeAt(back, n, B4), { kind: 'key', page: 7, usage: 5 });
     assert.deepEqual(shapeAt(back, n, B7), { kind: 'chord', modifiers: [0xe0, 0xe1], page: 7, usage: 0x19 });
     assert.deepEqual(shapeAt(back, n, hid.element.button(3)), { kind: 'open', path: '/home/me/My notes.txt' });
+    const notes = () => back.ownTrigger(n, hid.element.button(3)).bands[0].command;
+    assert.equal(notes().icon, '/home/me/My%20Pictures/notes.png');
     assert.ok(back.isLatched(B10) && !back.isLatched(hid.element.button(9)));
     assert.equal(back.percentage(hid.element.button(6)), 35);
     assert.equal(back.fallbackOf(g), n);
@@ -171,8 +175,8 @@ describe('edits keep what the page does not know', () => {
     assert.equal(back.shiftCommandGuid(g), pageDownGuid);
     assert.deepEqual(shapeAt(back, g, B10), { kind: 'mouse', mask: 2 });
     assert.equal(back.ownTrigger(g, B4).role, 'unprogrammed');
-    assert.equal(back.ownTrigger(shiftNamed(back, 'Music'), hid.element.X).role, 'mouse-x');
-    assert.deepEqual(ProfileDoc.bandsOf(back.ownTrigger(n, hid.element.Y)).map((b) => [b.threshold, !!b.command]),
+    assert.equal(back.ownTrigger(shiftNamed(back, 'Music'), hid.element.Z).role, 'mouse-x');
+    assert.deepEqual(ProfileDoc.bandsOf(back.ownTrigger(n, hid.element.Z)).map((b) => [b.threshold, !!b.command]),
                      [[30, true], [70, false], [100, true]]);
     assert.equal(back.fallbackOf(shiftNamed(back, 'Music')), null);
     const roots = [back.json, back.controller(), shiftNamed(back, 'Music'), shiftNamed(back, 'Music').selectionset];
@@ -183,6 +187,11 @@ describe('edits keep what the page does not know', () => {
     // Saved twice, the text stays the same.
     const again = roundTrip(back, 'again');
     assert.equal(again.text(), back.text());
+    // A command edited without a word about its icon keeps it; '' removes it.
+    back.setCommand(n, hid.element.button(3), commands.blocksFor({ kind: 'key', page: 7, usage: 6 }), 'C');
+    assert.equal(notes().icon, '/home/me/My%20Pictures/notes.png');
+    back.setCommand(n, hid.element.button(3), commands.blocksFor({ kind: 'key', page: 7, usage: 6 }), 'C', '');
+    assert.equal(notes().icon, undefined);
   });
 
   test('attributes added to a node with children come before the children', () => {
@@ -237,18 +246,18 @@ describe('bands', () => {
   test('bands given in another order keep their own commands', () => {
     const doc = load();
     const normal = shiftNamed(doc, 'Normal');
-    const Y = hid.element.Y;
-    doc.setBands(normal, Y, [
+    const Z = hid.element.Z;
+    doc.setBands(normal, Z, [
       { threshold: 30, blocks: commands.blocksFor({ kind: 'scroll', direction: 'up' }), name: 'Up' },
       { threshold: 100, blocks: commands.blocksFor({ kind: 'scroll', direction: 'down' }), name: 'Down' }], 'bands');
-    const [low, high] = ProfileDoc.bandsOf(doc.ownTrigger(normal, Y));
+    const [low, high] = ProfileDoc.bandsOf(doc.ownTrigger(normal, Z));
     low.command.future = 'kept';
     const guids = [low.command.command, high.command.command];
     // The dialog hands the bands back sorted after an edit: here the high one first.
-    doc.setBands(normal, Y, [
+    doc.setBands(normal, Z, [
       { threshold: 100, blocks: model.blocksOf(high.command), name: 'Down', json: high.json },
       { threshold: 20, blocks: model.blocksOf(low.command), name: 'Up', json: low.json }], 'bands');
-    const after = ProfileDoc.bandsOf(doc.ownTrigger(normal, Y));
+    const after = ProfileDoc.bandsOf(doc.ownTrigger(normal, Z));
     assert.deepEqual(after.map((b) => [b.threshold, b.command.name, b.command.command]),
                      [[100, 'Down', guids[1]], [20, 'Up', guids[0]]]);
     assert.equal(after[1].command.future, 'kept');
