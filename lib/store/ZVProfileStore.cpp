@@ -14,6 +14,7 @@
 #include "log/Log.h"
 #include "platform/ConsoleUser.h"
 #include "platform/ExclusiveFile.h"
+#include "platform/FreedMemory.h"
 #include "profile/ProfileControllersCache.h"
 #include "store/DamagedCopy.h"
 #include "support/PropertyList.h"
@@ -27,6 +28,8 @@ namespace {
 
 constexpr std::string_view kExtension = ".pr0";
 constexpr std::string_view kNoProfile = "NoProfile";
+// Profiles from this size on give their memory back to the system when dropped.
+constexpr std::uintmax_t kLargeProfileBytes = 1 << 20;
 
 std::string descriptionText(const device::DeviceController& device, std::string_view key) {
   const json::Value* value = device.dictionary() ? device.dictionary()->find(key) : nullptr;
@@ -563,8 +566,15 @@ bool ZVProfileStore::switchToProfileAt(const fs::path& path, bool first) {
 }
 
 void ZVProfileStore::dropCurrentProfile() {
-  if (currentProfile_) currentProfile_->deactivate();
+  if (!currentProfile_) return;
+  // A large profile's memory would otherwise stay with the process after the user
+  // switched away from it: the allocator keeps what was freed.
+  std::error_code ec;
+  const auto& path = currentProfile_->path();
+  const bool large = path && fs::file_size(*path, ec) >= kLargeProfileBytes && !ec;
+  currentProfile_->deactivate();
   currentProfile_.reset();
+  if (large) platform::releaseFreedMemory();
 }
 
 std::shared_ptr<engine::ZVProfile> ZVProfileStore::currentProfile() const {
