@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "DeviceScriptOperations.h"
 #include "ZVEditorWindow.h"
 #include "ZVHTMLWindow.h"
 #include "device/DeviceController.h"
@@ -200,6 +201,13 @@ void EditorScriptObject::unlinkAppFromProfile(const QString& application, const 
 QStringList EditorScriptObject::appsLinkedToProfile(const QString& name) {
   return list(editor_.appsLinkedToProfile(text(name)));
 }
+QVariant EditorScriptObject::focusStatus() {
+  const auto status = editor_.focusStatus();
+  return QVariantMap{{"linksWork", status.linksWork},
+                     {"canLink", status.canLink},
+                     {"provider", QString::fromStdString(status.provider)},
+                     {"reason", QString::fromStdString(status.reason)}};
+}
 QVariant EditorScriptObject::appNameAtPath(const QString& path) {
   return orNull(ZVEditorWindow::appNameAtPath(text(path)));
 }
@@ -270,7 +278,7 @@ QVariant DeviceScriptObject::call(const char* scriptName,
                                   std::initializer_list<QVariant> arguments) {
   std::vector<json::Value> values;
   for (const auto& argument : arguments) values.push_back(toValue(argument));
-  auto result = device_->callScriptOperation(scriptName, values);
+  auto result = callDeviceScriptOperation(*device_, scriptName, values);
   if (!result) {
     ZV_LOG(log::ZVLogLevel::Notice, nullptr,
            "device.%@: no such operation on %@, or wrong arguments", scriptName,

@@ -167,7 +167,15 @@ ZVEditorWindow::ZVEditorWindow(HTMLWindowHost& host, EditorPlatform& platform,
       options_(std::move(options)) {}
 
 void ZVEditorWindow::initialize() {
-  device_->setDelegate(std::weak_ptr<device::DeviceControllerDelegate>(shared_from_this()));
+  // The editor runs no profile of the store: element events reach the profile it edits,
+  // and only in test mode, where its actions are reported to the page. No profile is
+  // switched off here and no switcher checks the focused application first.
+  session_ = std::make_shared<store::DeviceSession>(device_);
+  session_->setProfileSource([weak = weak_from_this()]() -> std::shared_ptr<engine::ZVProfile> {
+    const auto window = weak.lock();
+    return window && window->testMode() ? window->profile_ : nullptr;
+  });
+  session_->attach(std::weak_ptr<device::DeviceControllerDelegate>(shared_from_this()));
   auto store = profileStore();
   if (store) {
     store->setDelegate(std::weak_ptr<store::ZVProfileStoreDelegate>(shared_from_this()));
@@ -496,11 +504,6 @@ void ZVEditorWindow::setDeviceActionCallback(const std::string& functionName) {
   }
 }
 
-void ZVEditorWindow::onElementEvent(std::uint32_t element, std::int32_t value,
-                                    std::int32_t oldValue) {
-  if (testMode() && profile_) profile_->onElementEvent(element, value, oldValue);
-}
-
 void ZVEditorWindow::onProfileActionWithPage(std::uint32_t page, std::uint32_t usage,
                                              std::uint32_t value, const std::string& string) {
   // From a command thread: the text is built and evaluated on the main loop, and only
@@ -547,6 +550,26 @@ std::vector<std::string> ZVEditorWindow::appsLinkedToProfile(const std::string& 
   return switcher_ ? switcher_->mappingsForProfile(profileName) : std::vector<std::string>{};
 }
 
+ZVEditorWindow::FocusStatus ZVEditorWindow::focusStatus() const {
+  FocusStatus status;
+  const auto& provider = options_.frontmost;
+  if (!provider) {
+    status.reason = options_.frontmostUnavailable.empty()
+                        ? "this desktop does not tell which application has the focus"
+                        : options_.frontmostUnavailable;
+    return status;
+  }
+  status.canLink = true;
+  status.provider = std::string(provider->providerName());
+  if (!provider->connected()) {
+    status.reason = provider->disconnectReason();
+  } else {
+    status.reason = provider->waitingFor();
+  }
+  status.linksWork = status.reason.empty();
+  return status;
+}
+
 std::optional<std::string> ZVEditorWindow::appNameAtPath(const std::string& given) {
   std::string text = given;
   if (text.rfind("file:", 0) == 0) {
@@ -578,11 +601,11 @@ std::string ZVEditorWindow::commandXML() const {
 }
 
 std::optional<std::string> ZVEditorWindow::favouriteCommandJSON() const {
-  std::string text;
   std::error_code error;
   if (!std::filesystem::is_regular_file(favouritesPath_, error)) return std::nullopt;
-  if (!platform::readFile(favouritesPath_, text) || !text::isValidUtf8(text)) return std::nullopt;
-  return text;
+  base::Result<std::string> text = platform::readFile(favouritesPath_);
+  if (!text || !text::isValidUtf8(*text)) return std::nullopt;
+  return std::move(*text);
 }
 
 void ZVEditorWindow::setFavouriteCommandJSON(const std::string& text) {
@@ -596,9 +619,9 @@ void ZVEditorWindow::setFavouriteCommandJSON(const std::string& text) {
   }
   // The page replaces a favourites file it cannot read only when the user agreed to (or
   // when it could not even see it): what the file held is kept beside it all the same.
-  std::string before;
-  if (platform::readFile(target, before) && !before.empty() &&
-      (!text::isValidUtf8(before) || !json::dictionaryWithJSONData(before))) {
+  const base::Result<std::string> before = platform::readFile(target);
+  if (before && !before->empty() &&
+      (!text::isValidUtf8(*before) || !json::dictionaryWithJSONData(*before))) {
     const auto copy = store::keepDamagedCopy(target);
     if (!copy) {
       ZV_LOG(ZVLogLevel::Critical, nullptr, "favourites not written: %@", copy.failure().message);
@@ -608,9 +631,8 @@ void ZVEditorWindow::setFavouriteCommandJSON(const std::string& text) {
            "the favourites file %@ could not be read; it is replaced, and kept as %@",
            target.string(), copy->string());
   }
-  std::string message;
-  if (!platform::writeFileAtomically(target, text, &message)) {
-    ZV_LOG(ZVLogLevel::Error, nullptr, "favourites not written: %@", message);
+  if (const auto written = platform::writeFileAtomically(target, text); !written) {
+    ZV_LOG(ZVLogLevel::Error, nullptr, "favourites not written: %@", written.failure().message);
   }
 }
 
@@ -634,14 +656,12 @@ std::optional<std::string> ZVEditorWindow::deviceLayoutJSON() const {
     return std::nullopt;
   }
   const auto path = device_->bundle().resourcePath() / name.asString();
-  std::string text;
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error) || !platform::readFile(path, text) ||
-      !text::isValidUtf8(text)) {
+  auto text = platform::readFile(path);
+  if (!text || !text::isValidUtf8(*text)) {
     ZV_LOG(ZVLogLevel::Error, nullptr, "layout %@ cannot be read", path.string());
     return std::nullopt;
   }
-  return text;
+  return std::move(*text);
 }
 
 void ZVEditorWindow::systemMouseSettings() {

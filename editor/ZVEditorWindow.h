@@ -42,6 +42,7 @@
 #include "ZVHTMLWindow.h"
 #include "device/DeviceController.h"
 #include "engine/ZVProfileNotifications.h"
+#include "store/DeviceSession.h"
 #include "store/ZVProfileStoreDelegate.h"
 #include "update/ZVSoftwareUpdate.h"
 #include "update/ZVSoftwareUpdateDelegate.h"
@@ -60,8 +61,10 @@ class ZVProfileSwitcher;
 namespace zv::editor {
 
 struct EditorWindowOptions {
-  // The focused-application provider the switcher follows; none: links stay inactive.
+  // The focused-application provider the switcher follows; none: links stay inactive,
+  // and `frontmostUnavailable` says why.
   std::shared_ptr<platform::FrontmostApplication> frontmost;
+  std::string frontmostUnavailable;
   // The software update's options (a test's update location and installer).
   update::ZVSoftwareUpdateOptions update;
   // Asks the driver for exclusive use of the mouse (test mode) or gives it up. Default:
@@ -126,6 +129,14 @@ class ZVEditorWindow : public ZVHTMLWindow,
   void openAppLinkDialogForProfile(const std::string& profileName);
   void unlinkApp(const std::string& application, const std::string& profileName);
   std::vector<std::string> appsLinkedToProfile(const std::string& profileName) const;
+  // Whether links to applications switch profiles here, for the page's Applications view.
+  struct FocusStatus {
+    bool linksWork = false;  // a provider hears the focus
+    bool canLink = false;    // a provider exists: links work once `reason` is remedied
+    std::string provider;    // "GNOME Shell", "X11", …; empty without one
+    std::string reason;      // why links do not work (yet), with what to do; empty when they do
+  };
+  FocusStatus focusStatus() const;
   // The program a chosen application path is linked as: the file its symbolic links lead
   // to, as the focus providers report it. A path that does not resolve stays as given.
   static std::string linkedProgram(const std::string& application);
@@ -176,7 +187,6 @@ class ZVEditorWindow : public ZVHTMLWindow,
 
   // --- Delegate calls -----------------------------------------------------------------------
   void deviceConnected(device::DeviceController& device, bool connected) override;
-  void onElementEvent(std::uint32_t element, std::int32_t value, std::int32_t oldValue) override;
   void onProfileActionWithPage(std::uint32_t page, std::uint32_t usage, std::uint32_t value,
                                const std::string& string) override;
   void profileStoreUpdate(store::ZVProfileStore& store) override;
@@ -210,6 +220,8 @@ class ZVEditorWindow : public ZVHTMLWindow,
   EditorWindowOptions options_;
   std::shared_ptr<engine::ZVProfile> profile_;
   std::shared_ptr<store::ZVProfileSwitcher> switcher_;
+  // Routes the device's element events (see initialize()).
+  std::shared_ptr<store::DeviceSession> session_;
   std::unique_ptr<update::ZVSoftwareUpdate> softwareUpdate_;
   std::filesystem::path favouritesPath_;
   std::string frameName_;

@@ -30,8 +30,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (argument == "--version") {
-      std::printf("gable %s
-", zv::kSuiteVersion);
+      std::printf("gable %s\n", zv::kSuiteVersion);
       return 0;
     }
   }

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "daemon/AccessRule.h"
+#include "daemon/ConnectedClient.h"
 #include "daemon/EventLoop.h"
 #include "daemon/RefusalLog.h"
-#include "daemon/UserClient.h"
 #include "protocol/UserClientProtocol.h"
 
 namespace zv::driver {

@@ -26,15 +26,12 @@ std::string stamp(std::chrono::system_clock::time_point when) {
 
 base::Result<std::filesystem::path> keepDamagedCopy(const std::filesystem::path& file,
                                                     std::chrono::system_clock::time_point when) {
-  std::string bytes;
-  std::string error;
-  if (!platform::readFile(file, bytes, &error, platform::kDefaultReadLimit)) {
-    return base::Failure{base::kSystemDomain, EIO, "cannot keep a copy of " + error};
-  }
+  const base::Result<std::string> bytes = platform::readFile(file);
+  if (!bytes) return bytes.failure().prefixed("cannot keep a copy of the damaged file: ");
   const std::string base = file.string() + ".damaged-" + stamp(when);
   for (int attempt = 1; attempt <= kMaximumCopiesPerSecond; ++attempt) {
     const std::filesystem::path copy = attempt == 1 ? base : base + "-" + std::to_string(attempt);
-    const auto created = platform::createFileExclusively(copy, bytes, 0600);
+    const auto created = platform::createFileExclusively(copy, *bytes, 0600);
     if (created) return copy;
     if (!created.failure().is(base::kSystemDomain, EEXIST)) {
       return created.failure().prefixed("cannot keep a copy of the damaged file: ");

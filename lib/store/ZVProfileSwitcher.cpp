@@ -43,6 +43,14 @@ std::shared_ptr<platform::FrontmostApplication> ZVProfileSwitcher::sharedFrontmo
   return shared.provider;
 }
 
+void ZVProfileSwitcher::closeSharedFrontmostApplication() {
+  SharedProvider& shared = sharedProvider();
+  // Never opens it: a process that did not use it has nothing to close.
+  std::call_once(shared.opened, [] {});
+  shared.provider.reset();
+  shared.unavailable = "the process is ending";
+}
+
 std::string ZVProfileSwitcher::frontmostApplicationUnavailable() {
   sharedFrontmostApplication();
   return sharedProvider().unavailable;
@@ -235,10 +243,11 @@ base::Result<fs::path> ZVProfileSwitcher::resetConfig() {
 bool ZVProfileSwitcher::writeConfig(std::string* error) {
   if (refuseWhileDamaged(error)) return false;
   const std::string xml = support::writePropertyListXML(json::Value(appMappings_));
-  std::string reason;
-  if (writeSharedFile(configPath_, xml, &reason)) return true;
-  ZV_LOG(ZVLogLevel::Error, nullptr, "Cannot write the application links: %@", reason);
-  if (error) *error = reason;
+  const auto written = writeSharedFile(configPath_, xml);
+  if (written) return true;
+  ZV_LOG(ZVLogLevel::Error, nullptr, "Cannot write the application links: %@",
+         written.failure().message);
+  if (error) *error = written.failure().message;
   return false;
 }
 

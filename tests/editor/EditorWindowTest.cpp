@@ -16,6 +16,7 @@
 #include "store/ProfileFilesStoreFactory.h"
 #include "store/ZVProfileStore.h"
 #include "testing/EngineHarness.h"
+#include "testing/FakeFrontmostApplication.h"
 #include "testing/FakeInputDevices.h"
 #include "testing/TemporaryTree.h"
 
@@ -144,6 +145,21 @@ TEST_F(EditorWindowTest, ActionsReachThePageWithTheirTextAsFifthArgument) {
   window_->setDeviceActionCallback("");
   dispatch();
   EXPECT_EQ(host_.scripts.size(), 2u);
+}
+
+// The device's events take the agent's road to the profile being edited, and only in
+// test mode: outside it they change nothing, inside it the actions reach the page.
+TEST_F(EditorWindowTest, TheDevicesElementEventsReachTheEditedProfileOnlyInTestMode) {
+  device_->onElementEvent(0x90004, 1, 0);  // Page Down while held
+  device_->onElementEvent(0x90004, 0, 0);
+  window_->setDeviceActionCallback("onAction");
+  device_->onElementEvent(0x90004, 1, 0);
+  device_->onElementEvent(0x90004, 0, 0);
+  const std::string press = "onAction('action', 7,78,1,'')";
+  const std::string release = "onAction('action', 7,78,0,'')";
+  ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return count(release) == 1; },
+                                                 std::chrono::seconds(10)));
+  EXPECT_EQ(count(press), 1u) << "the press before test mode reached the page";
 }
 
 TEST_F(EditorWindowTest, TestModeGoesOnWithEveryProfileEditedNext) {
@@ -345,6 +361,33 @@ TEST_F(EditorWindowTest, ChoosersAndLocale) {
   EXPECT_FALSE(ZVEditorWindow::appNameAtPath("/no/such/program"));
   EXPECT_FALSE(ZVEditorWindow::appNameAtPath("relative"));
   EXPECT_TRUE(ZVEditorWindow::appNameAtPath("file:/bin/sh"));
+}
+
+TEST_F(EditorWindowTest, FocusStatusSaysWhetherLinksToApplicationsFire) {
+  const auto statusWith = [this](std::shared_ptr<platform::FrontmostApplication> provider,
+                                 const std::string& unavailable) {
+    EditorWindowOptions options;
+    options.frontmost = std::move(provider);
+    options.frontmostUnavailable = unavailable;
+    return ZVEditorWindow::create(host_, platform_, device_, options)->focusStatus();
+  };
+  const auto none = statusWith(nullptr, "this compositor does not tell");
+  EXPECT_FALSE(none.canLink);
+  EXPECT_FALSE(none.linksWork);
+  EXPECT_EQ(none.reason, "this compositor does not tell");
+
+  auto provider = std::make_shared<zv::testing::FakeFrontmostApplication>();
+  provider->waiting = "enable the extension";
+  const auto waiting = statusWith(provider, "");
+  EXPECT_TRUE(waiting.canLink);
+  EXPECT_FALSE(waiting.linksWork);
+  EXPECT_EQ(waiting.provider, "fake");
+  EXPECT_EQ(waiting.reason, "enable the extension");
+
+  provider->waiting.clear();
+  const auto working = statusWith(provider, "");
+  EXPECT_TRUE(working.linksWork);
+  EXPECT_EQ(working.reason, "");
 }
 
 }  // namespace

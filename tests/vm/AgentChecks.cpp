@@ -1,24 +1,21 @@
 #include "AgentChecks.h"
 
-#include <fcntl.h>
-#include <libevdev/libevdev.h>
 #include <linux/input.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
 
-#include "ChildProcess.h"
 #include "DriverRun.h"
+#include "KeyboardState.h"
 #include "Latency.h"
 #include "Wait.h"
 #include "output/UinputOutput.h"
+#include "testing/ChildProcess.h"
 
 namespace zv::vmtest {
 namespace {
@@ -47,7 +44,7 @@ MouseInput buttons(std::uint16_t pressed) {
 
 struct AgentRun {
   DriverRun driver;
-  std::unique_ptr<ChildProcess> agent;
+  std::unique_ptr<testing::ChildProcess> agent;
   std::set<std::string> keyboardsBefore;  // virtual keyboards that are not the agent's
   std::string keyboard;                   // the agent's, once found
 };
@@ -57,58 +54,7 @@ std::set<std::string> virtualKeyboardNodes() {
   return inputNodesNamed(zv::output::virtualKeyboardSetup().name);
 }
 
-// The keys that `node` holds down now, read back through libevdev (EVIOCGKEY).
-std::vector<unsigned> keysDown(const std::string& node) {
-  const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  expect(fd >= 0, "cannot open " + node + ": " + std::strerror(errno));
-  libevdev* device = nullptr;
-  const int error = libevdev_new_from_fd(fd, &device);
-  if (error < 0) {
-    ::close(fd);
-    throw CheckFailed("libevdev cannot read " + node + ": " + std::strerror(-error));
-  }
-  std::vector<unsigned> down;
-  for (unsigned code = 0; code <= KEY_MAX; ++code) {
-    if (libevdev_has_event_code(device, EV_KEY, code) &&
-        libevdev_get_event_value(device, EV_KEY, code) != 0) {
-      down.push_back(code);
-    }
-  }
-  libevdev_free(device);
-  ::close(fd);
-  return down;
-}
-
-std::string describeKeys(const std::vector<unsigned>& keys) {
-  std::string text;
-  for (unsigned code : keys) {
-    const char* name = libevdev_event_code_get_name(EV_KEY, code);
-    text += (text.empty() ? "" : ", ") + (name ? std::string(name) : std::to_string(code));
-  }
-  return text;
-}
-
-// The next key frame of `keyboard` must set `code` to `value`. Auto-repeats (value 2) of a
-// held key are passed over, for as long as the bound: how many come depends on how slow
-// the emulation is.
-void expectKey(GuestSession& session, EvdevReader& keyboard, std::uint16_t code, std::int32_t value,
-               const std::string& what) {
-  const auto deadline = Clock::now() + session.options.bound;
-  for (;;) {
-    const EvdevFrame frame = session.expectFrame(keyboard, what);
-    const bool repeatOnly = std::all_of(
-        frame.events.begin(), frame.events.end(),
-        [](const input_event& event) { return event.type == EV_KEY && event.value == 2; });
-    if (!repeatOnly) {
-      session.expectValue(frame, EV_KEY, code, value, what);
-      return;
-    }
-    expect(Clock::now() < deadline, "only auto-repeats (" + frame.describe() + ") on " +
-                                        keyboard.node() + " within the bound after " + what);
-  }
-}
-
-std::string agentLog(ChildProcess& agent) {
+std::string agentLog(testing::ChildProcess& agent) {
   return "\n    perch said:" + agent.outputTail(20);
 }
 
@@ -141,16 +87,14 @@ std::string startAgent(GuestSession& session, AgentRun& run) {
   // Broken on purpose, the agent records its keys instead of sending them to the desktop.
   const std::string output =
       session.options.breakLink == "no-agent-output" ? "record" : "uinput+record";
-  std::string problem;
-  run.agent = ChildProcess::start(
-      {session.program("perch"), "--headless", "--output", output}, kAgentLog, &problem,
-      {"KINETRA_PREFIX=" + (root / "prefix").string(), "KINETRA_HOME=" + (root / "home").string(),
-       "KINETRA_DATA_ROOT=" + session.options.dataRoot,
-       "KINETRA_APPLICATIONS=" + (root / "Applications").string(),
-       "KINETRA_RUNTIME_DIR=" + (root / "run").string(),
-       std::string("KINETRA_SERVICES_DIR=") + kServicesFolder,
-       "KINETRA_APP_BUNDLE=" + bundle.string()});
-  expect(run.agent != nullptr, problem);
+  run.agent = session.start({session.program("perch"), "--headless", "--output", output}, kAgentLog,
+                            {{"KINETRA_PREFIX", (root / "prefix").string()},
+                             {"KINETRA_HOME", (root / "home").string()},
+                             {"KINETRA_DATA_ROOT", session.options.dataRoot},
+                             {"KINETRA_APPLICATIONS", (root / "Applications").string()},
+                             {"KINETRA_RUNTIME_DIR", (root / "run").string()},
+                             {"KINETRA_SERVICES_DIR", kServicesFolder},
+                             {"KINETRA_APP_BUNDLE", bundle.string()}});
   // Connected, and the profile's buttons taken over: the driver answers each new override
   // with the element's value. Starting takes seconds under emulation on a busy host; the
   // bound is only a safety net.
@@ -239,7 +183,7 @@ std::string unplugLetsGo(GuestSession& session, AgentRun& run) {
   expectKey(session, *keyboard, kProfileKey, 1, "button 4 held");
   std::string problem;
   expect(session.usbMouse->unplug(&problem), "unplugging the USB mouse: " + problem);
-  expect(run.driver.daemon->waitForExit(session.options.bound * 2).has_value(),
+  expect(run.driver.daemon->wait(session.options.bound * 2).has_value(),
          "zenvor-driver still runs after the unplug" + daemonSaid(*run.driver.daemon));
   run.driver.daemon.reset();
   // The virtual keyboard stays while the agent runs: the key must be let go by the agent,
@@ -256,10 +200,10 @@ std::string unplugLetsGo(GuestSession& session, AgentRun& run) {
 std::string sigtermEndsAgent(GuestSession& session, AgentRun& run) {
   const std::string node = run.keyboard.empty() ? newKeyboard(run) : run.keyboard;
   expect(run.agent->signal(SIGTERM), "cannot signal perch");
-  const auto status = run.agent->waitForExit(session.options.bound * 2);
+  const auto status = run.agent->wait(session.options.bound * 2);
   expect(status.has_value(), "perch did not end on SIGTERM");
   expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
-         "perch " + ChildProcess::describeStatus(*status) + " on SIGTERM");
+         "perch " + testing::ChildProcess::describeStatus(*status) + " on SIGTERM");
   run.agent.reset();
   if (node.empty()) return "perch exited with status 0";
   expect(waitUntil([&] { return !fs::exists(node); }, session.options.bound),
