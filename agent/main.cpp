@@ -21,6 +21,7 @@
 #include "output/InputDevices.h"
 #include "output/RunLoopFdWatcher.h"
 #include "platform/RunLoop.h"
+#include "protocol/SuiteVersion.h"
 #include "store/ProfileFilesStoreFactory.h"
 #include "support/Bundle.h"
 
@@ -99,10 +100,13 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   // Qt's own options (-platform, -style, …) pass through to Qt.
   app.allow_extras();
+  app.set_version_flag("--version", std::string("perch ") + zv::kSuiteVersion,
+                       "print the version and exit");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    // --help and --version answer 0, a wrong command line 2.
+    return app.exit(e) == 0 ? 0 : 2;
   }
 
   // Before any thread exists, so that every thread inherits the blocked signals and they

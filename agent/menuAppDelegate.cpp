@@ -22,8 +22,6 @@ using log::ZVLogLevel;
 
 namespace {
 
-constexpr const char* kNoProfileSetting = "NoProfile";
-
 std::string infoText(const support::Bundle& bundle, std::string_view key) {
   const json::Value value = bundle.objectForInfoDictionaryKey(key);
   return value.isString() ? value.asString() : std::string();
@@ -289,6 +287,7 @@ bool menuAppDelegate::menuUpdateItem(Menu& menu, MenuItem& item, int index, bool
       if (!noProfile()) entry->on = true;
     }
     if (index == 0) entry->title = localized("ZenvorDefault");
+    if (unloadable_.count(names[at])) entry->title += " " + localized("CannotLoad");
   } else if (at == names.size()) {
     menu.replaceItemAtIndex(at, MenuItem::separatorItem());
     entry = &menu.itemAtIndex(at);
@@ -313,11 +312,21 @@ void menuAppDelegate::performMenuAction(MenuAction action, const MenuItem& item)
 }
 
 void menuAppDelegate::currentProfileSelect(const MenuItem& item) {
-  if (session_) session_->setNoProfile(false);
   // The first entry shows a localized title, not the profile's name: the entry keeps the
   // name it stands for.
   const std::string& name = item.representedObject.empty() ? item.title : item.representedObject;
-  if (const auto store = profileStore()) store->setCurrentProfileByName(name);
+  const auto store = profileStore();
+  if (!store) return;
+  std::string error;
+  if (!store->setCurrentProfileByName(name, &error)) {
+    // The store logged why (at a level shown by default); the menu marks the entry and
+    // what ran before goes on running.
+    unloadable_[name] = error;
+    profileMenuNeedsUpdate_ = true;
+    return;
+  }
+  unloadable_.erase(name);
+  if (session_) session_->setNoProfile(false);
 }
 
 void menuAppDelegate::clearProfile(const MenuItem&) {
@@ -356,12 +365,10 @@ void menuAppDelegate::activeProfileHasChanged() {
 }
 
 void menuAppDelegate::startupProfileHasChanged() {
-  // Choosing a start-up profile anywhere (the editor, kinetra startup) switches profiles
-  // back on.
-  const auto store = profileStore();
-  if (!store) return;
-  store->settings()->set(kNoProfileSetting, json::Value::boolean(false));
-  store->writeSettings();
+  // The start-up choice is about the next start; a no-profile state chosen by the user
+  // stays as it is (it used to be ended here, which switched profiles back on behind the
+  // user's back).
+  profileMenuNeedsUpdate_ = true;
 }
 
 // --- Helpers -------------------------------------------------------------------------------------

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -156,6 +157,9 @@ class menuAppDelegate : public device::DeviceControllerDelegate,
   }
   bool profileMenuNeedsUpdate() const { return profileMenuNeedsUpdate_; }
   bool profileMenuInUpdate() const { return profileMenuInUpdate_; }
+  // Profiles the user chose from the menu that did not load, with the loader's message;
+  // their entries are marked until one loads.
+  const std::map<std::string, std::string>& unloadableProfiles() const { return unloadable_; }
   // Whether the start-up ran to its end (it waits while no device bundle matches).
   bool started() const { return started_; }
   const std::string& alias() const { return alias_; }
@@ -183,6 +187,7 @@ class menuAppDelegate : public device::DeviceControllerDelegate,
   std::shared_ptr<store::ZVProfileSwitcher> profileSwitcher_;
   bool profileMenuNeedsUpdate_ = false;
   bool profileMenuInUpdate_ = false;
+  std::map<std::string, std::string> unloadable_;
 
   support::NotificationCenter::ObserverId preferencesObserver_ = 0;
   std::unique_ptr<DeviceBundleWatch> bundleWatch_;

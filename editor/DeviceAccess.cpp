@@ -79,7 +79,7 @@ std::string accessAlertAdvice(const std::vector<RefusedNode>& refused) {
   text << ".\n\n";
   if (missingUinput) text << "Load the uinput module: sudo modprobe uinput\n";
   text << "Give your user access to /dev/uinput and to your mouse's hidraw node with a udev "
-          "rule (/etc/udev/rules.d/70-kinetra.rules, as the README shows), add yourself to "
+          "rule (/etc/udev/rules.d/70-kinetra-local.rules, as the README shows), add yourself to "
           "the group input (sudo usermod -aG input $USER), reload the rules (sudo udevadm "
           "control --reload && sudo udevadm trigger) and log in again. Then restart the "
           "editor.";

@@ -177,8 +177,8 @@ void EditorScriptObject::resetProfile() {
 QString EditorScriptObject::getActiveProfile() {
   return QString::fromStdString(editor_.activeProfile());
 }
-void EditorScriptObject::setActiveProfile(const QString& name) {
-  editor_.setActiveProfile(text(name));
+QString EditorScriptObject::setActiveProfile(const QString& name) {
+  return QString::fromStdString(editor_.setActiveProfile(text(name)));
 }
 QString EditorScriptObject::startupProfile() {
   return QString::fromStdString(editor_.startupProfile());

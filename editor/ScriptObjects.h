@@ -137,7 +137,8 @@ class EditorScriptObject : public HTMLWindowScriptObject {
   Q_INVOKABLE void renameProfile(const QString& oldName, const QString& newName);
   Q_INVOKABLE void resetProfile();
   Q_INVOKABLE QString getActiveProfile();
-  Q_INVOKABLE void setActiveProfile(const QString& name);
+  // '' when the profile became active, else why it did not (the loader's message).
+  Q_INVOKABLE QString setActiveProfile(const QString& name);
   // '' while the store's "NoProfile" setting is on.
   Q_INVOKABLE QString startupProfile();
   Q_INVOKABLE void setStartupProfile(const QString& name);

@@ -10,10 +10,12 @@
 #include "ImageChooserPath.h"
 #include "WindowPlacement.h"
 #include "engine/ZVProfile.h"
+#include "json/CJSONDeserializer.h"
 #include "log/Log.h"
 #include "platform/AtomicFile.h"
 #include "platform/ReadFile.h"
 #include "platform/RunLoop.h"
+#include "store/DamagedCopy.h"
 #include "store/ZVCommandStore.h"
 #include "store/ZVProfileStore.h"
 #include "store/ZVProfileSwitcher.h"
@@ -428,8 +430,10 @@ std::string ZVEditorWindow::activeProfile() const {
   return store->currentProfileName();
 }
 
-void ZVEditorWindow::setActiveProfile(const std::string& name) {
-  if (auto store = profileStore()) store->setCurrentProfileByName(name);
+std::string ZVEditorWindow::setActiveProfile(const std::string& name) {
+  std::string error;
+  if (auto store = profileStore()) store->setCurrentProfileByName(name, &error);
+  return error;
 }
 
 std::string ZVEditorWindow::startupProfile() const {
@@ -612,6 +616,20 @@ void ZVEditorWindow::setFavouriteCommandJSON(const std::string& text) {
     ZV_LOG(ZVLogLevel::Error, nullptr, "favourites not written: %@ is not a regular file",
            target.string());
     return;
+  }
+  // The page replaces a favourites file it cannot read only when the user agreed to (or
+  // when it could not even see it): what the file held is kept beside it all the same.
+  const base::Result<std::string> before = platform::readFile(target);
+  if (before && !before->empty() &&
+      (!text::isValidUtf8(*before) || !json::dictionaryWithJSONData(*before))) {
+    const auto copy = store::keepDamagedCopy(target);
+    if (!copy) {
+      ZV_LOG(ZVLogLevel::Critical, nullptr, "favourites not written: %@", copy.failure().message);
+      return;
+    }
+    ZV_LOG(ZVLogLevel::Critical, nullptr,
+           "the favourites file %@ could not be read; it is replaced, and kept as %@",
+           target.string(), copy->string());
   }
   if (const auto written = platform::writeFileAtomically(target, text); !written) {
     ZV_LOG(ZVLogLevel::Error, nullptr, "favourites not written: %@", written.failure().message);

@@ -117,7 +117,9 @@ class ZVEditorWindow : public ZVHTMLWindow,
   void renameProfile(const std::string& oldName, const std::string& newName);
   void resetProfile();
   std::string activeProfile() const;
-  void setActiveProfile(const std::string& name);
+  // Empty when the profile became active; otherwise why not (a profile that does not
+  // load, a damaged store info file), and the active profile stays.
+  std::string setActiveProfile(const std::string& name);
   std::string startupProfile() const;
   void setStartupProfile(const std::string& name);
   std::string profileJSON() const;

@@ -19,6 +19,7 @@
 #include "output/InputDevices.h"
 #include "output/RunLoopFdWatcher.h"
 #include "platform/RunLoop.h"
+#include "protocol/SuiteVersion.h"
 #include "store/ZVProfileSwitcher.h"
 
 int main(int argc, char** argv) {
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
                  "in devel mode, load FILE of the device bundle's resources instead of its "
                  "Interface page (e.g. BridgeTest.html)")
       ->type_name("FILE");
+  cli.set_version_flag("--version", std::string("tessel ") + zv::kSuiteVersion,
+                       "print the version and exit");
   std::string uinput;
   cli.add_option("--check-access", uinput,
                  "in devel mode, check access to NODE as the editor checks /dev/uinput at "
@@ -62,7 +65,8 @@ int main(int argc, char** argv) {
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return cli.exit(error);
+    // --help and --version answer 0, a wrong command line 2.
+    return cli.exit(error) == 0 ? 0 : 2;
   }
 
   // Ctrl-C and a polite kill end the editor like closing its window, so devel mode stops

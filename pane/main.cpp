@@ -7,6 +7,7 @@
 #include "com_zenvor_PrefPaneSkarn.h"
 #include "desktop/RunLoopNotifier.h"
 #include "platform/RunLoop.h"
+#include "protocol/SuiteVersion.h"
 
 namespace {
 
@@ -15,16 +16,21 @@ constexpr const char* kUsage =
     "item, opens the editor and runs the uninstaller.\n"
     "\n"
     "Usage: gable [Qt options, e.g. -platform NAME]\n"
-    "  -h, --help  print this help and exit\n";
+    "  -h, --help  print this help and exit\n"
+    "  --version   print the version and exit\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Answered before Qt looks for a display, so it works in a terminal without one.
+  // Answered before Qt looks for a display, so they work in a terminal without one.
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (argument == "--help" || argument == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (argument == "--version") {
+      std::printf("gable %s\n", zv::kSuiteVersion);
       return 0;
     }
   }

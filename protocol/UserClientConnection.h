@@ -14,6 +14,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/TrustedFolder.h"
 #include "protocol/UserClientProtocol.h"
 
 namespace zv::userclient {
@@ -51,6 +53,21 @@ class UserClientConnection {
       return kReturnError;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    if (::geteuid() == 0) {
+      // Root trusts only a socket nobody else could have put there (TrustedFolder.h):
+      // components of root, or of the system account the folder belongs to.
+      const std::size_t slash = path.find_last_of('/');
+      const std::string folder = slash == std::string::npos ? std::string(".")
+                                 : slash == 0               ? std::string("/")
+                                                            : path.substr(0, slash);
+      struct stat st {};
+      const uid_t owner =
+          ::stat(folder.c_str(), &st) == 0 && isSystemAccount(st.st_uid) ? st.st_uid : 0;
+      if (const auto problem = untrustedFolderComponent(folder, owner)) {
+        *error = *problem + "; run as root, this program does not trust a socket there";
+        return kReturnNotPrivileged;
+      }
+    }
     fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
       *error = std::string("cannot create a socket: ") + std::strerror(errno);

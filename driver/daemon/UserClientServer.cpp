@@ -12,6 +12,7 @@
 #include "daemon/DriverLog.h"
 #include "daemon/MethodDispatch.h"
 #include "daemon/ZenvorDriver.h"
+#include "protocol/TrustedFolder.h"
 
 namespace zv::driver {
 
@@ -34,23 +35,11 @@ bool prepareFolder(const std::string& folder, std::string* error) {
     }
     chmod(folder.c_str(), 0755);
   }
-  struct stat st;
-  if (stat(folder.c_str(), &st) != 0) {
-    *error = errorText("cannot use the services folder " + folder, errno);
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    *error = "the services folder " + folder + " is not a folder";
-    return false;
-  }
-  if (st.st_uid != geteuid() && st.st_uid != 0) {
-    *error = "the services folder " + folder + " belongs to uid " + std::to_string(st.st_uid) +
-             "; it must belong to root or to the driver's user";
-    return false;
-  }
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
-    *error = "the services folder " + folder +
-             " may be written by other users; make it 0755 (chmod go-w)";
+  // Every folder from "/" on, not only the last: a user who may replace any of them may
+  // serve a socket of their own where clients look for ours.
+  const std::string absolute = std::filesystem::absolute(folder, ec).string();
+  if (const auto problem = untrustedFolderComponent(absolute, geteuid())) {
+    *error = *problem + "; the driver serves no socket there";
     return false;
   }
   return true;
@@ -163,9 +152,11 @@ void UserClientServer::onListenerReadable() {
     }
     const AccessRule::Decision decision = access_.decide(credentials.uid);
     if (!decision.allowed) {
-      driverLog(LOG_NOTICE, "refused a client: uid %u (pid %d) is %s\n",
-                static_cast<unsigned>(credentials.uid), static_cast<int>(credentials.pid),
-                decision.reason.c_str());
+      // Rate-limited: a refused user may try thousands of times a second.
+      if (const auto line = refusals_.refused(credentials.uid, credentials.pid, decision.reason,
+                                              std::chrono::steady_clock::now())) {
+        driverLog(LOG_NOTICE, "%s", line->c_str());
+      }
       const auto greeting = encodeGreeting({kProtocolVersion, kReturnNotPrivileged});
       [[maybe_unused]] ssize_t n =
           send(fd, greeting.data(), greeting.size(), MSG_DONTWAIT | MSG_NOSIGNAL);

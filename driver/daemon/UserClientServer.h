@@ -23,6 +23,7 @@
 #include "daemon/AccessRule.h"
 #include "daemon/ConnectedClient.h"
 #include "daemon/EventLoop.h"
+#include "daemon/RefusalLog.h"
 #include "protocol/UserClientProtocol.h"
 
 namespace zv::driver {
@@ -72,6 +73,7 @@ class UserClientServer {
   EventLoop& loop_;
   ZenvorDriver& driver_;
   AccessRule& access_;
+  RefusalLog refusals_;
   int listener_ = -1;
   std::string path_;
   dev_t socketDevice_ = 0;

@@ -9,11 +9,17 @@
 #include "core/DebugLog.h"
 #include "daemon/DriverLog.h"
 #include "protocol/HIDConstants.h"
+#include "protocol/SuiteVersion.h"
 #include "protocol/PresentedMouse.h"
 
 namespace zv::driver {
 
 using namespace userclient;
+
+std::string ZenvorDriver::lifecycleMessage(std::string_view transport, std::string_view event) {
+  return "Skarn " + std::string(transport) + " driver v" + kSuiteVersion + " " +
+         std::string(event) + "\n";
+}
 
 namespace {
 
@@ -90,7 +96,7 @@ bool ZenvorDriver::start(std::string* error) {
   const auto descriptor = pipeline_->systemDescriptor();
   params.descriptor.assign(descriptor.begin(), descriptor.end());
   const int created = backends_.uhid->create(params);
-  driverLog(LOG_NOTICE, "%s", loadMessage());
+  driverLog(LOG_NOTICE, "%s", loadMessage().c_str());
   if (created != 0) {
     *error =
         std::string("cannot create the rewritten mouse through uhid: ") + std::strerror(-created);
@@ -130,7 +136,7 @@ void ZenvorDriver::stop() {
   if (uhidCreated_) backends_.uhid->destroy();
   uhidCreated_ = false;
   if (backends_.grab) backends_.grab->release();
-  driverLog(LOG_NOTICE, "%s", unloadMessage());
+  driverLog(LOG_NOTICE, "%s", unloadMessage().c_str());
 }
 
 void ZenvorDriver::deviceGone(const char* why) {

@@ -121,8 +121,11 @@ class ZenvorDriver {
   // The device's own type word; Bluetooth: 0. Called once by start(), for products with a
   // configuration; any other mouse has type word 0.
   virtual std::uint32_t getDeviceTypeID() = 0;
-  virtual const char* loadMessage() const = 0;
-  virtual const char* unloadMessage() const = 0;
+  // The log's lines at start and stop: "Skarn USB driver v0.1.0 loaded\n", with the
+  // suite's version in both.
+  virtual std::string loadMessage() const = 0;
+  virtual std::string unloadMessage() const = 0;
+  static std::string lifecycleMessage(std::string_view transport, std::string_view event);
 
   UsbControl* usb() const { return backends_.usb; }
 
@@ -167,8 +170,8 @@ class com_Zenvor_driver_usb_Skarn : public ZenvorDriver {
  protected:
   std::uint32_t performControlRequest(userclient::ZVControlRequest& request) override;
   std::uint32_t getDeviceTypeID() override;
-  const char* loadMessage() const override { return "Skarn USB driver v1.10 loaded\n"; }
-  const char* unloadMessage() const override { return "Skarn USB driver vX.10 unloaded\n"; }
+  std::string loadMessage() const override { return lifecycleMessage("USB", "loaded"); }
+  std::string unloadMessage() const override { return lifecycleMessage("USB", "unloaded"); }
 };
 
 // Bluetooth: no control requests; type word 0.
@@ -183,8 +186,8 @@ class com_Zenvor_driver_bt_Skarn : public ZenvorDriver {
     return userclient::kReturnSuccess;
   }
   std::uint32_t getDeviceTypeID() override { return 0; }
-  const char* loadMessage() const override { return "Skarn BT driver vX.10 loaded\n"; }
-  const char* unloadMessage() const override { return "Skarn BT driver v1.10 unloaded\n"; }
+  std::string loadMessage() const override { return lifecycleMessage("BT", "loaded"); }
+  std::string unloadMessage() const override { return lifecycleMessage("BT", "unloaded"); }
 };
 
 // Whether a HID interface is one the driver serves: one of its top-level collections is a

@@ -27,6 +27,7 @@
 #include "linux/LinuxInputGrab.h"
 #include "linux/LinuxUhid.h"
 #include "linux/LoginSeatSessions.h"
+#include "protocol/SuiteVersion.h"
 #include "protocol/PresentedMouse.h"
 #include "replay/DescriptorFile.h"
 #include "replay/ReplayCommand.h"
@@ -369,10 +370,14 @@ int main(int argc, char** argv) {
                  "the services folder (default $KINETRA_SERVICES_DIR, else /run/kinetra/services)")
       ->type_name("DIR");
   app.add_flag("--debug", o.debug, "also log each report and the driver's diagnostics");
+  app.set_version_flag("--version", std::string("zenvor-driver ") + zv::kSuiteVersion,
+                       "print the version and exit");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    // --help and --version answer 0, a wrong command line 2 (CLI11's own codes, such as
+    // 108, mean nothing to a service manager or a script).
+    return app.exit(e) == 0 ? 0 : 2;
   }
   if (o.hidraw.empty() && o.simulate.empty()) {
     std::fprintf(stderr,

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/DebugLog.h"
+#include "protocol/SuiteVersion.h"
 #include "replay/ReplayScript.h"
 
 namespace {
@@ -46,6 +47,7 @@ Output lines:
 
   --debug   also write the driver's debug log (report bytes, mouse reports) to stderr
   --help    show this text
+  --version print the version
 
 Exit status 0, or 1 with "zenvor-report-replay: line N: ..." on standard error at the first
 bad script line.
@@ -58,6 +60,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("zenvor-report-replay %s\n", zv::kSuiteVersion);
       return 0;
     }
     if (std::strcmp(argv[i], "--debug") == 0) {

@@ -389,7 +389,11 @@
     },
     async setActive(name) {
       state.expectActive = name;
-      await ed('setActiveProfile', name);
+      const refused = await ed('setActiveProfile', name);
+      if (refused) {
+        state.expectActive = null;
+        throw userError(refused);
+      }
       await loadNames();
       render();
       notify(name ? t('active.done', { name }) : t('active.none'), 'success');

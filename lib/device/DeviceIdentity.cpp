@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "protocol/SuiteVersion.h"
+
 namespace zv::device {
 
 std::int64_t integerOf(const json::Value* value) {
@@ -19,6 +21,9 @@ DeviceIdentity::DeviceIdentity(json::DictionaryPtr description, std::filesystem:
   typeId_ = static_cast<std::uint16_t>(integerOf(dictionary_->find("TypeID")));
   udid_ = alias() + "-" + std::to_string(typeId_);
   softwareVersion_ = text("CFBundleVersion");
+  // The suite's own bundles leave the version to the build, so that one version is shown
+  // and compared everywhere; another maker's bundle may still name its own.
+  if (softwareVersion_.empty()) softwareVersion_ = kSuiteVersion;
   name_ = text("Name");
   title_ = text("Title");
   if (const std::string image = text("MenuImage"); !image.empty()) {

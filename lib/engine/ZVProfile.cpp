@@ -121,9 +121,18 @@ void ZVProfile::dropTree() {
   initWithPrototypeDictionary(prototype ? prototype : json::makeDictionary(), nullptr);
 }
 
+namespace {
+// A whole profile's text may stand where a log line names the profile: the line gets its
+// start, not megabytes.
+std::string startOf(std::string_view text) {
+  constexpr std::size_t kShown = 80;
+  return text.size() > kShown ? std::string(text.substr(0, kShown)) + "…" : std::string(text);
+}
+}  // namespace
+
 bool ZVProfile::failLoad(std::string_view what, std::string_view reason, std::string* error) {
   const auto device = this->device();
-  ZV_LOG(ZVLogLevel::Error, this, "Failed to load profile: %@ for device %@", what,
+  ZV_LOG(ZVLogLevel::Error, this, "Failed to load profile: %@ for device %@", startOf(what),
          device ? device->name() : std::string());
   loaded_ = false;
   dropTree();
@@ -150,7 +159,7 @@ bool ZVProfile::initWithString(std::string_view text,
     return failLoad(text, "not a readable profile: the top-level node reads as a list", error);
   }
   if (!loadFromJSON(json->asDictionary(), prototype, device, std::move(delegate))) {
-    ZV_LOG(ZVLogLevel::Error, this, "Profile corrupt: %@ for device %@", text,
+    ZV_LOG(ZVLogLevel::Error, this, "Profile corrupt: %@ for device %@", startOf(text),
            device ? device->name() : std::string());
     if (error) *error = "the profile prototype defines no member \"profile\"";
   }

@@ -1,9 +1,11 @@
 #include "store/ZVPreferencesFile.h"
 
+#include <cerrno>
 #include <system_error>
 
 #include "log/Log.h"
 #include "platform/Paths.h"
+#include "store/DamagedCopy.h"
 #include "support/Bundle.h"
 #include "support/NotificationCenter.h"
 #include "support/PropertyList.h"
@@ -160,6 +162,25 @@ bool ZVPreferencesFile::save(std::string* error) {
   // Entries the suite did not change keep their exact kind and value (dates, 64-bit
   // integers): the file is the user's, and other programs may keep their own keys in it.
   return support::writePropertyListFile(filePath_, json::Value(prefs_), error, 0644, original_);
+}
+
+base::Result<std::filesystem::path> ZVPreferencesFile::reset() {
+  if (prefs_ || filePath_.empty()) {
+    return base::Failure{base::kSystemDomain, EINVAL,
+                         filePath_.string() + " is not damaged; nothing to reset"};
+  }
+  auto copy = keepDamagedCopy(filePath_);
+  if (!copy) return copy;
+  auto fresh = json::makeDictionary();
+  std::string error;
+  if (!support::writePropertyListFile(filePath_, json::Value(fresh), &error)) {
+    return base::Failure{base::kSystemDomain, EIO, error};
+  }
+  prefs_ = std::move(fresh);
+  original_.clear();
+  readError_.clear();
+  sendNotification();
+  return copy;
 }
 
 void ZVPreferencesFile::sendNotification() {

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "base/Result.h"
 #include "json/Value.h"
 #include "platform/VDKQueue.h"
 
@@ -76,6 +77,11 @@ class ZVPreferencesFile : public platform::VDKQueueDelegate {
   // dates and 64-bit integers included. Answers false, with `error` set and the file
   // untouched, when there is no dictionary to save or the write fails.
   bool save(std::string* error = nullptr);
+  // The user's explicit new start for a damaged file (prefs() is null): keeps it as
+  // "NAME.damaged-DATE" (store/DamagedCopy.h), saves an empty dictionary and notifies.
+  // Answers the copy's path; fails, changing nothing, when the file reads or the copy
+  // cannot be made.
+  base::Result<std::filesystem::path> reset();
   // Posts "ZVPreferencesUpdated".
   void sendNotification();
 

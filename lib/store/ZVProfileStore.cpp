@@ -14,7 +14,9 @@
 #include "log/Log.h"
 #include "platform/ConsoleUser.h"
 #include "platform/ExclusiveFile.h"
+#include "platform/FreedMemory.h"
 #include "profile/ProfileControllersCache.h"
+#include "store/DamagedCopy.h"
 #include "support/PropertyList.h"
 
 namespace zv::store {
@@ -26,6 +28,8 @@ namespace {
 
 constexpr std::string_view kExtension = ".pr0";
 constexpr std::string_view kNoProfile = "NoProfile";
+// Profiles from this size on give their memory back to the system when dropped.
+constexpr std::uintmax_t kLargeProfileBytes = 1 << 20;
 
 std::string descriptionText(const device::DeviceController& device, std::string_view key) {
   const json::Value* value = device.dictionary() ? device.dictionary()->find(key) : nullptr;
@@ -169,11 +173,23 @@ void ZVProfileStore::readInfo() {
   if (!device || !fileExists(profileInfoFile_)) return;
   exists_ = true;
   const SharedDictionary read = readSharedDictionary(profileInfoFile_, pause_);
-  if (read.state == SharedDictionary::State::Damaged) {
-    ZV_LOG(ZVLogLevel::Error, nullptr, "The profile store's info file reads as empty: %@",
-           read.error);
+  const bool damaged = read.state == SharedDictionary::State::Damaged;
+  if (damaged) {
+    if (infoDamage_ != read.error) {
+      ZV_LOG(ZVLogLevel::Critical, nullptr,
+             "The profile store's info file cannot be read: %@; it is left as it is and not "
+             "written until it is repaired or reset",
+             read.error);
+    }
+    infoDamage_ = read.error;
+    // What was read before stays: a damaged file is never taken for an empty one. The
+    // first reading still needs a profile to run, so it goes on as for an empty file.
+    if (started_) return;
+  } else {
+    infoDamage_.clear();
   }
-  const ProfileStoreInfo info = ProfileStoreInfo::fromDictionary(read.dictionary);
+  const ProfileStoreInfo info =
+      ProfileStoreInfo::fromDictionary(damaged ? nullptr : read.dictionary);
   settings_ =
       info.settings ? json::Value(info.settings).deepCopy().asDictionary() : json::makeDictionary();
   otherInfo_ = info.others;
@@ -186,6 +202,7 @@ void ZVProfileStore::readInfo() {
   }
 
   bool changed = !started_;
+  const bool first = !started_;
   if (!started_ && device::DeviceController::isExecutive()) {
     // The executive makes the start-up profile current for every process.
     currentProfilePath_ = startupProfilePath_;
@@ -201,11 +218,16 @@ void ZVProfileStore::readInfo() {
   if (!currentProfilePath_ || currentProfilePath_->empty() || !fileExists(*currentProfilePath_)) {
     currentProfilePath_ = pathForProfile(defaultProfileName_);
   }
-  if (!currentProfile_ || currentProfile_->path() != currentProfilePath_ || noProfile()) {
+  if (noProfile()) {
     dropCurrentProfile();
     changed = true;
+  } else if (!currentProfile_ || currentProfile_->path() != currentProfilePath_) {
+    changed = true;
   }
-  if (changed && !noProfile()) loadCurrentProfile(*currentProfilePath_);
+  if (changed && !noProfile() && !switchToProfileAt(*currentProfilePath_, first)) {
+    // The profile that runs stays; the path follows it, so that the store says what runs.
+    changed = false;
+  }
   if (changed && listener) listener->activeProfileHasChanged();
 }
 
@@ -306,8 +328,39 @@ void ZVProfileStore::writeSettings() {
   writeInfo();
 }
 
+bool ZVProfileStore::refuseWhileDamaged(std::string* error) const {
+  if (infoDamage_.empty()) return false;
+  const std::string reason =
+      infoDamage_ +
+      "; it was not written, so that the start-up profile and the settings it holds are not "
+      "lost (repair the file, or reset it: the damaged file is kept)";
+  ZV_LOG(ZVLogLevel::Error, nullptr, "%@", reason);
+  if (error) *error = reason;
+  return true;
+}
+
+base::Result<fs::path> ZVProfileStore::resetInfo() {
+  std::lock_guard lock(mutex_);
+  if (infoDamage_.empty()) {
+    return base::Failure{base::kSystemDomain, EINVAL,
+                         profileInfoFile_.string() + " is not damaged; nothing to reset"};
+  }
+  auto copy = keepDamagedCopy(profileInfoFile_);
+  if (!copy) return copy;
+  infoDamage_.clear();
+  std::string error;
+  if (!writeInfo(&error)) return base::Failure{base::kSystemDomain, EIO, error};
+  return copy;
+}
+
+std::string ZVProfileStore::infoDamage() const {
+  std::lock_guard lock(mutex_);
+  return infoDamage_;
+}
+
 bool ZVProfileStore::writeInfo(std::string* error) {
   std::lock_guard lock(mutex_);
+  if (refuseWhileDamaged(error)) return false;
   if (!exists_) {
     writeEmptyInfoFile();
     exists_ = true;
@@ -463,19 +516,67 @@ std::optional<ZVProfileStore::FileIdentity> ZVProfileStore::identityOf(const fs:
   return FileIdentity{st.st_dev, st.st_ino};
 }
 
-void ZVProfileStore::loadCurrentProfile(const fs::path& path) {
+std::shared_ptr<engine::ZVProfile> ZVProfileStore::loadProfile(const fs::path& path,
+                                                               std::string* error) {
   auto profile = engine::ZVProfile::create();
-  profile->initFromFile(path, device_.lock());
-  currentProfile_ = profile;
-  currentProfileName_ = profile->string("profile");
+  if (!profile->initFromFile(path, device_.lock(), {}, error)) return nullptr;
+  return profile;
+}
+
+void ZVProfileStore::makeCurrent(std::shared_ptr<engine::ZVProfile> profile, const fs::path& path) {
+  currentProfile_ = std::move(profile);
+  currentProfileName_ = currentProfile_->string("profile");
   if (currentProfileName_.empty()) currentProfileName_ = path.stem().string();
   currentIdentity_ = identityOf(path);
-  profile->setActive();
+  currentProfile_->setActive();
+}
+
+std::string ZVProfileStore::describeRunning() const {
+  if (currentProfile_ && currentProfile_->path()) {
+    return currentProfileName_ + " stays current";
+  }
+  return "no profile runs";
+}
+
+bool ZVProfileStore::switchToProfileAt(const fs::path& path, bool first) {
+  std::string why;
+  auto profile = loadProfile(path, &why);
+  if (!profile && first && path != defaultProfilePath_) {
+    // Nothing runs yet: the default profile is better than a mouse without its buttons.
+    ZV_LOG(ZVLogLevel::Critical, nullptr,
+           "The profile %@ cannot be loaded: %@; the default profile runs instead",
+           path.stem().string(), why);
+    std::string defaultWhy;
+    profile = loadProfile(defaultProfilePath_, &defaultWhy);
+    if (!profile) why += "; the default profile neither: " + defaultWhy;
+    if (profile) {
+      currentProfilePath_ = defaultProfilePath_;
+      dropCurrentProfile();
+      makeCurrent(std::move(profile), defaultProfilePath_);
+      return true;
+    }
+  }
+  if (!profile) {
+    ZV_LOG(ZVLogLevel::Critical, nullptr, "The profile %@ cannot be loaded: %@; %@",
+           path.stem().string(), why, describeRunning());
+    if (currentProfile_) currentProfilePath_ = currentProfile_->path();
+    return false;
+  }
+  dropCurrentProfile();
+  makeCurrent(std::move(profile), path);
+  return true;
 }
 
 void ZVProfileStore::dropCurrentProfile() {
-  if (currentProfile_) currentProfile_->deactivate();
+  if (!currentProfile_) return;
+  // A large profile's memory would otherwise stay with the process after the user
+  // switched away from it: the allocator keeps what was freed.
+  std::error_code ec;
+  const auto& path = currentProfile_->path();
+  const bool large = path && fs::file_size(*path, ec) >= kLargeProfileBytes && !ec;
+  currentProfile_->deactivate();
   currentProfile_.reset();
+  if (large) platform::releaseFreedMemory();
 }
 
 std::shared_ptr<engine::ZVProfile> ZVProfileStore::currentProfile() const {
@@ -493,21 +594,31 @@ std::optional<fs::path> ZVProfileStore::currentProfilePath() const {
   return currentProfilePath_;
 }
 
-void ZVProfileStore::setCurrentProfileByName(const std::string& name) {
+bool ZVProfileStore::setCurrentProfileByName(const std::string& name, std::string* error) {
   std::lock_guard lock(mutex_);
-  if (name == currentProfileName_ && currentProfile_ && !noProfile()) return;
-  if (name.empty()) return setNoProfile(true);
-  setCurrentProfilePath(pathForProfile(name));
+  if (name == currentProfileName_ && currentProfile_ && !noProfile()) return true;
+  if (name.empty()) return setNoProfile(true, error);
+  return setCurrentProfilePath(pathForProfile(name), error);
 }
 
-void ZVProfileStore::setCurrentProfilePath(const fs::path& path) {
+bool ZVProfileStore::setCurrentProfilePath(const fs::path& path, std::string* error) {
   std::lock_guard lock(mutex_);
+  if (refuseWhileDamaged(error)) return false;
+  std::string why;
+  auto profile = loadProfile(path, &why);
+  if (!profile) {
+    const std::string message = "cannot make " + path.stem().string() + " current: " + why;
+    ZV_LOG(ZVLogLevel::Critical, nullptr, "%@; %@", message, describeRunning());
+    if (error) *error = message;
+    return false;
+  }
   currentProfilePath_ = path;
   settings_->set(kNoProfile, json::Value::boolean(false));
-  writeInfo();
+  if (!writeInfo(error)) return false;
   dropCurrentProfile();
-  loadCurrentProfile(path);
+  makeCurrent(std::move(profile), path);
   if (const auto listener = delegate()) listener->activeProfileHasChanged();
+  return true;
 }
 
 void ZVProfileStore::setCurrentProfile(std::shared_ptr<engine::ZVProfile> profile) {
@@ -528,20 +639,22 @@ bool ZVProfileStore::noProfile() const {
   return value && value->isNumber() && value->asBoolean();
 }
 
-void ZVProfileStore::setNoProfile(bool noProfile) {
+bool ZVProfileStore::setNoProfile(bool noProfile, std::string* error) {
   std::lock_guard lock(mutex_);
+  if (refuseWhileDamaged(error)) return false;
   settings_->set(kNoProfile, json::Value::boolean(noProfile));
-  writeInfo();
+  return writeInfo(error);
 }
 
-void ZVProfileStore::setStartupProfileByName(const std::string& name) {
-  setStartupProfilePath(name.empty() ? fs::path() : pathForProfile(name));
+bool ZVProfileStore::setStartupProfileByName(const std::string& name, std::string* error) {
+  return setStartupProfilePath(name.empty() ? fs::path() : pathForProfile(name), error);
 }
 
-void ZVProfileStore::setStartupProfilePath(const fs::path& path) {
+bool ZVProfileStore::setStartupProfilePath(const fs::path& path, std::string* error) {
   std::lock_guard lock(mutex_);
+  if (refuseWhileDamaged(error)) return false;
   startupProfilePath_ = path;
-  writeInfo();
+  return writeInfo(error);
 }
 
 std::string ZVProfileStore::startupProfileName() const {

@@ -41,6 +41,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Result.h"
 #include "device/ProfileStoreInterface.h"
 #include "json/Value.h"
 #include "platform/VDKQueue.h"
@@ -92,7 +93,12 @@ class ZVProfileStore : public device::ProfileStoreInterface,
 
   // Reads the info file: settings, the start-up profile, and the current profile, which is
   // loaded and made active when it changed (see above). A damaged or half-written file
-  // is read a second time after a short pause, and then reads as empty.
+  // is read a second time after a short pause. A file still damaged then is logged
+  // (Critical, with its path and the line at fault) and changes nothing; the store
+  // writes nothing to it (writeInfo() and the setters refuse) until it reads again or
+  // resetInfo() replaces it. A current profile that does not load is logged (Critical,
+  // with the loader's message) and the profile running before stays current; at the
+  // first reading, when nothing runs yet, the default profile runs instead.
   void readInfo();
   // Lists the profiles: the default profile's name first, then the names of the folder's
   // ".pr0" files made for this device, sorted. Files of other devices are not listed.
@@ -102,8 +108,16 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   void writeSettings();
   // Rewrites the info file in place from the store's state (keys it does not know are
   // written back as read). False, with `error` set, when the file cannot be written (it
-  // is not a regular file, or the disk refuses).
+  // is not a regular file, or the disk refuses) or is damaged.
   bool writeInfo(std::string* error = nullptr);
+  // Why the info file cannot be read ("PATH: not a property list (line 3: …)"); empty
+  // while it reads.
+  std::string infoDamage() const;
+  // The user's explicit new start for a damaged info file: keeps it as
+  // "NAME.damaged-DATE" (store/DamagedCopy.h) and writes the store's state (the
+  // current profile, no start-up choice, no settings). Answers the copy's path; fails,
+  // changing nothing, when the file is not damaged or the copy cannot be made.
+  base::Result<std::filesystem::path> resetInfo();
   // Removes the info file.
   void deleteStore();
 
@@ -152,20 +166,25 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   std::optional<std::filesystem::path> currentProfilePath() const;
   // Makes the named profile current (loads and activates it, records it); an empty name
   // sets the no-profile state instead. Nothing happens when the profile is current
-  // already and the no-profile state is off.
-  void setCurrentProfileByName(const std::string& name);
-  void setCurrentProfilePath(const std::filesystem::path& path);
+  // already and the no-profile state is off. A profile that does not load is refused:
+  // false, with `error` holding the loader's message, logged (Critical), and the
+  // profile running before stays current; so is a change while the info file is
+  // damaged or cannot be written.
+  bool setCurrentProfileByName(const std::string& name, std::string* error = nullptr);
+  bool setCurrentProfilePath(const std::filesystem::path& path, std::string* error = nullptr);
   // Called by a profile when it becomes active.
   void setCurrentProfile(std::shared_ptr<engine::ZVProfile> profile) override;
 
   bool noProfile() const;
   // Records the state in the settings and writes the info file; the current profile is
-  // dropped when the info file is read back.
-  void setNoProfile(bool noProfile);
+  // dropped when the info file is read back. False, with `error` set, when the info
+  // file is damaged or cannot be written.
+  bool setNoProfile(bool noProfile, std::string* error = nullptr);
 
-  // An empty name chooses no start-up profile (recorded as "").
-  void setStartupProfileByName(const std::string& name);
-  void setStartupProfilePath(const std::filesystem::path& path);
+  // An empty name chooses no start-up profile (recorded as ""). False, with `error`
+  // set, when the info file is damaged or cannot be written.
+  bool setStartupProfileByName(const std::string& name, std::string* error = nullptr);
+  bool setStartupProfilePath(const std::filesystem::path& path, std::string* error = nullptr);
   std::string startupProfileName() const;
   std::optional<std::filesystem::path> startupProfilePath() const;
 
@@ -195,8 +214,20 @@ class ZVProfileStore : public device::ProfileStoreInterface,
 
   explicit ZVProfileStore(const std::shared_ptr<device::DeviceController>& device);
   std::shared_ptr<ZVProfileStoreDelegate> delegate() const { return delegate_.lock(); }
-  // Loads the profile at `path` for the device; its name and identity become current.
-  void loadCurrentProfile(const std::filesystem::path& path);
+  // A new profile loaded from `path` for the device, inactive; nothing, with `error`
+  // holding the loader's message, when it does not load.
+  std::shared_ptr<engine::ZVProfile> loadProfile(const std::filesystem::path& path,
+                                                 std::string* error);
+  // `profile` becomes the current profile, with its name and identity, and is activated.
+  void makeCurrent(std::shared_ptr<engine::ZVProfile> profile, const std::filesystem::path& path);
+  // Loads the profile at `path` and makes it current. When it does not load: logs why,
+  // keeps what runs (at the `first` reading, runs the default profile instead) and
+  // answers whether the current profile changed.
+  bool switchToProfileAt(const std::filesystem::path& path, bool first);
+  // "Work stays current" or "no profile runs", for messages.
+  std::string describeRunning() const;
+  // True, with `error` set and the refusal logged, while the info file is damaged.
+  bool refuseWhileDamaged(std::string* error) const;
   void dropCurrentProfile();
   bool writeEmptyInfoFile();
   void watchInfoFile(platform::VDKQueue& queue);
@@ -221,6 +252,7 @@ class ZVProfileStore : public device::ProfileStoreInterface,
   std::optional<std::filesystem::path> startupProfilePath_;
   bool exists_ = true;
   bool started_ = false;
+  std::string infoDamage_;  // why the info file cannot be read; empty while it reads
   std::weak_ptr<ZVProfileStoreDelegate> delegate_;
   std::shared_ptr<platform::VDKQueue> directoryWatcher_;
   std::shared_ptr<platform::VDKQueue> infoWatcher_;

@@ -1,11 +1,13 @@
 #include "store/ZVProfileSwitcher.h"
 
+#include <cerrno>
 #include <mutex>
 
 #include "device/DeviceController.h"
 #include "log/Log.h"
 #include "platform/OpenFrontmostApplication.h"
 #include "platform/RunLoop.h"
+#include "store/DamagedCopy.h"
 #include "store/ZVProfileStore.h"
 #include "support/PropertyList.h"
 
@@ -95,6 +97,7 @@ void ZVProfileSwitcher::watchConfig() {
 
 void ZVProfileSwitcher::readConfig() {
   const SharedDictionary read = readSharedDictionary(configPath_, pause_);
+  if (read.state != SharedDictionary::State::Damaged) damage_.clear();
   switch (read.state) {
     case SharedDictionary::State::Missing: {
       appMappings_ = json::makeDictionary();
@@ -112,8 +115,14 @@ void ZVProfileSwitcher::readConfig() {
       appMappings_ = read.dictionary;
       break;
     case SharedDictionary::State::Damaged:
-      ZV_LOG(ZVLogLevel::Error, nullptr, "The application links cannot be read; keeping %@: %@",
-             std::to_string(appMappings_->size()) + " links", read.error);
+      damage_ = read.error;
+      ZV_LOG(ZVLogLevel::Critical, nullptr,
+             "The application links cannot be read: %@; the file is left as it is and no link "
+             "is written until it is repaired or reset%@",
+             read.error,
+             appMappings_->empty()
+                 ? std::string()
+                 : " (the " + std::to_string(appMappings_->size()) + " links read before stay)");
       break;
   }
   if (const auto listener = delegate_.lock()) listener->profileSwitcherConfigurationUpdated(*this);
@@ -173,6 +182,7 @@ std::string ZVProfileSwitcher::keyForApplication(const std::string& application)
 
 bool ZVProfileSwitcher::setProfile(const std::string& profileName, const std::string& application,
                                    std::string* error) {
+  if (refuseWhileDamaged(error)) return false;
   appMappings_->set(keyForApplication(application), json::Value(profileName));
   expectingChange_ = true;
   return writeConfig(error);
@@ -180,6 +190,7 @@ bool ZVProfileSwitcher::setProfile(const std::string& profileName, const std::st
 
 bool ZVProfileSwitcher::unsetProfile(const std::string&, const std::string& key,
                                      std::string* error) {
+  if (refuseWhileDamaged(error)) return false;
   if (!appMappings_->erase(key)) {
     // A key as the user typed it, or stored without normalising.
     const std::string wanted = keyForApplication(key);
@@ -204,7 +215,33 @@ void ZVProfileSwitcher::renameProfile(const std::string& oldName, const std::str
   for (const auto& key : mappingsForProfile(oldName)) appMappings_->set(key, json::Value(newName));
 }
 
+bool ZVProfileSwitcher::refuseWhileDamaged(std::string* error) const {
+  if (damage_.empty()) return false;
+  const std::string reason = damage_ +
+                             "; no link was written, so that none of the file's links is lost "
+                             "(repair the file, or reset the links: the damaged file is kept)";
+  ZV_LOG(ZVLogLevel::Error, nullptr, "%@", reason);
+  if (error) *error = reason;
+  return true;
+}
+
+base::Result<fs::path> ZVProfileSwitcher::resetConfig() {
+  if (damage_.empty()) {
+    return base::Failure{base::kSystemDomain, EINVAL,
+                         configPath_.string() + " is not damaged; nothing to reset"};
+  }
+  auto copy = keepDamagedCopy(configPath_);
+  if (!copy) return copy;
+  damage_.clear();
+  appMappings_ = json::makeDictionary();
+  std::string error;
+  if (!writeConfig(&error)) return base::Failure{base::kSystemDomain, EIO, error};
+  readConfig();
+  return copy;
+}
+
 bool ZVProfileSwitcher::writeConfig(std::string* error) {
+  if (refuseWhileDamaged(error)) return false;
   const std::string xml = support::writePropertyListXML(json::Value(appMappings_));
   const auto written = writeSharedFile(configPath_, xml);
   if (written) return true;

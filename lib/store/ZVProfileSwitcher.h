@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Result.h"
 #include "json/Value.h"
 #include "platform/FrontmostApplication.h"
 #include "platform/VDKQueue.h"
@@ -69,8 +70,9 @@ class ZVProfileSwitcher : public platform::VDKQueueDelegate {
   ZVProfileSwitcher& operator=(const ZVProfileSwitcher&) = delete;
 
   // Reads the links; a missing file is created empty. A file that stays damaged after a
-  // second look keeps the links read before (and is left as it is until the next link
-  // edit rewrites it).
+  // second look keeps the links read before, is logged (Critical, with its path and the
+  // line at fault) and is left as it is: every write is refused until the file reads
+  // again or resetConfig() replaces it.
   void readConfig();
   // Applies the link of the focused application: called on every focus change, and by
   // the agent before it routes a button event.
@@ -81,7 +83,7 @@ class ZVProfileSwitcher : public platform::VDKQueueDelegate {
   // ("file:///usr/bin/x/"), normalised.
   static std::string keyForApplication(const std::string& application);
   // Links the application to the profile and rewrites the file. False, with `error`
-  // set, when the file cannot be written.
+  // set and nothing changed, when the file cannot be written or is damaged.
   bool setProfile(const std::string& profileName, const std::string& application,
                   std::string* error = nullptr);
   // Removes the application's link (`key` as keyForApplication() gives it) and rewrites
@@ -92,8 +94,17 @@ class ZVProfileSwitcher : public platform::VDKQueueDelegate {
   // follows at the next setProfile() or unsetProfile(), or writeConfig().
   void removeProfile(const std::string& profileName);
   void renameProfile(const std::string& oldName, const std::string& newName);
-  // Rewrites the file with the links in memory.
+  // Rewrites the file with the links in memory; refused while the file is damaged.
   bool writeConfig(std::string* error = nullptr);
+
+  // Why the file cannot be read ("PATH: not a property list (line 5: …)"); empty while
+  // it reads.
+  const std::string& damage() const { return damage_; }
+  // The user's explicit new start for a damaged file: keeps it as
+  // "mappings.xml.damaged-DATE" (store/DamagedCopy.h) and writes an empty one. Answers
+  // the copy's path; fails, changing nothing, when the file is not damaged or the copy
+  // cannot be made.
+  base::Result<std::filesystem::path> resetConfig();
 
   // The keys linked to the profile, in file order.
   std::vector<std::string> mappingsForProfile(const std::string& profileName) const;
@@ -125,6 +136,8 @@ class ZVProfileSwitcher : public platform::VDKQueueDelegate {
   ZVProfileSwitcher(std::shared_ptr<ZVProfileStore> store,
                     std::shared_ptr<platform::FrontmostApplication> frontmost);
   void watchConfig();
+  // True, with `error` set and the refusal logged, while the file is damaged.
+  bool refuseWhileDamaged(std::string* error) const;
 
   std::shared_ptr<ZVProfileStore> store_;
   std::shared_ptr<platform::FrontmostApplication> frontmost_;
@@ -136,6 +149,7 @@ class ZVProfileSwitcher : public platform::VDKQueueDelegate {
   std::optional<std::string> lastAutoProfile_;
   std::optional<std::string> currentApplicationURL_;
   bool expectingChange_ = false;
+  std::string damage_;
   std::weak_ptr<ZVProfileSwitcherDelegate> delegate_;
   Pause pause_ = sleepPause;
 };

@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/ReadFile.h"
+#include "support/XmlFault.h"
 #include "text/Characters.h"
 #include "text/Numbers.h"
 
@@ -27,6 +29,9 @@ using PlistPtr = std::unique_ptr<void, PlistFree>;
 // Seconds between the Unix epoch and the property-list epoch (2001-01-01).
 constexpr std::int64_t kPlistEpoch = 978307200;
 constexpr int kMaxDepth = 256;
+// Every element a property list may hold.
+constexpr std::array<std::string_view, 11> kPropertyListElements = {
+    "plist", "dict", "key", "array", "string", "integer", "real", "true", "false", "date", "data"};
 
 std::string takeString(char* text) {
   std::string result = text ? text : "";
@@ -306,7 +311,11 @@ PlistPtr parse(std::string_view bytes, std::string* error) {
   }
   plist_t root = nullptr;
   plist_from_xml(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
-  if (!root && error) *error = "not a property list";
+  if (!root && error) {
+    // The parser does not say where; the scan names the first place to look.
+    const auto fault = locateXmlFault(bytes, kPropertyListElements);
+    *error = fault ? "not a property list (" + *fault + ")" : "not a property list";
+  }
   return PlistPtr(root);
 }
 

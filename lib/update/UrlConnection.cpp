@@ -1,11 +1,17 @@
 #include "update/UrlConnection.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <sys/epoll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace zv::update {
@@ -20,6 +26,50 @@ bool hasScheme(std::string_view url, std::string_view scheme) {
     if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i]) return false;
   }
   return true;
+}
+
+// A file: piece read at each turn of the loop: small enough that the loop stays responsive
+// (signals, the editor's window) and memory stays bounded, whatever the file's size.
+constexpr std::size_t kFilePiece = 256 * 1024;
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The path of a file: location ("file:/p", "file:///p", "file://localhost/p"), its
+// escapes decoded; nothing for another host or a path holding a NUL.
+std::optional<std::string> filePath(std::string_view url) {
+  std::string_view rest = url.substr(5);  // "file:"
+  if (rest.starts_with("//")) {
+    rest.remove_prefix(2);
+    const std::size_t slash = rest.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    const std::string_view host = rest.substr(0, slash);
+    if (!host.empty() && host != "localhost") return std::nullopt;
+    rest.remove_prefix(slash);
+  }
+  if (!rest.starts_with('/')) return std::nullopt;
+  rest = rest.substr(0, rest.find_first_of("?#"));
+  std::string path;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '%' && i + 2 < rest.size() && hexValue(rest[i + 1]) >= 0 &&
+        hexValue(rest[i + 2]) >= 0) {
+      path += static_cast<char>(hexValue(rest[i + 1]) * 16 + hexValue(rest[i + 2]));
+      i += 2;
+    } else {
+      path += rest[i];
+    }
+  }
+  if (path.find('\0') != std::string::npos) return std::nullopt;
+  return path;
+}
+
+std::string minutesOrSeconds(std::chrono::seconds time) {
+  if (time.count() % 60 == 0) return std::to_string(time.count() / 60) + " minutes";
+  return std::to_string(time.count()) + " s";
 }
 
 void initializeCurl() {
@@ -66,8 +116,89 @@ std::unique_ptr<UrlConnection> UrlConnection::start(const std::string& url,
     return nullptr;
   }
   std::unique_ptr<UrlConnection> connection(new UrlConnection(url, delegate, loop));
-  if (!connection->setUp(options, error)) return nullptr;
+  const bool ready = isFileLocation(url) ? connection->openFile(options, error)
+                                         : connection->setUp(options, error);
+  if (!ready) return nullptr;
   return connection;
+}
+
+bool UrlConnection::openFile(const UrlConnectionOptions& options, std::string* error) {
+  const auto path = filePath(url_);
+  if (!path) {
+    if (error) *error = "cannot read " + url_ + ": not a local file location";
+    return false;
+  }
+  // Without blocking: a FIFO at the path would otherwise hold the open (and the loop,
+  // and with it the signals that end the program) until a writer comes.
+  file_ = ::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (file_ < 0) {
+    if (error) *error = "cannot read " + *path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(file_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (error) *error = "cannot read " + *path + ": not a regular file";
+    return false;
+  }
+  fileSize_ = st.st_size;
+  maximumLength_ = options.maximumLength;
+  if (maximumLength_ > 0 && fileSize_ > maximumLength_) {
+    if (error)
+      *error = "cannot download " + url_ + ": it is larger than " + std::to_string(maximumLength_) +
+               " bytes";
+    return false;
+  }
+  totalTimeout_ = options.totalTimeout;
+  started_ = std::chrono::steady_clock::now();
+  if (totalTimeout_.count() > 0) {
+    deadline_ = loop_.addTimer(totalTimeout_, [this] {
+      deadline_ = 0;
+      if (fileTimer_) loop_.cancelTimer(fileTimer_);
+      fileTimer_ = 0;
+      done_ = true;
+      fail("it took longer than the time limit of " + minutesOrSeconds(totalTimeout_));
+    });
+  }
+  fileTimer_ = loop_.addTimer(std::chrono::milliseconds(0), [this] { readFilePiece(); });
+  return true;
+}
+
+void UrlConnection::readFilePiece() {
+  fileTimer_ = 0;
+  if (done_) return;
+  const auto alive = alive_;
+  if (!responseSent_) {
+    responseSent_ = true;
+    delegate_.connectionDidReceiveResponse(*this, fileSize_);
+    if (!*alive) return;
+  }
+  std::string piece(kFilePiece, '\0');
+  ssize_t n;
+  do {
+    n = ::read(file_, piece.data(), piece.size());
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    done_ = true;
+    fail(std::strerror(errno));
+    return;
+  }
+  if (n == 0) {
+    done_ = true;
+    if (deadline_) loop_.cancelTimer(deadline_);
+    deadline_ = 0;
+    delegate_.connectionDidFinishLoading(*this);
+    return;
+  }
+  received_ += n;
+  if (maximumLength_ > 0 && received_ > maximumLength_) {
+    done_ = true;
+    fail("it is larger than " + std::to_string(maximumLength_) + " bytes");
+    return;
+  }
+  piece.resize(static_cast<std::size_t>(n));
+  delegate_.connectionDidReceiveData(*this, piece);
+  if (!*alive || done_) return;
+  fileTimer_ = loop_.addTimer(std::chrono::milliseconds(0), [this] { readFilePiece(); });
 }
 
 bool UrlConnection::setUp(const UrlConnectionOptions& options, std::string* error) {
@@ -84,7 +215,7 @@ bool UrlConnection::setUp(const UrlConnectionOptions& options, std::string* erro
   maximumLength_ = options.maximumLength;
 
   bool ok = curl_easy_setopt(easy, CURLOPT_URL, url_.c_str()) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https,file") == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
             curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK;
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_.data());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -95,6 +226,11 @@ bool UrlConnection::setUp(const UrlConnectionOptions& options, std::string* erro
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(options.connectTimeout.count()));
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.stallTimeout.count()));
+  totalTimeout_ = options.totalTimeout;
+  started_ = std::chrono::steady_clock::now();
+  if (totalTimeout_.count() > 0) {
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT, static_cast<long>(totalTimeout_.count()));
+  }
   if (options.maximumLength > 0) {
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                      static_cast<curl_off_t>(options.maximumLength));
@@ -125,6 +261,9 @@ bool UrlConnection::setUp(const UrlConnectionOptions& options, std::string* erro
 UrlConnection::~UrlConnection() {
   *alive_ = false;
   if (timer_) loop_.cancelTimer(timer_);
+  if (fileTimer_) loop_.cancelTimer(fileTimer_);
+  if (deadline_) loop_.cancelTimer(deadline_);
+  if (file_ >= 0) ::close(file_);
   for (const auto& [socket, watch] : watches_) loop_.unwatchFd(watch);
   watches_.clear();
   auto* multi = static_cast<CURLM*>(multi_);
@@ -209,6 +348,9 @@ void UrlConnection::act(int socket, int events) {
     std::string reason = errorBuffer_.c_str();
     if (tooLong_ || result == CURLE_FILESIZE_EXCEEDED) {
       reason = "it is larger than " + std::to_string(maximumLength_) + " bytes";
+    } else if (result == CURLE_OPERATION_TIMEDOUT && totalTimeout_.count() > 0 &&
+               std::chrono::steady_clock::now() - started_ >= totalTimeout_) {
+      reason = "it took longer than the time limit of " + minutesOrSeconds(totalTimeout_);
     } else if (reason.empty()) {
       reason = curl_easy_strerror(result);
     }

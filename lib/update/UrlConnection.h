@@ -2,9 +2,12 @@
 // timeout is a timer of the loop, so nothing ever blocks the loop's thread.
 //
 // Only https: locations are loaded, and redirects are followed only to https:; file:
-// locations (local files, for tests and offline mirrors) are loaded as well. A server
-// answering 400 or more, a body shorter than its announced length, a dropped
-// connection and a server that sends nothing for `stallTimeout` all end in a failure.
+// locations (local files, for tests and offline mirrors) are loaded as well, read here
+// piece by piece on the loop: only a regular file is opened, and without blocking (a FIFO
+// or a device at the path is refused at once). A server answering 400 or more, a body
+// shorter than its announced length, a dropped connection, a server that sends nothing
+// for `stallTimeout` and a load that takes longer than `totalTimeout` all end in a
+// failure. The body is handed on in pieces as it arrives; the connection keeps none of it.
 //
 // Thread affinity: create, use and destroy a connection on its loop's thread; every
 // delegate call arrives there. The delegate may destroy the connection from inside any of
@@ -49,6 +52,9 @@ struct UrlConnectionOptions {
   std::chrono::seconds connectTimeout{30};
   // The load fails when less than one byte arrived in this long.
   std::chrono::seconds stallTimeout{60};
+  // The load fails when it has not ended in this long, however steadily data arrives (a
+  // server trickling a few bytes a second would otherwise never be given up).
+  std::chrono::seconds totalTimeout{30 * 60};
   // The load fails when the body is (or is announced to be) longer; 0: no limit.
   std::int64_t maximumLength = 0;
 };
@@ -75,6 +81,8 @@ class UrlConnection {
  private:
   UrlConnection(std::string url, UrlConnectionDelegate& delegate, platform::RunLoop& loop);
   bool setUp(const UrlConnectionOptions& options, std::string* error);
+  bool openFile(const UrlConnectionOptions& options, std::string* error);
+  void readFilePiece();
 
   friend struct CurlCallbacks;
   void watchSocket(int socket, int what);
@@ -98,6 +106,12 @@ class UrlConnection {
   std::int64_t maximumLength_ = 0;
   std::int64_t received_ = 0;
   std::string errorBuffer_;
+  std::chrono::seconds totalTimeout_{0};
+  std::chrono::steady_clock::time_point started_;
+  int file_ = -1;  // a file: location's open file
+  std::int64_t fileSize_ = 0;
+  platform::RunLoop::TimerId fileTimer_ = 0;
+  platform::RunLoop::TimerId deadline_ = 0;
   // Reset when the connection goes away, so a delivery in progress notices.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -86,7 +86,12 @@ void parseLine(std::string_view line, std::size_t number, VersionList& list) {
 }  // namespace
 
 bool isUsableVersionText(std::string_view version) {
-  if (version.empty() || version.size() > 128 || version.front() == '.') return false;
+  if (version.empty() || version.size() > 128) return false;
+  // Components separated by single dots, none empty: "99..0" or "1." would compare as
+  // versions nobody wrote.
+  if (version.front() == '.' || version.back() == '.' || version.find("..") != version.npos) {
+    return false;
+  }
   for (const char c : version) {
     const bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                     c == '.' || c == '+' || c == '~' || c == '_' || c == '-';

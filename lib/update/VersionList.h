@@ -37,8 +37,9 @@ struct VersionList {
 VersionList parseVersionList(std::string_view text);
 
 // Whether `version` can name the cached package file "<version>.deb": 1 to 128
-// characters of letters, digits and ". + ~ _ -", not starting with a dot. Real version
-// texts are dotted numbers; this keeps a hostile list from writing outside the cache.
+// characters of letters, digits and ". + ~ _ -", in components separated by single dots,
+// none of them empty. Real version texts are dotted numbers; this keeps a hostile list
+// from writing outside the cache, and "99..0" from passing for a version.
 bool isUsableVersionText(std::string_view version);
 
 }  // namespace zv::update

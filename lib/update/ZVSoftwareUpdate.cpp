@@ -1,11 +1,17 @@
 #include "update/ZVSoftwareUpdate.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <system_error>
 #include <vector>
 
 #include "device/DeviceController.h"
-#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "text/Unicode.h"
 #include "update/CompareVersionStrings.h"
@@ -46,40 +52,64 @@ ZVSoftwareUpdate::ZVSoftwareUpdate(std::shared_ptr<const device::DeviceControlle
   lookIntoCache();
 }
 
-ZVSoftwareUpdate::~ZVSoftwareUpdate() = default;
+ZVSoftwareUpdate::~ZVSoftwareUpdate() {
+  dropPartialPackage();
+}
 
 const std::string& ZVSoftwareUpdate::installedVersion() const {
   return device_->softwareVersion();
 }
 
-void ZVSoftwareUpdate::lookIntoCache() {
-  if (pkgCachePath_.empty()) return;
-  // Only finished packages count: the partial files of an interrupted save end in a
-  // random suffix, and anything else in the folder is not ours to offer.
-  std::vector<fs::path> packages;
+std::vector<std::pair<fs::path, std::string>> ZVSoftwareUpdate::cachedPackages() const {
+  // Only finished packages count: partial files begin with a dot, and anything else in
+  // the folder is not ours to offer.
+  std::vector<std::pair<fs::path, std::string>> packages;
+  if (pkgCachePath_.empty()) return packages;
   std::error_code ec;
   for (fs::directory_iterator it(pkgCachePath_, ec), end; !ec && it != end; it.increment(ec)) {
     const fs::path& path = it->path();
     const std::string name = path.filename().string();
     if (path.extension() != kPackageExtension || name.front() == '.') continue;
-    if (!it->is_regular_file(ec)) continue;
-    packages.push_back(path);
+    std::error_code typeError;
+    if (!it->is_regular_file(typeError)) continue;
+    packages.emplace_back(path, path.stem().string());
   }
-  if (packages.empty()) return;
-  const fs::path first = *std::min_element(packages.begin(), packages.end());
-  const std::string version = first.stem().string();
-  if (isUsableVersionText(version) &&
-      CompareVersionStrings(version, device_->softwareVersion()) < 0) {
-    pkgFilePath_ = first;
-    availableVersion_ = version;
-    downloadPercentage_ = 100;
-    if (delegate_) delegate_->softwareUpdateDownloadComplete(*this);
-    return;
+  return packages;
+}
+
+void ZVSoftwareUpdate::lookIntoCache() {
+  const std::string& installed = device_->softwareVersion();
+  std::optional<std::pair<fs::path, std::string>> newest;
+  for (auto& [path, version] : cachedPackages()) {
+    std::error_code ec;
+    if (!isUsableVersionText(version) || CompareVersionStrings(version, installed) >= 0) {
+      fs::remove(path, ec);  // not newer than what is installed
+      continue;
+    }
+    if (!newest || CompareVersionStrings(newest->second, version) > 0)
+      newest.emplace(path, version);
   }
-  fs::remove(first, ec);
-  downloadPercentage_ = 0;
-  pkgFilePath_.reset();
-  availableVersion_.reset();
+  if (!newest) return;
+  pkgFilePath_ = newest->first;
+  availableVersion_ = newest->second;
+  downloadPercentage_ = 100;
+  if (delegate_) delegate_->softwareUpdateDownloadComplete(*this);
+}
+
+void ZVSoftwareUpdate::pruneCache() {
+  for (const auto& [path, version] : cachedPackages()) {
+    if (availableVersion_ && version == *availableVersion_) {
+      pkgFilePath_ = path;
+      downloadPercentage_ = 100;
+      continue;
+    }
+    std::error_code ec;
+    fs::remove(path, ec);
+    if (pkgFilePath_ == path) {
+      pkgFilePath_.reset();
+      downloadPercentage_ = 0;
+    }
+  }
 }
 
 bool ZVSoftwareUpdate::check(std::string* error) {
@@ -149,6 +179,9 @@ bool ZVSoftwareUpdate::isPackageLocationAllowed(std::string_view location) const
 void ZVSoftwareUpdate::checkVersion(std::string_view text) {
   const VersionList list = parseVersionList(text);
   const std::string& installed = device_->softwareVersion();
+  // The list decides what is available: a cached version it no longer offers is not.
+  availableVersion_.reset();
+  availableURL_.reset();
   for (const VersionListEntry& entry : list.entries) {
     if (static_cast<std::int64_t>(entry.vendorId) != device_->vendorId() ||
         static_cast<std::int64_t>(entry.productId) != device_->productId()) {
@@ -164,19 +197,68 @@ void ZVSoftwareUpdate::checkVersion(std::string_view text) {
 }
 
 void ZVSoftwareUpdate::connectionDidReceiveResponse(UrlConnection&, std::int64_t expectedLength) {
-  if (currentRequest_ == Request::Package) expectedLength_ = expectedLength;
   downloadData_.clear();
+  if (currentRequest_ != Request::Package) return;
+  expectedLength_ = expectedLength;
+  packageReceived_ = 0;
+  std::string error;
+  if (!openPartialPackage(&error)) {
+    auto connection = std::move(downloadConnection_);
+    failRequest(Request::Package, error);
+  }
+}
+
+bool ZVSoftwareUpdate::openPartialPackage(std::string* error) {
+  dropPartialPackage();
+  std::error_code ec;
+  fs::create_directories(pkgCachePath_, ec);
+  if (ec) {
+    *error = "cannot create " + pkgCachePath_.string() + ": " + ec.message();
+    return false;
+  }
+  std::string name = (pkgCachePath_ / ".download-XXXXXX").string();
+  partial_ = ::mkostemp(name.data(), O_CLOEXEC);
+  if (partial_ < 0) {
+    *error = "cannot create a file in " + pkgCachePath_.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  partialPath_ = name;
+  return true;
+}
+
+void ZVSoftwareUpdate::dropPartialPackage() {
+  if (partial_ < 0) return;
+  ::close(partial_);
+  partial_ = -1;
+  std::error_code ec;
+  fs::remove(partialPath_, ec);
+  partialPath_.clear();
 }
 
 void ZVSoftwareUpdate::connectionDidReceiveData(UrlConnection&, std::string_view data) {
-  downloadData_.append(data);
-  if (currentRequest_ != Request::Package) return;
+  if (currentRequest_ != Request::Package) {
+    downloadData_.append(data);
+    return;
+  }
+  for (std::size_t written = 0; written < data.size();) {
+    const ssize_t n = ::write(partial_, data.data() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const std::string why = std::strerror(n < 0 ? errno : ENOSPC);
+      auto connection = std::move(downloadConnection_);
+      failRequest(Request::Package,
+                  "cannot write the package to " + pkgCachePath_.string() + ": " + why);
+      return;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  packageReceived_ += static_cast<std::int64_t>(data.size());
   // Without an announced length there is nothing to measure against; a server that
   // sends more than it announced does not push the figure past 100.
   int percentage = 0;
   if (expectedLength_ > 0) {
     const float fraction =
-        static_cast<float>(downloadData_.size()) / static_cast<float>(expectedLength_);
+        static_cast<float>(packageReceived_) / static_cast<float>(expectedLength_);
     percentage = static_cast<int>(std::min(fraction * 100.0f, 100.0f));
   }
   downloadPercentage_ = percentage;
@@ -190,6 +272,7 @@ void ZVSoftwareUpdate::connectionDidFinishLoading(UrlConnection&) {
   if (finished == Request::VersionList) {
     const std::string text = std::exchange(downloadData_, std::string());
     checkVersion(text);
+    pruneCache();
     if (delegate_) delegate_->softwareUpdateCheckComplete(*this);
     return;
   }
@@ -197,20 +280,35 @@ void ZVSoftwareUpdate::connectionDidFinishLoading(UrlConnection&) {
 }
 
 void ZVSoftwareUpdate::finishPackage() {
-  const std::string data = std::exchange(downloadData_, std::string());
   // Named after the version whose location was fetched: a check that announced a newer
   // version meanwhile does not rename it.
   const fs::path path = pkgCachePath_ / (downloadVersion_ + std::string(kPackageExtension));
+  if (partial_ < 0) {
+    // An empty body never started a response: the file is made now.
+    std::string error;
+    if (!openPartialPackage(&error)) {
+      failRequest(Request::Package, error);
+      return;
+    }
+  }
+  const bool synced = ::fsync(partial_) == 0;
+  const int closed = ::close(partial_);
+  partial_ = -1;
   std::error_code ec;
-  fs::create_directories(pkgCachePath_, ec);
+  if (!synced || closed != 0) {
+    const std::string why = std::strerror(errno);
+    fs::remove(partialPath_, ec);
+    failRequest(Request::Package, "cannot write the package to " + path.string() + ": " + why);
+    return;
+  }
+  ::chmod(partialPath_.c_str(), 0644);
+  fs::rename(partialPath_, path, ec);
   if (ec) {
-    failRequest(Request::Package, "cannot create " + pkgCachePath_.string() + ": " + ec.message());
+    fs::remove(partialPath_, ec);
+    failRequest(Request::Package, "cannot save " + path.string() + ": " + ec.message());
     return;
   }
-  if (const auto written = platform::writeFileAtomically(path, data); !written) {
-    failRequest(Request::Package, written.failure().message);
-    return;
-  }
+  partialPath_.clear();
   pkgFilePath_ = path;
   downloadPercentage_ = 100;
   if (delegate_) delegate_->softwareUpdateDownloadComplete(*this);
@@ -226,6 +324,7 @@ void ZVSoftwareUpdate::failRequest(Request failed, const std::string& message) {
   if (failed == Request::Package) downloadPercentage_ = 0;
   currentRequest_ = Request::None;
   downloadData_.clear();
+  dropPartialPackage();
   expectedLength_ = -1;
   if (delegate_) delegate_->softwareUpdateFailed(*this, message);
 }

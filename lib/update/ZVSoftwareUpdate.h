@@ -4,8 +4,14 @@
 // system's package tool.
 //
 // The cache is "<user data>/.installerCache/<device name>/" (platform/Paths.h), holding
-// "<version>.deb" files. A package found there at creation is offered at once when it is
-// newer than the installed software, and deleted otherwise.
+// "<version>.deb" files. At creation the newest package there is offered at once when it
+// is newer than the installed software; packages not newer than the installed software
+// are deleted. Each successful check deletes every package but the one of the newest
+// version the list offers: older ones, and those the list no longer offers.
+//
+// A package is written to a temporary file in the cache folder as it arrives (the memory
+// a download takes does not grow with the package) and takes its name when complete; a
+// failed or cancelled download removes it.
 //
 // One request runs at a time: check() and download() are refused while a check or a
 // download is in progress. A failed request is reported to the delegate and leaves the
@@ -21,6 +27,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/RunLoop.h"
 #include "update/PackageInstaller.h"
@@ -35,7 +43,7 @@ namespace zv::update {
 
 // Longest version list read (a list has one short line per device and version).
 inline constexpr std::int64_t kMaximumVersionListLength = 4 * 1024 * 1024;
-// Largest package downloaded; it is held in memory until complete.
+// Largest package downloaded (written to the cache as it arrives).
 inline constexpr std::int64_t kMaximumPackageLength = 1024LL * 1024 * 1024;
 
 struct ZVSoftwareUpdateOptions {
@@ -93,6 +101,12 @@ class ZVSoftwareUpdate : private UrlConnectionDelegate {
   enum class Request { None, VersionList, Package };
 
   void lookIntoCache();
+  // The finished packages in the cache, with their versions.
+  std::vector<std::pair<std::filesystem::path, std::string>> cachedPackages() const;
+  // After a successful check: deletes every package but the available version's.
+  void pruneCache();
+  bool openPartialPackage(std::string* error);
+  void dropPartialPackage();
   bool startRequest(Request kind, const std::string& url, std::int64_t maximumLength,
                     std::string* error);
   bool isPackageLocationAllowed(std::string_view location) const;
@@ -115,7 +129,10 @@ class ZVSoftwareUpdate : private UrlConnectionDelegate {
   std::unique_ptr<UrlConnection> downloadConnection_;
   std::string downloadVersion_;       // the version the package download is for
   std::int64_t expectedLength_ = -1;  // of the package download's response
-  std::string downloadData_;
+  std::string downloadData_;          // the version list's text
+  int partial_ = -1;                  // the package being written
+  std::filesystem::path partialPath_;
+  std::int64_t packageReceived_ = 0;
   int downloadPercentage_ = 0;
   ZVSoftwareUpdateDelegate* delegate_ = nullptr;
 

@@ -75,6 +75,21 @@ TEST_F(AgentTest, MenuHoldsTheNamesASeparatorAndClearWithTheDefaultTitleChecked)
   EXPECT_EQ(store()->currentProfileName(), "Default");
 }
 
+TEST_F(AgentTest, AProfileThatDoesNotLoadIsMarkedAndTheRunningOneStays) {
+  installDemoBundle();
+  launchAndWaitForProfile();
+  const auto broken = addProfile("Broken");
+  store()->readDirectory();
+  fs::resize_file(broken, 0);  // damaged after it was listed
+  showMenu();
+  ASSERT_TRUE(agent->currentProfileMenu().performActionForItemAtIndex(1));
+  EXPECT_EQ(store()->currentProfileName(), "Default");
+  EXPECT_TRUE(store()->currentProfile()->loaded());
+  EXPECT_FALSE(agent->noProfile());
+  EXPECT_NE(agent->unloadableProfiles().at("Broken").find("Broken.pr0"), string::npos);
+  EXPECT_EQ(showMenu()[1].rfind("Broken ", 0), 0u) << "the entry is marked";
+}
+
 TEST_F(AgentTest, AddedProfilesTurnTheSeparatorSlotIntoAnEntryAndMoveTheSeparator) {
   installDemoBundle();
   launchAndWaitForProfile();
@@ -206,14 +221,13 @@ TEST_F(AgentTest, ALinkedApplicationTakesOverBeforeThePressIsRouted) {
   EXPECT_EQ(output->events().front().code, KEY_PAGEUP);
 }
 
-TEST_F(AgentTest, ChoosingAStartupProfileSwitchesProfilesBackOn) {
+TEST_F(AgentTest, ChoosingAStartupProfileKeepsTheNoProfileState) {
   installDemoBundle();
   launchAndWaitForProfile();
   store()->setNoProfile(true);
-  store()->settings()->set("NoProfile", json::Value::boolean(true));
   agent->startupProfileHasChanged();
-  EXPECT_FALSE(store()->noProfile());
-  EXPECT_FALSE(noProfileOnDisk(*store()));
+  EXPECT_TRUE(store()->noProfile());
+  EXPECT_TRUE(noProfileOnDisk(*store()));
 }
 
 TEST_F(AgentTest, TheEditorIsTheDevicesOwnOrElseTheSuitesEditor) {

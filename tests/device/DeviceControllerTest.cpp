@@ -15,6 +15,7 @@
 #include "engine/ZVProfile.h"
 #include "json/CJSONDeserializer.h"
 #include "platform/RunLoop.h"
+#include "protocol/SuiteVersion.h"
 #include "testing/EngineHarness.h"
 #include "testing/FakeDriverService.h"
 #include "testing/FakeHidManager.h"
@@ -37,7 +38,7 @@ TEST(DeviceController, TheDemoMouse) {
   EXPECT_EQ(device->brand(), "Zenvor");
   EXPECT_EQ(device->name(), "Zenvor Demo Mouse");
   EXPECT_EQ(device->title(), "Demo Mouse");
-  EXPECT_EQ(device->softwareVersion(), "1.0");
+  EXPECT_EQ(device->softwareVersion(), kSuiteVersion) << "the bundle leaves it to the build";
   EXPECT_EQ(device->udid(), "DemoMouse-1");
   EXPECT_EQ(device->vendorId(), 0x5A56);
   EXPECT_EQ(device->productId(), 0x1704);

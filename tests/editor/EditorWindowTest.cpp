@@ -319,6 +319,15 @@ TEST_F(EditorWindowTest, FavouritesRoundTripThroughLinksAndNeverReplaceAFolder) 
   window_->setFavouriteCommandJSON("through the link");
   EXPECT_TRUE(std::filesystem::is_symlink(path));
   EXPECT_EQ(tree_.read("elsewhere/Favourites.xml"), "through the link");
+  // "old" was no favourites file the page could read: it is kept beside the file.
+  int copies = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(target.parent_path())) {
+    if (entry.path().filename().string().starts_with("Favourites.xml.damaged-")) {
+      ++copies;
+      EXPECT_EQ(tree_.read(entry.path().lexically_relative(tree_.root()).string()), "old");
+    }
+  }
+  EXPECT_EQ(copies, 1);
 
   std::filesystem::remove(path);
   std::filesystem::create_directory(path);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "output/InputAccess.h"
 #include "output/KeyTables.h"
 #include "output/RecordingOutput.h"
 #include "output/UinputOutput.h"
@@ -113,6 +114,37 @@ TEST_F(UinputOutputTest, NoUinputIsSaidOnceWithTheFixAndOutputIsDropped) {
   EXPECT_NE(messages.messages().back().find("sudo modprobe uinput"), std::string::npos)
       << messages.joined();
 }
+
+// The fix said depends on what the machine already has.
+struct AdviceCase {
+  InputAccessFacts facts;
+  const char* says;
+  const char* neverSays;
+};
+
+class InputAccessAdvice : public ::testing::TestWithParam<AdviceCase> {};
+
+TEST_P(InputAccessAdvice, FitsTheMachine) {
+  const std::string advice = inputAccessAdvice(GetParam().facts);
+  EXPECT_NE(advice.find(GetParam().says), std::string::npos) << advice;
+  EXPECT_EQ(advice.find(GetParam().neverSays), std::string::npos) << advice;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, InputAccessAdvice,
+    ::testing::Values(
+        AdviceCase{{}, "/etc/udev/rules.d/70-kinetra-local.rules", "70-kinetra.rules"},
+        AdviceCase{{"/usr/lib/udev/rules.d/70-zenvor-driver.rules", "input", false, false},
+                   "(/usr/lib/udev/rules.d/70-zenvor-driver.rules) gives /dev/uinput to the user "
+                   "of the active session at the seat: log in again",
+                   "KERNEL=="},
+        AdviceCase{{"/usr/lib/udev/rules.d/70-zenvor-driver.rules", "input", false, false},
+                   "join the group input (sudo usermod -aG input $USER)",
+                   "KERNEL=="},
+        AdviceCase{{std::nullopt, "input", true, false},
+                   "you are in the group input, which may use /dev/uinput, but this session "
+                   "started before you joined it: log in again",
+                   "KERNEL=="}));
 
 TEST_F(UinputOutputTest, AFailedWriteIsSaidOnce) {
   factory->failWritesFrom(0, -ENODEV);

@@ -231,14 +231,37 @@ TEST_F(StoreTest, LooksTwiceAtAHalfWrittenInfoFileAndNeverActsOnHalfOfIt) {
   EXPECT_EQ(store->currentProfileName(), "a");
 }
 
-TEST_F(StoreTest, ADamagedInfoFileReadsAsEmpty) {
+TEST_F(StoreTest, ADamagedInfoFileChangesNothingThatRuns) {
   addProfile("a");
   open();
   store->setCurrentProfileByName("a");
   store->setRetryPause({});
   ASSERT_TRUE(writeSharedFile(infoFile(), "\x01\x02 not a property list"));
   store->readInfo();
-  EXPECT_EQ(store->currentProfileName(), "Default") << "an empty dictionary: the default profile";
+  EXPECT_EQ(store->currentProfileName(), "a") << "a damaged file is not an empty one";
+  EXPECT_FALSE(store->infoDamage().empty());
+}
+
+// A profile that does not load is refused with the loader's message; what ran goes on.
+TEST_F(StoreTest, AnUnloadableProfileNeverBecomesCurrent) {
+  addProfile("a");
+  ASSERT_TRUE(writeSharedFile(folder() / "Empty.pr0", ""));
+  open();
+  ASSERT_TRUE(store->setCurrentProfileByName("a"));
+  std::string error;
+  EXPECT_FALSE(store->setCurrentProfileByName("Empty", &error));
+  EXPECT_NE(error.find("Empty.pr0: not a readable profile"), std::string::npos) << error;
+  EXPECT_EQ(store->currentProfileName(), "a");
+  EXPECT_TRUE(store->currentProfile()->loaded());
+  EXPECT_EQ(infoText("currentProfile"), (folder() / "a.pr0").string());
+
+  // Another process records it anyway: this one keeps running "a".
+  auto other = info();
+  other->set("currentProfile", json::Value((folder() / "Empty.pr0").string()));
+  ASSERT_TRUE(writeSharedFile(infoFile(), support::writePropertyListXML(json::Value(other))));
+  store->readInfo();
+  EXPECT_EQ(store->currentProfileName(), "a");
+  EXPECT_TRUE(store->currentProfile()->loaded());
 }
 
 TEST_F(StoreTest, KeepsWhatItDoesNotKnowAndWritesThroughLinks) {

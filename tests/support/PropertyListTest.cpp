@@ -90,8 +90,36 @@ TEST(PropertyList, DamagedInputAnswersNothing) {
   testing::TemporaryTree tree;
   const auto damaged = tree.write("home/damaged.plist", "<plist><dict><key>A");
   EXPECT_FALSE(readPropertyListFile(damaged, &error));
-  EXPECT_EQ(error, "cannot read " + damaged.string() + ": not a property list");
+  EXPECT_EQ(error, "cannot read " + damaged.string() +
+                       ": not a property list (line 1: <key> is never closed)");
 }
+
+// What a user who mistyped a tag is told: the line to look at.
+struct Damage {
+  const char* xml;
+  const char* says;
+};
+
+class PropertyListDamage : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(PropertyListDamage, NamesTheLineOfTheFirstFault) {
+  std::string error;
+  EXPECT_FALSE(readPropertyList(GetParam().xml, &error));
+  EXPECT_EQ(error, std::string("not a property list (") + GetParam().says + ")");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, PropertyListDamage,
+    ::testing::Values(
+        Damage{"<?xml version=\"1.0\"?>\n<plist>\n<dict>\n<key>a</key>\n<strng>b</string>\n"
+               "</dict>\n</plist>\n",
+               "line 5: <strng> is not an element of this file"},
+        Damage{"<plist>\n<dict>\n<key>a</key><string>b</strin>\n</dict></plist>",
+               "line 3: </strin> does not close <string> (line 3)"},
+        Damage{"<plist><dict>\n<!-- a <b> comment -->\n<key>a</key>\n<array>\n</dict></plist>",
+               "line 5: </dict> does not close <array> (line 4)"},
+        Damage{"<plist>\n<dict>\n<key>a</key><string>b</string\n",
+               "line 3: a tag is not ended with '>'"}));
 
 // A file another program wrote: kinds the JSON model has no exact form for.
 const char* const kForeignFile = R"(<?xml version="1.0" encoding="UTF-8"?>

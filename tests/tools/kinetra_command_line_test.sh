@@ -46,6 +46,10 @@ done
 
 expect no-command 1 'usage: kinetra COMMAND [ARGS…]' \
   -- bash -c "out=\$('$kinetra' 2>&1 >/dev/null); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"
+expect unknown-command-with-help 1 "kinetra: unknown command 'nosuchcommand'" \
+  -- bash -c "out=\$('$kinetra' nosuchcommand --help 2>&1 >/dev/null); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"
+expect unknown-action-with-help 1 "kinetra prefs: unknown action 'nosuch'" \
+  -- bash -c "out=\$('$kinetra' prefs nosuch --help 2>&1 >/dev/null); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"
 expect help-command 0 'usage: kinetra COMMAND [ARGS…]' -- bash -c "'$kinetra' help | head -n 1"
 expect missing-argument 1 "kinetra json: 'check' takes FILE" \
   -- bash -c "out=\$('$kinetra' json check 2>&1); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"

@@ -67,11 +67,17 @@ expect bad-brand 1 "kinetra prefs: '../x' cannot be a brand (it must name a file
 # A damaged file is reported and left as it is.
 damaged=$KINETRA_HOME/.config/com.zenvor.Kinetra.Broken.plist
 printf '<plist><dict><key>HideStatus' >"$damaged"
-expect damaged-set 1 "kinetra prefs: cannot read $damaged: not a property list; the file was left as it is (remove it to start with empty preferences)" \
+expect damaged-set 1 "kinetra prefs: cannot read $damaged: not a property list (line 1: <key> is never closed); the file was left as it is (repair it, or start it afresh with 'kinetra prefs reset', which keeps the damaged file beside it)" \
   -- "$kinetra" prefs --brand Broken set HideStatusMenu true
 check damaged-kept test "$(cat "$damaged")" = '<plist><dict><key>HideStatus'
-expect damaged-get 1 "kinetra prefs: cannot read $damaged: not a property list" \
+expect damaged-get 1 "kinetra prefs: cannot read $damaged: not a property list (line 1: <key> is never closed)" \
   -- "$kinetra" prefs --brand Broken get HideStatusMenu
+"$kinetra" prefs --brand Broken reset >/dev/null
+check damaged-copy-kept test "$(cat "$damaged".damaged-*)" = '<plist><dict><key>HideStatus'
+expect reset-starts-afresh 0 '' -- "$kinetra" prefs --brand Broken set HideStatusMenu true
+# The suite's own keys keep their kind.
+expect known-key-kind 1 "kinetra prefs: HideStatusMenu takes true or false" \
+  -- "$kinetra" prefs --brand Broken set HideStatusMenu maybe
 
 # Other programs' entries survive a set exactly: dates, 64-bit integers, whole reals.
 foreign=$KINETRA_HOME/.config/com.zenvor.Kinetra.Foreign.plist
@@ -98,7 +104,7 @@ done
 # An integer beyond 64 bits cannot be kept: the file is refused, not rewritten with -1.
 huge=$KINETRA_HOME/.config/com.zenvor.Kinetra.Huge.plist
 printf '<plist version="1.0"><dict><key>Big</key><integer>99999999999999999999999</integer></dict></plist>' >"$huge"
-expect huge-refused 1 "kinetra prefs: cannot read $huge: not a property list this suite can keep (line 1: the integer 99999999999999999999999 does not fit in 64 bits); the file was left as it is (remove it to start with empty preferences)" \
+expect huge-refused 1 "kinetra prefs: cannot read $huge: not a property list this suite can keep (line 1: the integer 99999999999999999999999 does not fit in 64 bits); the file was left as it is (repair it, or start it afresh with 'kinetra prefs reset', which keeps the damaged file beside it)" \
   -- "$kinetra" prefs --brand Huge set X 1
 check huge-kept grep -q '99999999999999999999999' "$huge"
 
@@ -116,7 +122,7 @@ fifo=$KINETRA_HOME/.config/com.zenvor.Kinetra.Fifo.plist
 mkfifo "$fifo"
 expect fifo-get 1 "kinetra prefs: cannot read $fifo: not a regular file (a FIFO)" \
   -- timeout 60 "$kinetra" prefs --brand Fifo get HideStatusMenu
-expect fifo-set 1 "kinetra prefs: cannot read $fifo: not a regular file (a FIFO); the file was left as it is (remove it to start with empty preferences)" \
+expect fifo-set 1 "kinetra prefs: cannot read $fifo: not a regular file (a FIFO); the file was left as it is (repair it, or start it afresh with 'kinetra prefs reset', which keeps the damaged file beside it)" \
   -- timeout 60 "$kinetra" prefs --brand Fifo set HideStatusMenu true
 check fifo-kept test -p "$fifo"
 # A folder there: said once, plainly.
@@ -124,7 +130,7 @@ mkdir -p "$KINETRA_HOME/.config/com.zenvor.Kinetra.Folder.plist"
 expect folder-get 1 "kinetra prefs: cannot read $KINETRA_HOME/.config/com.zenvor.Kinetra.Folder.plist: not a regular file (a folder)" \
   -- "$kinetra" prefs --brand Folder get HideStatusMenu
 
-expect no-action 1 "kinetra prefs: expected 'get', 'set' or 'watch'" \
+expect no-action 1 "kinetra prefs: expected 'get', 'set', 'reset' or 'watch'" \
   -- bash -c "out=\$('$kinetra' prefs 2>&1); rc=\$?; echo \"\${out%%\$'\\n'*}\"; exit \$rc"
 
 # One process watches, another saves; the watcher ends cleanly on SIGINT and SIGTERM.

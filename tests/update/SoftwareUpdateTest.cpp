@@ -1,6 +1,7 @@
 // ZVSoftwareUpdate against a real HTTPS server on the loopback interface, driven by the
 // main run loop as the editor drives it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <functional>
@@ -151,6 +152,27 @@ TEST_F(SoftwareUpdateTest, ACachedPackageIsOfferedOnlyWhileNewerThanTheInstalled
   }
 }
 
+TEST_F(SoftwareUpdateTest, TheNewestCachedPackageIsOfferedAndACheckKeepsOnlyTheListedNewest) {
+  for (const char* version : {"1.2", "1.5", "1.7"}) tree.write(kCache + version + ".deb", version);
+  auto updater = makeUpdater("1.3", server.url("/list"));
+  EXPECT_EQ(updater->availableVersion(), "1.7") << "the newest, not the first by name";
+  EXPECT_FALSE(std::filesystem::exists(cache() / "1.2.deb")) << "older than installed";
+
+  // 1.7 was withdrawn: the list's newest is offered, the rest goes.
+  server.route("/list", {200, "5a56,1704,1.5," + server.url("/1.5.deb") + "\n5a56,1704,1.4," +
+                                  server.url("/1.4.deb") + "\n"});
+  ASSERT_TRUE(updater->check());
+  ASSERT_TRUE(waitUntilIdle(*updater));
+  EXPECT_EQ(updater->availableVersion(), "1.5");
+  EXPECT_EQ(updater->packageFilePath(), cache() / "1.5.deb");
+  EXPECT_EQ(updater->downloadPercentage(), 100);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(cache())) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"1.5.deb"});
+}
+
 TEST_F(SoftwareUpdateTest, MatchingLinesAnnounceOnlyNewerVersions) {
   auto updater = makeUpdater("1.3", "https://unused.invalid/list");
   updater->checkVersion(
@@ -270,6 +292,40 @@ TEST_F(SoftwareUpdateTest, AServerThatStopsSendingTimesOut) {
   EXPECT_EQ(recorder.events, (std::vector<std::string>{"failed"}));
   EXPECT_NE(recorder.failure.find("Less than 1 bytes/sec"), std::string::npos) << recorder.failure;
   server.release();
+}
+
+TEST_F(SoftwareUpdateTest, ASteadyButEndlessLoadEndsAtTheTimeLimit) {
+  server.route("/list", {200, "x", Behaviour::Stall});
+  ZVSoftwareUpdateOptions options;
+  options.connection.totalTimeout = 1s;
+  auto updater = makeUpdater("1.3", server.url("/list"), options);
+  ASSERT_TRUE(updater->check());
+  ASSERT_TRUE(waitUntilIdle(*updater));
+  EXPECT_NE(recorder.failure.find("took longer than the time limit of 1 s"), std::string::npos)
+      << recorder.failure;
+  server.release();
+}
+
+TEST_F(SoftwareUpdateTest, LocalPackagesArriveInPiecesAndOnlyFromRegularFiles) {
+  const std::string package(3 << 20, 'z');
+  tree.write("mirror/big.deb", package);
+  const auto fifo = tree.path("mirror/fifo.deb");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  tree.write("mirror/list", "5a56,1704,2.0,file://" + tree.path("mirror/big.deb").string() +
+                                "\n5a56,1704,2.1,file:" + fifo.string() + "\n");
+  auto local = makeUpdater("1.3", "file://" + tree.path("mirror/list").string());
+  ASSERT_TRUE(local->check());
+  ASSERT_TRUE(waitUntilIdle(*local));
+  std::string error;
+  EXPECT_FALSE(local->download(&error)) << "a FIFO is never opened for reading";
+  EXPECT_EQ(error, "cannot read " + fifo.string() + ": not a regular file");
+
+  local->checkVersion("5a56,1704,2.0,file://" + tree.path("mirror/big.deb").string());
+  ASSERT_TRUE(local->download(&error)) << error;
+  ASSERT_TRUE(waitUntilIdle(*local));
+  EXPECT_EQ(recorder.events.back(), "complete") << recorder.failure;
+  EXPECT_GE(recorder.progress.size(), 4u) << "written as it arrives, piece by piece";
+  EXPECT_TRUE(tree.read(kCache + "2.0.deb") == package);
 }
 
 TEST_F(SoftwareUpdateTest, FollowsOnlyHttpsLocations) {

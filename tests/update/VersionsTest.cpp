@@ -115,7 +115,8 @@ TEST(VersionList, UsableVersionTexts) {
   for (const char* good : {"1", "1.4.2", "2.0~rc1", "1.0+deb12u1", "1_2-3"}) {
     EXPECT_TRUE(isUsableVersionText(good)) << good;
   }
-  for (const char* bad : {"", ".", "..", ".hidden", "1/2", "1 2", "1\\2", "a\xC3\xA9"}) {
+  for (const char* bad :
+       {"", ".", "..", ".hidden", "1/2", "1 2", "1\\2", "a\xC3\xA9", "99..0", "1.", "1.4."}) {
     EXPECT_FALSE(isUsableVersionText(bad)) << bad;
   }
   EXPECT_FALSE(isUsableVersionText(std::string(129, '1')));

@@ -5,9 +5,11 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "HelpFormatter.h"
+#include "protocol/SuiteVersion.h"
 
 namespace kinetra {
 
@@ -113,6 +115,35 @@ std::string describeParseError(const CLI::App& command, const CLI::ParseError& e
   return error.what();
 }
 
+// With --help anywhere, the parser stops before it looks at the words: `kinetra NOSUCH
+// --help` would print the tool's help and succeed, fooling a script that probes for a
+// command. The word after the deepest command the parser took, when that command chooses
+// among subcommands and takes no arguments itself, must name one of them.
+std::optional<std::string> unknownWordBeforeHelp(const CLI::App& root, int argc, char** argv) {
+  std::vector<const CLI::App*> chain{&root};
+  while (!chain.back()->get_subcommands().empty()) {
+    chain.push_back(chain.back()->get_subcommands().front());
+  }
+  const CLI::App& deepest = *chain.back();
+  if (deepest.get_subcommands({}).empty()) return std::nullopt;
+  for (const CLI::Option* option : deepest.get_options()) {
+    if (option->get_positional()) return std::nullopt;
+  }
+  // Where the deepest command's name is on the command line.
+  std::size_t matched = 1;
+  int at = 1;
+  for (; at < argc && matched < chain.size(); ++at) {
+    if (argv[at] == chain[matched]->get_name()) ++matched;
+  }
+  // Only the very next word: after an option it may be that option's value.
+  if (at >= argc || std::string_view(argv[at]).starts_with('-')) return std::nullopt;
+  const std::string_view word = argv[at];
+  for (const CLI::App* sub : deepest.get_subcommands({})) {
+    if (sub->get_name() == word) return std::nullopt;
+  }
+  return std::string(word);
+}
+
 // Commands with subcommands and no action of their own need one subcommand; the others
 // take at most one.
 void requireSubcommands(CLI::App& command) {
@@ -152,6 +183,8 @@ int runCommandLine(int argc, char** argv) {
   CLI::App app("", "kinetra");
   app.formatter(std::make_shared<HelpFormatter>());
   app.set_help_flag("-h,--help", "print this help and exit");
+  app.set_version_flag("--version", std::string("kinetra ") + zv::kSuiteVersion,
+                       "print the version and exit");
   // Options of a command may follow its subcommand: `kinetra prefs set K V --brand B`.
   app.fallthrough();
   for (const Registered& entry : registry()) {
@@ -171,8 +204,19 @@ int runCommandLine(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForVersion& version) {
+    std::cout << version.what() << "\n";
+    return 0;
   } catch (const CLI::CallForHelp&) {
-    std::cout << deepestParsed(app)->help();
+    const CLI::App& command = *deepestParsed(app);
+    if (const auto word = unknownWordBeforeHelp(app, argc, argv)) {
+      std::cerr << prefix(command)
+                << (command.get_parent() ? "unknown action '" : "unknown command '") << *word
+                << "'\n\n"
+                << command.help();
+      return 1;
+    }
+    std::cout << command.help();
     return 0;
   } catch (const CLI::ParseError& error) {
     const CLI::App& command = *deepestParsed(app);

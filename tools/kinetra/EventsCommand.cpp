@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "Command.h"
@@ -29,6 +30,8 @@ namespace {
 
 using zv::platform::RunLoop;
 constexpr const char* kName = "events";
+// How long the driver's answers to the overrides are awaited at most.
+constexpr std::chrono::milliseconds kAnswerWait{500};
 
 struct Options {
   SessionOptions devices;
@@ -42,13 +45,20 @@ struct Options {
 class EventPrinter : public zv::device::DeviceControllerDelegate,
                      public zv::store::DeviceSessionObserver {
  public:
-  // Counts events towards `count` (0: no end) once counting() is set.
+  // Counts events towards `count` (0: no end) once counting is set. Before, events are
+  // the driver's answers to the overrides (each element's current value): they are
+  // taken off `answersAwaited` and not printed.
   explicit EventPrinter(long long count) : left_(count) {}
   void elementEvent(std::uint32_t element, std::int32_t value, bool) override {
+    if (!counting) {
+      answersAwaited.erase(element);
+      return;
+    }
     std::cout << "event " << hexElement(element) << " " << value << std::endl;
-    if (counting && left_ > 0 && --left_ == 0) RunLoop::main().stop();
+    if (left_ > 0 && --left_ == 0) RunLoop::main().stop();
   }
   bool counting = false;
+  std::set<std::uint32_t> answersAwaited;
   void deviceConnected(zv::device::DeviceController&, bool connected) override {
     if (!connected) std::cout << "disconnected; waiting for the device" << std::endl;
   }
@@ -153,11 +163,13 @@ int run(const CLI::App& self, const Options& options) {
 
   if (options.overrides.empty()) elements = defaultElements(*device);
   const auto driver = device->driverInterface();
+  printer->answersAwaited.insert(elements->begin(), elements->end());
   for (std::uint32_t element : *elements) driver->overrideElement(element, true);
-  // The driver answers each override with the element's current value; those first values
-  // come before the listening line and do not count.
-  RunLoop::main().dispatchPending();
-  RunLoop::main().dispatchPending();
+  // The driver answers each override with the element's current value: those answers are
+  // neither printed nor counted. A driver that leaves one out costs a short wait.
+  RunLoop::main().runUntil([&] { return printer->answersAwaited.empty() || interrupted; },
+                           kAnswerWait);
+  if (interrupted) return 1;
   printer->counting = true;
   std::cout << "listening to " << device->udid() << " (" << device->name() << ")";
   if (!elements->empty()) {

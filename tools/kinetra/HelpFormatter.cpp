@@ -11,8 +11,11 @@ namespace {
 
 constexpr std::size_t kUsageWidth = 90;
 
+// -h/--help and the tool's --version: every command has the one, only the tool the other;
+// neither belongs in a command's usage.
 bool isHelp(const CLI::App& app, const CLI::Option* option) {
-  return option == app.get_help_ptr() || option == app.get_help_all_ptr();
+  return option == app.get_help_ptr() || option == app.get_help_all_ptr() ||
+         option == app.get_version_ptr();
 }
 
 bool isFlag(const CLI::Option* option) {
@@ -156,7 +159,11 @@ std::string HelpFormatter::make_help(const CLI::App* app, std::string, CLI::AppF
     rows.emplace_back(sub->get_name(), sub->get_description());
   }
   if (!rows.empty()) out += "\ncommands:\n" + table(rows);
-  if (!app->get_parent()) out += "\nRun 'kinetra COMMAND --help' for a command's options.\n";
+  if (!app->get_parent()) {
+    out +=
+        "\nRun 'kinetra COMMAND --help' for a command's options, 'kinetra --version' for the "
+        "version.\n";
+  }
   return out;
 }
 

@@ -1,4 +1,4 @@
-// kinetra prefs [--brand BRAND] get KEY | set [--string] KEY VALUE | watch
+// kinetra prefs [--brand BRAND] get KEY | set [--string] KEY VALUE | watch | reset
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
@@ -75,6 +75,26 @@ std::optional<Value> parseValue(const std::string& text, bool asString, std::str
   return Value(text);
 }
 
+// The preferences the suite itself reads, and the kind each must have: a value of another
+// kind would be read as its default by the agent and the settings window.
+struct KnownKey {
+  std::string_view key;
+  std::string_view kind;  // in messages
+  bool (*accepts)(const Value& value);
+};
+constexpr KnownKey kKnownKeys[] = {
+    {"HideStatusMenu", "true or false", [](const Value& value) { return value.isBoolean(); }},
+};
+
+std::optional<std::string> refusedKind(const std::string& key, const Value& value) {
+  for (const KnownKey& known : kKnownKeys) {
+    if (known.key == key && !known.accepts(value)) {
+      return key + " takes " + std::string(known.kind);
+    }
+  }
+  return std::nullopt;
+}
+
 int runGet(const std::string& brand, const std::string& key) {
   const auto path = ZVPreferencesFile::pathForBrand(brand);
   std::error_code ec;
@@ -99,14 +119,30 @@ int runSet(const std::string& brand, const std::string& key, const std::string& 
   std::string error;
   const auto value = parseValue(text, asString, error);
   if (!value) return fail(error);
+  if (const auto refused = refusedKind(key, *value)) return fail(*refused);
   const auto prefs = ZVPreferencesFile::preferenceFileForBrand(brand);
   if (!prefs) return fail("cannot open the preferences of brand '" + brand + "'");
   if (!prefs->prefs()) {
     return fail(prefs->readError() +
-                "; the file was left as it is (remove it to start with empty preferences)");
+                "; the file was left as it is (repair it, or start it afresh with 'kinetra prefs "
+                "reset', which keeps the damaged file beside it)");
   }
   prefs->prefs()->set(key, *value);
   if (!prefs->save(&error)) return fail(error);
+  return 0;
+}
+
+int runReset(const std::string& brand) {
+  const auto prefs = ZVPreferencesFile::preferenceFileForBrand(brand);
+  if (!prefs) return fail("cannot open the preferences of brand '" + brand + "'");
+  if (prefs->prefs()) {
+    std::cout << prefs->filePath().string() << " reads well; nothing to reset\n";
+    return 0;
+  }
+  const auto copy = prefs->reset();
+  if (!copy) return fail(copy.failure().message);
+  std::cout << "the preferences start afresh; the damaged file is kept as " << copy->string()
+            << "\n";
   return 0;
 }
 
@@ -177,14 +213,25 @@ void define(CLI::App& command) {
   CLI::App* set = command.add_subcommand("set", "set KEY and save the file");
   set->footer(
       "Saves the file atomically, so running programs see the change. true and false\n"
-      "become booleans, whole numbers integers, anything else text. Every other entry of\n"
-      "the file is kept as it is.\n");
+      "become booleans, whole numbers integers, anything else text. The suite's own keys\n"
+      "keep their kind (HideStatusMenu takes true or false). Every other entry of the\n"
+      "file is kept as it is.\n");
   set->add_option("KEY", options->key, "the preference")->required();
   set->add_option("VALUE", options->value, "its new value")->required();
   set->add_flag("--string", options->asString, "keep VALUE as text whatever it looks like");
   setAction(*set, [options] {
     const auto brand = resolveBrand(options->brand);
     return brand ? runSet(*brand, options->key, options->value, options->asString) : 1;
+  });
+
+  CLI::App* reset = command.add_subcommand(
+      "reset", "start a damaged preferences file afresh, keeping a copy of it");
+  reset->footer(
+      "A preferences file that cannot be read is never saved over; this replaces it with\n"
+      "empty preferences and keeps the damaged one beside it as NAME.damaged-DATE.\n");
+  setAction(*reset, [options] {
+    const auto brand = resolveBrand(options->brand);
+    return brand ? runReset(*brand) : 1;
   });
 
   CLI::App* watch = command.add_subcommand(

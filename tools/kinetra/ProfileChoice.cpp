@@ -26,14 +26,19 @@ int run(const ProfileChoice& choice, const Options& options, const CLI::App& com
   const auto device = openDevice(options.device, error);
   if (!device) return fail(choice.command, error);
   const auto store = storeOf(*device);
-  if (options.none) {
-    std::cout << choice.chooseNone(*store) << "\n";
-    return 0;
+  if (const std::string damage = store->infoDamage(); !damage.empty()) {
+    return fail(choice.command, damage +
+                                    "\nNothing was changed. Repair the file, or start it "
+                                    "afresh with 'kinetra profiles --reset' (the damaged "
+                                    "file is kept beside it).");
   }
-  if (!store->profileExistsWithName(options.name)) {
+  if (!options.none && !store->profileExistsWithName(options.name)) {
     return fail(choice.command, "no profile named '" + options.name + "' (see kinetra profiles)");
   }
-  std::cout << choice.choose(*store, options.name) << "\n";
+  const auto line =
+      options.none ? choice.chooseNone(*store, error) : choice.choose(*store, options.name, error);
+  if (!line) return fail(choice.command, error);
+  std::cout << *line << "\n";
   return 0;
 }
 

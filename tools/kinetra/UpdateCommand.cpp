@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -36,6 +37,7 @@ struct Options {
   std::string bundle;
   std::string device;
   std::string cacert;
+  long long timeLimitMinutes = 30;
 };
 
 // The bundles to look through: the one given, else every installed one in name order.
@@ -146,6 +148,7 @@ int runCheckOrDownload(const Options& options, bool download) {
   zv::update::ZVSoftwareUpdateOptions updateOptions;
   updateOptions.updateURL = options.url;
   updateOptions.connection.certificateAuthorities = options.cacert;
+  updateOptions.connection.totalTimeout = std::chrono::minutes(options.timeLimitMinutes);
   Reporter reporter;
   ZVSoftwareUpdate updater(device, &reporter, updateOptions, loop);
 
@@ -202,6 +205,11 @@ void addDeviceOptions(CLI::App& command, Options& options) {
       .add_option("--cacert", options.cacert,
                   "trust the authorities in this PEM file (a private server)")
       ->type_name("FILE");
+  command
+      .add_option("--time-limit", options.timeLimitMinutes,
+                  "give up a request that has not ended after MINUTES (default 30)")
+      ->check(CLI::Range(1LL, 24LL * 60))
+      ->type_name("MINUTES");
 }
 
 void define(CLI::App& command) {

@@ -14,6 +14,7 @@
 #include "DaemonHarness.h"
 #include "daemon/ZenvorDriver.h"
 #include "linux/LinuxUhid.h"
+#include "protocol/SuiteVersion.h"
 #include "replay/DescriptorFile.h"
 
 namespace zv::driver::testing {
@@ -34,7 +35,7 @@ TEST(DaemonLifecycle, StartPresentsTheRealMouseAndGrabsItsNodes) {
   EXPECT_EQ(created->uniq, "serial-1");
   EXPECT_EQ(created->descriptor, d.hidraw.descriptor());  // type 1 keeps its own descriptor
   EXPECT_EQ(d.grab.grabbed(), (std::vector<std::string>{"/dev/input/event7", "/dev/input/event8"}));
-  EXPECT_TRUE(d.log.contains("Skarn USB driver v1.10 loaded\n"));
+  EXPECT_TRUE(d.log.contains(std::string("Skarn USB driver v") + kSuiteVersion + " loaded\n"));
   struct stat st;
   ASSERT_EQ(stat(d.socketPath().c_str(), &st), 0);
   EXPECT_TRUE(S_ISSOCK(st.st_mode));
@@ -84,7 +85,8 @@ TEST(DaemonLifecycle, UnplugEndsTheDaemonCleanly) {
   EXPECT_FALSE(std::filesystem::exists(path));
   const auto lines = d.log.lines();
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "Skarn USB driver vX.10 unloaded\n");
+  EXPECT_EQ(lines.back(), std::string("Skarn USB driver v") + kSuiteVersion + " unloaded\n")
+      << "the same version as at load";
 }
 
 TEST(DaemonLifecycle, AMouseThatCannotBePresentedIsNeitherGrabbedNorServed) {
