@@ -22,7 +22,8 @@ constexpr std::string_view kReady = "ready ";
 }  // namespace
 
 SimulatedDaemon::SimulatedDaemon(const std::filesystem::path& executable,
-                                 const std::string& product) {
+                                 const std::string& product,
+                                 const std::vector<std::string>& arguments) {
   int in[2];
   int out[2];
   if (::pipe2(in, O_CLOEXEC) != 0) return;
@@ -38,7 +39,9 @@ SimulatedDaemon::SimulatedDaemon(const std::filesystem::path& executable,
   posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
   const std::string path = executable.string();
   std::vector<char*> argv{const_cast<char*>(path.c_str()), const_cast<char*>("--simulate"),
-                          const_cast<char*>(product.c_str()), nullptr};
+                          const_cast<char*>(product.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
   if (::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);

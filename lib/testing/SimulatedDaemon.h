@@ -26,9 +26,11 @@ namespace zv::testing {
 
 class SimulatedDaemon {
  public:
-  // Starts the daemon and waits (up to 10 s) for its "ready PATH" line.
+  // Starts the daemon and waits (up to 10 s) for its "ready PATH" line. `arguments` follow
+  // "--simulate PRODUCT" (a mouse's own descriptor: "--descriptor", "HEX").
   explicit SimulatedDaemon(const std::filesystem::path& executable,
-                           const std::string& product = "0x1704");
+                           const std::string& product = "0x1704",
+                           const std::vector<std::string>& arguments = {});
   // Ends the daemon (SIGTERM) and waits for it.
   ~SimulatedDaemon();
   SimulatedDaemon(const SimulatedDaemon&) = delete;
