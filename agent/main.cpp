@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AgentOutput.h"
+#include "InputPriority.h"
 #include "InstanceLock.h"
 #include "TrayModule.h"
 #include "device/ProfileStoreFactory.h"
@@ -115,6 +116,9 @@ int main(int argc, char** argv) {
   if (!loop.watchSignals({SIGINT, SIGTERM, SIGHUP}, [&quit](int) { quit(); })) {
     return fail("cannot watch for SIGTERM and SIGINT");
   }
+
+  // This thread runs the library's loop, where the mouse's events arrive and are answered.
+  InputPriority inputPriority(::gettid());
 
   const auto bundle = zv::support::Bundle::main();
   if (!bundle) {

@@ -24,6 +24,9 @@ class EditorPlatform {
   // ("file:///…", percent-escaped); nothing when cancelled.
   virtual std::optional<std::string> chooseImage(const std::string& title,
                                                  const std::vector<std::string>& extensions) = 0;
+  // A file or program for an "open" action: any file. Answers its path; nothing when
+  // cancelled.
+  virtual std::optional<std::string> chooseFile(const std::string& title) = 0;
   // Opens a URL (or path) with the desktop's default handler.
   virtual void openURL(const std::string& url) = 0;
   // Shows the desktop's mouse settings, or tells the user why it cannot.

@@ -61,6 +61,9 @@ class HTMLWindowHost {
 
   // The height of the main screen.
   virtual double screenHeight() const = 0;
+  // The area of the window's screen that windows may use (without the desktop's panels),
+  // in the coordinates of frame().
+  virtual Rect availableScreenArea() const = 0;
   // Where the pointer is, and whether a button (1 left, 2 right) is held now.
   virtual Point cursorPosition() const = 0;
   virtual bool buttonDown(int button) const = 0;

@@ -18,12 +18,16 @@
 
 #include "IconProtocol.h"
 #include "ScriptObjects.h"
+#include "WindowPlacement.h"
 #include "ZVHTMLWindow.h"
 #include "platform/RunLoop.h"
 
 namespace zv::editor {
 
 namespace {
+
+// How far in from its edges the main window resizes when dragged.
+constexpr double kResizeBorder = 6;
 
 // The channel object the start-up script reports to. Not part of the page interface.
 constexpr const char* kPageReadyObject = "tesselPage";
@@ -186,6 +190,14 @@ void HTMLWindowWidget::setFloating(bool floating) {
   if (shown) show();
 }
 
+Rect HTMLWindowWidget::availableScreenArea() const {
+  const QScreen* at = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (!at) return {};
+  const QRect area = at->availableGeometry();
+  return {static_cast<double>(area.x()), static_cast<double>(area.y()),
+          static_cast<double>(area.width()), static_cast<double>(area.height())};
+}
+
 double HTMLWindowWidget::screenHeight() const {
   const QScreen* screen = QGuiApplication::primaryScreen();
   return screen ? screen->geometry().height() : 0;
@@ -302,10 +314,46 @@ void HTMLWindowWidget::mouseMoveEvent(QMouseEvent* event) {
 }
 
 bool HTMLWindowWidget::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == watchedViewWidget_ && event->type() == QEvent::MouseMove && window_) {
-    window_->mouseMovedOverWindow();
+  if (watched == watchedViewWidget_) {
+    if (event->type() == QEvent::MouseMove && window_) window_->mouseMovedOverWindow();
+    if (edgeEvent(event)) return true;
   }
   return QWidget::eventFilter(watched, event);
+}
+
+bool HTMLWindowWidget::edgeEvent(QEvent* event) {
+  // Only the main window resizes: children and pop-ups keep the size their page asks for.
+  if (parentWidget() || grabbing_ || !watchedViewWidget_) return false;
+  const auto type = event->type();
+  if (type != QEvent::MouseMove && type != QEvent::MouseButtonPress) return false;
+  const auto* mouse = static_cast<QMouseEvent*>(event);
+  const QPointF at = mapFromGlobal(mouse->globalPosition());
+  const auto edges = resizeEdgesAt({at.x(), at.y()}, width(), height(), kResizeBorder);
+  if (type == QEvent::MouseMove) {
+    if (mouse->buttons() != Qt::NoButton) return false;
+    const bool diagonal = edges == (kLeftEdge | kTopEdge) || edges == (kRightEdge | kBottomEdge);
+    const bool otherDiagonal =
+        edges == (kRightEdge | kTopEdge) || edges == (kLeftEdge | kBottomEdge);
+    const bool sideways = edges & (kLeftEdge | kRightEdge);
+    if (edges == 0) {
+      watchedViewWidget_->unsetCursor();
+    } else {
+      watchedViewWidget_->setCursor(diagonal        ? Qt::SizeFDiagCursor
+                                    : otherDiagonal ? Qt::SizeBDiagCursor
+                                    : sideways      ? Qt::SizeHorCursor
+                                                    : Qt::SizeVerCursor);
+    }
+    return false;
+  }
+  if (edges == 0 || mouse->button() != Qt::LeftButton) return false;
+  QWindow* handle = windowHandle();
+  if (!handle) return false;
+  Qt::Edges qtEdges;
+  if (edges & kLeftEdge) qtEdges |= Qt::LeftEdge;
+  if (edges & kRightEdge) qtEdges |= Qt::RightEdge;
+  if (edges & kTopEdge) qtEdges |= Qt::TopEdge;
+  if (edges & kBottomEdge) qtEdges |= Qt::BottomEdge;
+  return handle->startSystemResize(qtEdges);
 }
 
 void HTMLWindowWidget::moveEvent(QMoveEvent* event) {

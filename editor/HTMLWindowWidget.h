@@ -61,6 +61,7 @@ class HTMLWindowWidget : public QWidget, public HTMLWindowHost {
   void setFrame(const Rect& frame) override;
   void setFloating(bool floating) override;
   double screenHeight() const override;
+  Rect availableScreenArea() const override;
   Point cursorPosition() const override;
   bool buttonDown(int button) const override;
   bool canPlaceWindows() const override;
@@ -83,6 +84,8 @@ class HTMLWindowWidget : public QWidget, public HTMLWindowHost {
   void pageReady();
   void loadFinished(bool ok, const QString& error);
   void reportFrame();
+  // Resizing from the edges of the frameless window (the page covers it all).
+  bool edgeEvent(QEvent* event);
 
   ZVHTMLView* view_;
   QWebChannel* channel_;

@@ -46,6 +46,13 @@ std::optional<std::string> QtEditorPlatform::chooseImage(
   return fileURL(path);
 }
 
+std::optional<std::string> QtEditorPlatform::chooseFile(const std::string& title) {
+  const QString path =
+      QFileDialog::getOpenFileName(nullptr, QString::fromStdString(title), QDir::homePath());
+  if (path.isEmpty()) return std::nullopt;
+  return path.toStdString();
+}
+
 void QtEditorPlatform::openURL(const std::string& url) {
   QDesktopServices::openUrl(QUrl::fromUserInput(QString::fromStdString(url)));
 }
@@ -129,6 +136,14 @@ std::optional<std::string> ScriptedEditorPlatform::chooseImage(
   std::string path;
   if (!std::getline(in, path) || path.empty()) return std::nullopt;
   return fileURL(QString::fromStdString(path));
+}
+
+std::optional<std::string> ScriptedEditorPlatform::chooseFile(const std::string& title) {
+  record("chooser " + title);
+  std::ifstream in(folder_ / "open-file");
+  std::string path;
+  if (!std::getline(in, path) || path.empty()) return std::nullopt;
+  return path;
 }
 
 void ScriptedEditorPlatform::openURL(const std::string& url) {

@@ -5,9 +5,9 @@
 // ScriptedEditorPlatform answers the choosers from files and records what it would open,
 // so that a test can drive the page without dialogs (TESSEL_SCRIPTED_DESKTOP, see
 // main.cpp): in its folder, "applications" holds one executable path per line (an empty
-// file cancels), "image" one path (missing: cancel); every URL, path or settings request
-// is appended to "opened". ScriptedPackageInstaller appends "install PATH" there instead
-// of handing a downloaded update to the system's package tool.
+// file cancels), "image" and "open-file" one path each (missing: cancel); every URL, path or
+// settings request is appended to "opened". ScriptedPackageInstaller appends "install PATH" there
+// instead of handing a downloaded update to the system's package tool.
 //
 // Threads: the GUI thread.
 #pragma once
@@ -25,6 +25,7 @@ class QtEditorPlatform : public EditorPlatform {
   std::vector<std::string> chooseApplications(const std::string& title) override;
   std::optional<std::string> chooseImage(const std::string& title,
                                          const std::vector<std::string>& extensions) override;
+  std::optional<std::string> chooseFile(const std::string& title) override;
   void openURL(const std::string& url) override;
   void openMouseSettings() override;
   std::vector<std::string> preferredLanguages() override;
@@ -42,6 +43,7 @@ class ScriptedEditorPlatform : public QtEditorPlatform {
   std::vector<std::string> chooseApplications(const std::string& title) override;
   std::optional<std::string> chooseImage(const std::string& title,
                                          const std::vector<std::string>& extensions) override;
+  std::optional<std::string> chooseFile(const std::string& title) override;
   void openURL(const std::string& url) override;
   void openMouseSettings() override;
 

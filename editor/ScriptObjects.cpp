@@ -4,6 +4,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <cerrno>
+#include <cstring>
 
 #include "ZVEditorWindow.h"
 #include "ZVHTMLWindow.h"
@@ -239,6 +241,23 @@ QString EditorScriptObject::languageNameForLocale(const QString& locale) {
 }
 QString EditorScriptObject::currentLocale() {
   return QString::fromStdString(editor_.currentLocale());
+}
+QString EditorScriptObject::chooseFileToOpen() {
+  return QString::fromStdString(editor_.chooseFileToOpen());
+}
+QVariant EditorScriptObject::deviceLayoutJSON() {
+  return orNull(editor_.deviceLayoutJSON());
+}
+QVariantList EditorScriptObject::deviceAccess() {
+  QVariantList out;
+  for (const auto& node : editor_.refusedNodes()) {
+    QVariantMap entry;
+    entry.insert(QStringLiteral("path"), QString::fromStdString(node.path.string()));
+    entry.insert(QStringLiteral("missing"), node.error == ENOENT);
+    entry.insert(QStringLiteral("reason"), QString::fromLocal8Bit(std::strerror(node.error)));
+    out.push_back(entry);
+  }
+  return out;
 }
 
 // --- device -------------------------------------------------------------------------------------

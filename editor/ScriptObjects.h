@@ -181,6 +181,14 @@ class EditorScriptObject : public HTMLWindowScriptObject {
   Q_INVOKABLE QString languageNameForLocale(const QString& locale);
   Q_INVOKABLE QString currentLocale();
 
+  // The editor's own page: the file an "open" action opens, chosen in a file chooser
+  // ('' when cancelled); the device bundle's layout of the controls (its "EditorLayout"
+  // file's text, or null); the device nodes this user cannot open, as
+  // [{path, missing: true when the node does not exist, reason}] (empty when all open).
+  Q_INVOKABLE QString chooseFileToOpen();
+  Q_INVOKABLE QVariant deviceLayoutJSON();
+  Q_INVOKABLE QVariantList deviceAccess();
+
  private:
   ZVEditorWindow& editor_;
 };

@@ -124,12 +124,14 @@ std::vector<RefusedNode> ZVAppDelegate::defaultAccessCheck(const std::string& al
 bool ZVAppDelegate::applicationDidFinishLaunching() {
   const std::string alias = options_.alias.empty() ? infoText("Alias") : options_.alias;
 
-  // 1. Access to the devices.
+  // 1. Access to the devices. The editor sends no keys itself, so it opens all the same:
+  // its page shows what will not work and how to fix it.
+  std::vector<RefusedNode> refused;
   if (!options_.skipAccessCheck) {
-    const auto refused = options_.accessCheck ? options_.accessCheck() : defaultAccessCheck(alias);
+    refused = options_.accessCheck ? options_.accessCheck() : defaultAccessCheck(alias);
     if (!refused.empty()) {
-      options_.alert(accessAlertMessage(brand()), accessAlertAdvice(refused));
-      return false;
+      std::fprintf(stderr, "tessel: %s\n%s\n", accessAlertMessage(brand()).c_str(),
+                   accessAlertAdvice(refused).c_str());
     }
   }
 
@@ -165,9 +167,19 @@ bool ZVAppDelegate::applicationDidFinishLaunching() {
   const auto& device = controllers.front();
   widget_ = new HTMLWindowWidget();
   widget_->setAttribute(Qt::WA_DeleteOnClose);
+  // Small enough for a 200 % desktop on a small screen, large enough for the page.
+  widget_->setMinimumSize(360, 280);
+  widget_->setWindowTitle(QString::fromStdString(brand() + " Editor — " + device->name()));
   EditorWindowOptions windowOptions;
   windowOptions.frontmost = store::ZVProfileSwitcher::sharedFrontmostApplication();
   windowOptions.page = options_.page;
+  windowOptions.refusedNodes = std::move(refused);
+  windowOptions.pageFailed = [this](const std::string& reason) {
+    options_.alert(brand() + " Editor cannot show its window",
+                   "Its page could not be loaded: " + reason +
+                       ". Reinstall the suite, then start the editor again.");
+    QApplication::exit(1);
+  };
   if (!scriptedDesktop_.empty()) {
     windowOptions.update.installer = std::make_shared<ScriptedPackageInstaller>(scriptedDesktop_);
   }

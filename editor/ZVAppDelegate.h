@@ -2,8 +2,9 @@
 // this order:
 //
 //   1. device access: can this user open /dev/uinput and the mouse's hidraw nodes? If
-//      not, an alert says what is missing and how to get it, and the editor ends: no
-//      device scan, no window. (Skipped in devel mode, where the mouse is simulated.)
+//      not, the editor still opens (it sends no keys itself): standard error and a
+//      banner of the page say what will not work and how to get access. (Skipped in devel
+//      mode, where the mouse is simulated, unless a node to check is given.)
 //   2. overlay scroll bars (set on the web engine before the application object exists,
 //      see ZVScrollbarHack.h)
 //   3. the shared command store
@@ -12,7 +13,7 @@
 //   5. HID matching starts
 //   6. the editor window is made for the first device found; it shows itself once its
 //      page has loaded. No device: an alert names the alias and the folder scanned, and
-//      the editor ends.
+//      the editor ends; so it does when the page cannot be loaded.
 //
 // Closing the window ends the process (applicationShouldTerminateAfterLastWindowClosed).
 //

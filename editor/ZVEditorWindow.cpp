@@ -8,6 +8,7 @@
 #include "CurrentLocale.h"
 #include "DesktopEntries.h"
 #include "ImageChooserPath.h"
+#include "WindowPlacement.h"
 #include "engine/ZVProfile.h"
 #include "log/Log.h"
 #include "platform/AtomicFile.h"
@@ -102,7 +103,38 @@ std::string percentDecoded(std::string_view text) {
   return out;
 }
 
+// The device bundle's "Interface" page, or the editor's own: (resource folder, file).
+std::pair<std::filesystem::path, std::string> pageOf(const device::DeviceController& device,
+                                                     const EditorWindowOptions& options) {
+  if (!options.page.empty()) return {device.bundle().resourcePath(), options.page};
+  const auto page = device.bundle().objectForInfoDictionaryKey("Interface");
+  if (page.isString() && !page.asString().empty()) {
+    return {device.bundle().resourcePath(), page.asString()};
+  }
+  if (!options.ownPageFolder.empty()) return {options.ownPageFolder, kOwnPageFile};
+  const auto editor = support::Bundle::main();
+  return {editor ? editor->resourcePath() / "page" : std::filesystem::path("page"), kOwnPageFile};
+}
+
+// A file name of a bundle's resources that stays inside them.
+bool insideResources(const std::string& file) {
+  const auto normal = std::filesystem::path(file).lexically_normal();
+  return !file.empty() && !normal.is_absolute() && !normal.empty() && *normal.begin() != "..";
+}
+
 }  // namespace
+
+std::string ZVEditorWindow::linkedProgram(const std::string& application) {
+  // The focus providers name a program by its resolved executable (/proc/PID/exe), so a
+  // link is keyed by the file a path leads to (/usr/bin/firefox-esr → the real binary),
+  // as `kinetra link` keys it.
+  if (application.rfind("file:", 0) == 0 || application.empty() || application.front() != '/') {
+    return application;
+  }
+  std::error_code error;
+  const auto resolved = std::filesystem::canonical(application, error);
+  return error ? application : resolved.string();
+}
 
 std::string ZVEditorWindow::editorEventScript(const std::string& name) {
   return "$(document).trigger('editor:" + name + "')";
@@ -126,14 +158,8 @@ std::shared_ptr<ZVEditorWindow> ZVEditorWindow::create(
 ZVEditorWindow::ZVEditorWindow(HTMLWindowHost& host, EditorPlatform& platform,
                                std::shared_ptr<device::DeviceController> device,
                                EditorWindowOptions options)
-    : ZVHTMLWindow(
-          host, device->bundle().resourcePath(),
-          [&] {
-            if (!options.page.empty()) return options.page;
-            const auto page = device->bundle().objectForInfoDictionaryKey("Interface");
-            return page.isString() ? page.asString() : std::string();
-          }(),
-          options.keyboard),
+    : ZVHTMLWindow(host, pageOf(*device, options).first, pageOf(*device, options).second,
+                   options.keyboard),
       platform_(platform),
       device_(std::move(device)),
       options_(std::move(options)) {}
@@ -225,7 +251,14 @@ void ZVEditorWindow::pageGlobalsCreated() {
 
 void ZVEditorWindow::pageLoaded(bool ok, const std::string& error) {
   ZVHTMLWindow::pageLoaded(ok, error);
-  if (!ok) return;
+  if (!ok) {
+    // The window only shows once its page has loaded: without a page the user would see
+    // nothing at all, so the owner is told (it says why and ends the editor).
+    ZV_LOG(ZVLogLevel::Critical, nullptr, "the editor's page %@ could not be loaded: %@",
+           (resourceFolder() / pageOf(*device_, options_).second).string(), error);
+    if (options_.pageFailed) options_.pageFailed(error);
+    return;
+  }
   ZV_LOG(ZVLogLevel::Notice, nullptr, "page loaded");
   sendEditorEvent("update");
   sendEditorEvent("profileRenamed");
@@ -239,6 +272,10 @@ void ZVEditorWindow::pageLoaded(bool ok, const std::string& error) {
   // Queued behind the system events: the page has had every load event when it shows.
   platform::RunLoop::main().post([weak = weak_from_this()] {
     if (auto window = weak.lock()) {
+      // The first frame hangs off the screen's foot, and a saved one may be from a larger
+      // screen: the window opens wholly on this one.
+      window->host().setFrame(
+          fitOnScreen(window->host().frame(), window->host().availableScreenArea()));
       window->host().setVisible(true);
       window->host().activate();
     }
@@ -328,7 +365,9 @@ void ZVEditorWindow::deleteProfile(const std::string& name) {
   const std::string previous = *(at - 1);
   std::string error;
   if (!store->deleteProfileWithName(name, &error)) {
+    // The profile is still there: so are its links, and it stays the edited profile.
     ZV_LOG(ZVLogLevel::Error, nullptr, "deleting %@ failed: %@", name, error);
+    return;
   }
   if (switcher_) {
     switcher_->removeProfile(name);
@@ -375,7 +414,10 @@ void ZVEditorWindow::resetProfile() {
 
 std::string ZVEditorWindow::activeProfile() const {
   auto store = profileStore();
-  return store ? store->currentProfileName() : std::string();
+  // The store keeps the last profile's name through the no-profile state ("None" here, or
+  // "Clear" in the tray): no profile is active then, whatever name it remembers.
+  if (!store || store->noProfile()) return {};
+  return store->currentProfileName();
 }
 
 void ZVEditorWindow::setActiveProfile(const std::string& name) {
@@ -482,7 +524,7 @@ void ZVEditorWindow::openAppLinkDialogForProfile(const std::string& profileName)
   if (!switcher_) return;
   for (const auto& application : chosen) {
     std::string error;
-    if (!switcher_->setProfile(profileName, application, &error)) {
+    if (!switcher_->setProfile(profileName, linkedProgram(application), &error)) {
       ZV_LOG(ZVLogLevel::Error, nullptr, "linking %@ failed: %@", application, error);
     }
   }
@@ -559,6 +601,29 @@ void ZVEditorWindow::setFavouriteCommandJSON(const std::string& text) {
 std::string ZVEditorWindow::browseForImagePath() {
   const auto url = platform_.chooseImage("Select Command Icon", {"png", "jpg", "gif", "app"});
   return url ? imagePathFromFileURL(*url) : std::string();
+}
+
+std::string ZVEditorWindow::chooseFileToOpen() {
+  return platform_.chooseFile("Select File To Open").value_or(std::string());
+}
+
+std::optional<std::string> ZVEditorWindow::deviceLayoutJSON() const {
+  const auto name = device_->bundle().objectForInfoDictionaryKey("EditorLayout");
+  if (!name.isString()) return std::nullopt;
+  if (!insideResources(name.asString())) {
+    ZV_LOG(ZVLogLevel::Error, nullptr, "layout %@ refused: not a file of the device bundle",
+           name.asString());
+    return std::nullopt;
+  }
+  const auto path = device_->bundle().resourcePath() / name.asString();
+  std::string text;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error) || !platform::readFile(path, text) ||
+      !text::isValidUtf8(text)) {
+    ZV_LOG(ZVLogLevel::Error, nullptr, "layout %@ cannot be read", path.string());
+    return std::nullopt;
+  }
+  return text;
 }
 
 void ZVEditorWindow::systemMouseSettings() {

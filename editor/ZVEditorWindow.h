@@ -9,12 +9,17 @@
 // store's info file, mappings.xml); changes by the agent or a tool come back the same
 // way, as "editor:profileList" and "editor:activeProfileChanged".
 //
+// The page: the file the device bundle names as "Interface", in the bundle's resources;
+// for a bundle that names none (any mouse the suite adopts), the editor's own page, which
+// draws the mouse from the device's controls and the bundle's "EditorLayout".
+//
 // Edited profile: the store's current profile when the window opens (the store's first
 // profile in the no-profile state, so that the page always has one to show); it changes
 // only with setProfile, newProfile and deleteProfile, never by itself.
 //
 // deleteProfile(name) deletes the profile and its application links and then edits the
-// profile listed just before it. The first profile of the list (the bundle's default)
+// profile listed just before it; when the store refuses the deletion, the profile keeps
+// its links and stays the edited one. The first profile of the list (the bundle's default)
 // and a name that is not listed have no profile before them: the call does nothing and
 // the log says why.
 //
@@ -32,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceAccess.h"
 #include "EditorPlatform.h"
 #include "ZVHTMLWindow.h"
 #include "device/DeviceController.h"
@@ -65,7 +71,18 @@ struct EditorWindowOptions {
   std::shared_ptr<output::ZVKeyboard> keyboard;
   // The page file to load instead of the device bundle's "Interface" (devel mode).
   std::string page;
+  // Where the editor's own page is, for a device bundle that names no "Interface"
+  // (default: "page" in the editor's resources).
+  std::filesystem::path ownPageFolder;
+  // The device nodes this user cannot open (DeviceAccess.h): the page shows what will not
+  // work and how to fix it.
+  std::vector<RefusedNode> refusedNodes;
+  // Called when the page cannot be loaded, with the reason (the window never shows).
+  std::function<void(const std::string& reason)> pageFailed;
 };
+
+// The editor's own page, in its resources' "page" folder.
+inline constexpr const char* kOwnPageFile = "Editor.html";
 
 class ZVEditorWindow : public ZVHTMLWindow,
                        public device::DeviceControllerDelegate,
@@ -107,6 +124,9 @@ class ZVEditorWindow : public ZVHTMLWindow,
   void openAppLinkDialogForProfile(const std::string& profileName);
   void unlinkApp(const std::string& application, const std::string& profileName);
   std::vector<std::string> appsLinkedToProfile(const std::string& profileName) const;
+  // The program a chosen application path is linked as: the file its symbolic links lead
+  // to, as the focus providers report it. A path that does not resolve stays as given.
+  static std::string linkedProgram(const std::string& application);
   // The name of the application at `path`: an application folder's CFBundleExecutable,
   // an installed application's name, else an executable's file name. `path` may also be
   // a link key ("file:/usr/bin/x"). Nothing when it is none of these.
@@ -115,6 +135,12 @@ class ZVEditorWindow : public ZVHTMLWindow,
   std::optional<std::string> favouriteCommandJSON() const;
   void setFavouriteCommandJSON(const std::string& text);
   std::string browseForImagePath();
+  // The file or program an "open" action opens, from a file chooser; '' when cancelled.
+  std::string chooseFileToOpen();
+  // The text of the device bundle's "EditorLayout" file (where the page draws the
+  // controls); nothing when the bundle names none or it cannot be read.
+  std::optional<std::string> deviceLayoutJSON() const;
+  const std::vector<RefusedNode>& refusedNodes() const { return options_.refusedNodes; }
   void systemMouseSettings();
   void openURL(const std::string& url);
   void startUpdateDownload();

@@ -9,7 +9,9 @@
 #include <iostream>
 #include <optional>
 
+#include "AppIcon.h"
 #include "DevelMode.h"
+#include "DeviceAccess.h"
 #include "IconProtocol.h"
 #include "ZVAppDelegate.h"
 #include "ZVScrollbarHack.h"
@@ -50,6 +52,11 @@ int main(int argc, char** argv) {
                  "in devel mode, load FILE of the device bundle's resources instead of its "
                  "Interface page (e.g. BridgeTest.html)")
       ->type_name("FILE");
+  std::string uinput;
+  cli.add_option("--check-access", uinput,
+                 "in devel mode, check access to NODE as the editor checks /dev/uinput at "
+                 "start-up (the page shows what will not work without it)")
+      ->type_name("NODE");
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -101,15 +108,24 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   application.setQuitOnLastWindowClosed(false);
+  application.setWindowIcon(zv::editor::appIcon());
   zv::desktop::RunLoopNotifier notifier(loop, &application);
   zv::output::setDefaultTapWatcher(std::make_shared<zv::output::RunLoopFdWatcher>(loop));
 
   zv::editor::AppDelegateOptions options;
-  options.skipAccessCheck = devel;
+  options.skipAccessCheck = devel && uinput.empty();
+  if (devel && !uinput.empty()) {
+    options.accessCheck = [uinput] { return zv::editor::refusedNodes({uinput}); };
+  }
   options.alias = device;
   if (develMode) {
     options.page = page;
     options.keyInput = develMode->keyInput();
+    // Devel mode runs from a terminal (and under tests, offscreen): alerts go there
+    // instead of waiting for a button nobody can press.
+    options.alert = [](const std::string& message, const std::string& informative) {
+      std::cerr << "tessel: " << message << "\n" << informative << "\n";
+    };
   }
   zv::editor::ZVAppDelegate delegate(options);
   if (!delegate.applicationDidFinishLaunching()) return 1;

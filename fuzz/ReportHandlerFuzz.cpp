@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           const bool wrongLength = handler->expectedReportLength() != 0 &&
                                    report.size() != handler->expectedReportLength();
           const bool otherReport =
-              handler->usesReportIDs() && report[0] != handler->defaultReportID();
+              !handler->rewritesReport(handler->usesReportIDs() ? report[0] : 0);
           if ((wrongLength || otherReport) && report != before) std::abort();
         }
         if (!handler && report != before) std::abort();

@@ -190,24 +190,33 @@ class HIDDescriptorParser {
         return mainItem(offset, HIDReportType::output, data);
       case kFeature:
         return mainItem(offset, HIDReportType::feature, data);
-      case kCollection:
+      case kCollection: {
         if (collectionDepth_ >= HIDParsedDescriptor::kMaxCollectionDepth) {
           return fail(offset, "collections nested deeper than " +
                                   std::to_string(HIDParsedDescriptor::kMaxCollectionDepth));
         }
-        if (collectionDepth_ == 0 && !sawTopLevelCollection_) {
-          sawTopLevelCollection_ = true;
-          if (!locals_.usages.empty()) {
-            result_.capabilities_.usagePage = locals_.usages.front().page;
-            result_.capabilities_.usage = locals_.usages.front().min;
-          } else if (locals_.minimum.set) {
-            result_.capabilities_.usagePage = locals_.minimum.page;
-            result_.capabilities_.usage = locals_.minimum.usage;
-          }
+        HIDCollectionUsage usage;
+        if (!locals_.usages.empty()) {
+          usage = {locals_.usages.front().page, locals_.usages.front().min};
+        } else if (locals_.minimum.set) {
+          usage = {locals_.minimum.page, locals_.minimum.usage};
         }
+        if (collectionDepth_ == 0) {
+          if (!sawTopLevelCollection_) {
+            sawTopLevelCollection_ = true;
+            result_.capabilities_.usagePage = usage.usagePage;
+            result_.capabilities_.usage = usage.usage;
+          }
+          result_.topLevelCollections_.push_back(usage);
+        }
+        constexpr std::uint32_t kApplication = 0x01;
+        collections_[collectionDepth_] = collectionDepth_ == 0 || (data & 0xFF) == kApplication
+                                             ? usage
+                                             : collections_[collectionDepth_ - 1];
         ++collectionDepth_;
         locals_.clear();
         return true;
+      }
       case kEndCollection:
         if (collectionDepth_ == 0) return fail(offset, "End Collection without an open collection");
         --collectionDepth_;
@@ -378,6 +387,7 @@ class HIDDescriptorParser {
         capability.logicalMin = globals_.logicalMin;
         capability.logicalMax = logicalMax();
         capability.bitField = flags;
+        capability.collection = applicationCollection();
         result_.arrays_[t].push_back(capability);
       }
       return true;
@@ -432,6 +442,11 @@ class HIDDescriptorParser {
     return true;
   }
 
+  // Fields outside every collection belong to none (page 0, usage 0).
+  HIDCollectionUsage applicationCollection() const {
+    return collectionDepth_ == 0 ? HIDCollectionUsage{} : collections_[collectionDepth_ - 1];
+  }
+
   std::int64_t logicalMax() const {
     return globals_.logicalMin < 0 ? globals_.logicalMax
                                    : static_cast<std::int64_t>(globals_.logicalMaxUnsigned);
@@ -452,6 +467,7 @@ class HIDDescriptorParser {
       capability.startBit = static_cast<std::uint32_t>(startBit);
       capability.reportCount = static_cast<std::uint32_t>(fieldCount);
       capability.bitField = flags;
+      capability.collection = applicationCollection();
       result_.buttons_[t].push_back(capability);
       return true;
     }
@@ -473,6 +489,7 @@ class HIDDescriptorParser {
     capability.unit = globals_.unit;
     capability.unitExponent = globals_.unitExponent;
     capability.bitField = flags;
+    capability.collection = applicationCollection();
     result_.values_[t].push_back(capability);
     return true;
   }
@@ -512,6 +529,8 @@ class HIDDescriptorParser {
   std::vector<Globals> stack_;
   Locals locals_;
   std::size_t collectionDepth_ = 0;
+  // The application collection in force at each open depth (see applicationCollection()).
+  HIDCollectionUsage collections_[HIDParsedDescriptor::kMaxCollectionDepth] = {};
   bool sawTopLevelCollection_ = false;
   std::uint64_t fieldsWithUsages_ = 0;
 };

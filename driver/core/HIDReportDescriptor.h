@@ -11,6 +11,10 @@
 //   - arrays: selector fields, each holding the index of one usage of a list;
 //   - padding: constant fields and fields without any usage; they take up bits but have no
 //     capability.
+// Each capability records the application collection its fields belong to (the innermost
+// open Application collection, else the top-level collection), so a mouse's reports can be
+// told from those of the keyboard, consumer or vendor collections of the same descriptor.
+//
 // Usages are assigned to the fields of a main item in declaration order (a Usage Minimum /
 // Usage Maximum pair stands for every usage between them); when there are more fields than
 // usages, the remaining fields repeat the last usage. Each capability covers one run of
@@ -38,6 +42,13 @@ inline constexpr std::uint32_t kHIDConstantFlag = 0x01;
 inline constexpr std::uint32_t kHIDVariableFlag = 0x02;
 inline constexpr std::uint32_t kHIDRelativeFlag = 0x04;
 
+// The usage of an application collection (page 0, usage 0 for fields outside any).
+struct HIDCollectionUsage {
+  std::uint16_t usagePage = 0;
+  std::uint16_t usage = 0;
+  bool operator==(const HIDCollectionUsage&) const = default;
+};
+
 // One run of 1-bit fields: usage usageMin + k sits at bit startBit + k.
 struct HIDButtonCapability {
   std::uint16_t usagePage = 0;
@@ -48,6 +59,7 @@ struct HIDButtonCapability {
   std::uint32_t startBit = 0;
   std::uint32_t reportCount = 0;  // fields covered (more than the usages when the last repeats)
   std::uint32_t bitField = 0;     // main item flags
+  HIDCollectionUsage collection;
 };
 
 // One run of multi-bit fields: usage usageMin + k sits at bit startBit + k * bitSize. When
@@ -69,6 +81,7 @@ struct HIDValueCapability {
   std::uint32_t unit = 0;
   std::int32_t unitExponent = 0;
   std::uint32_t bitField = 0;
+  HIDCollectionUsage collection;
 };
 
 // reportCount selector fields of bitSize bits from startBit; each holds the index of one of
@@ -84,6 +97,7 @@ struct HIDArrayCapability {
   std::int64_t logicalMin = 0;
   std::int64_t logicalMax = 0;
   std::uint32_t bitField = 0;
+  HIDCollectionUsage collection;
 };
 
 struct HIDCapabilities {
@@ -139,6 +153,11 @@ class HIDParsedDescriptor {
   // The report IDs that have fields of the type, ascending (just 0 without report IDs).
   std::vector<std::uint8_t> reportIDs(HIDReportType type) const;
 
+  // The usages of the top-level collections, in declaration order.
+  const std::vector<HIDCollectionUsage>& topLevelCollections() const {
+    return topLevelCollections_;
+  }
+
  private:
   friend class HIDDescriptorParser;
   static std::size_t index(HIDReportType type) { return static_cast<std::size_t>(type); }
@@ -148,6 +167,7 @@ class HIDParsedDescriptor {
   std::vector<HIDValueCapability> values_[3];
   std::vector<HIDArrayCapability> arrays_[3];
   bool usesReportIDs_ = false;
+  std::vector<HIDCollectionUsage> topLevelCollections_;
   // Bits of data (without the ID byte) per report type and ID; 0 = not declared.
   std::vector<std::uint32_t> reportBits_[3];
 };

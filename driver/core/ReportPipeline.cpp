@@ -44,6 +44,22 @@ std::span<const std::uint8_t> ReportPipeline::systemDescriptor() const {
   return ownDescriptor_;
 }
 
+std::string ReportPipeline::pointerReportSummary() const {
+  if (!handler_ || !handler_->readsAnyMouse()) return {};
+  const PointerReportLayout* layout = handler_->pointerLayout();
+  if (!layout) return "no mouse collection";
+  std::string summary;
+  auto add = [&](const char* what, std::uint32_t id, std::size_t length) {
+    if (!summary.empty()) summary += ", ";
+    summary += std::string(what) + " in report " + std::to_string(id) + " (" +
+               std::to_string(length) + " bytes)";
+  };
+  if (layout->hasButtons())
+    add("buttons", layout->buttonsReportID(), layout->buttonsReportLength());
+  if (layout->hasMotion()) add("motion", layout->motionReportID(), layout->motionReportLength());
+  return summary;
+}
+
 bool ReportPipeline::handleReport(std::uint8_t* report, std::size_t length) {
   if (!report || length == 0) return false;
   if (handler_) handler_->handleReport(report, length);
@@ -56,7 +72,13 @@ void ReportPipeline::advance(std::chrono::milliseconds elapsed) {
 
 void ReportPipeline::dispatchRelativePointerEvent(std::int16_t dx, std::int16_t dy,
                                                   std::uint32_t buttons) {
-  if (!mouseReport_) return;
+  if (!mouseReport_) {
+    // Any other mouse: built on the stack in the mouse's own layout.
+    if (const PointerReportLayout* layout = handler_ ? handler_->pointerLayout() : nullptr) {
+      layout->build(dx, dy, buttons, sink_);
+    }
+    return;
+  }
   // A copy per event: the reporter thread and a setter may dispatch at the same time, and
   // must not fill one shared buffer.
   MouseReport report = *mouseReport_;

@@ -3,7 +3,8 @@
 // descriptor the system should see (a replacement one for some types), builds the report
 // handler, and then rewrites each raw input report in place. Synthetic pointer reports (held
 // axis motion, forced button states) come out through the sink, laid out as the device
-// type's mouse report.
+// type's mouse report, or for a product without a configuration as the mouse's own reports
+// (PointerReportLayout).
 //
 // The driver daemon wraps this with hidraw (raw reports in) and uhid (descriptor, rewritten
 // and synthetic reports out); tests and the replay tool run it with a manual reporter clock.
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/DeviceConfig.h"
@@ -51,8 +53,14 @@ class ReportPipeline {
   const std::optional<HIDParseError>& descriptorError() const { return descriptorError_; }
   const std::optional<HIDParsedDescriptor>& parsedDescriptor() const { return parsed_; }
 
-  // Synthetic reports have this layout; none for types without a mouse report.
+  // Synthetic reports of a configured type have this layout; none for types without a mouse
+  // report and for products without a configuration (see reportHandler()->pointerLayout()).
   const std::optional<MouseReport>& mouseReport() const { return mouseReport_; }
+
+  // For a product without a configuration, where its synthetic reports go: "buttons in
+  // report 1 (4 bytes), motion in report 2 (4 bytes)", or "no mouse collection"; empty for
+  // configured products and unparsable descriptors.
+  std::string pointerReportSummary() const;
 
   // Rewrites one raw input report in place. Answers false for an empty report, which must not
   // be passed on; every other report is passed on (rewritten or unchanged).

@@ -3,59 +3,12 @@
 #include <algorithm>
 
 #include "core/DebugLog.h"
+#include "core/ReportFields.h"
 #include "protocol/HIDConstants.h"
 
 namespace zv::driver {
 
 namespace {
-
-bool fits(std::size_t length, std::uint32_t bitOffset, std::uint32_t bitSize) {
-  return (static_cast<std::uint64_t>(bitOffset) + bitSize + 7) / 8 <= length;
-}
-
-// Reads a field known to fit. Fast paths for the common shapes: single bits and byte-aligned
-// 8- and 16-bit fields.
-std::uint64_t readField(const std::uint8_t* report, std::uint32_t bitOffset,
-                        std::uint32_t bitSize) {
-  const std::uint8_t* p = report + bitOffset / 8;
-  const unsigned shift = bitOffset % 8;
-  if (bitSize == 1) return (p[0] >> shift) & 1u;
-  if (shift == 0 && bitSize == 8) return p[0];
-  if (shift == 0 && bitSize == 16) return p[0] | static_cast<std::uint64_t>(p[1]) << 8;
-  if (bitSize == 0) return 0;
-  const unsigned size = bitSize > 64 ? 64 : bitSize;
-  const unsigned bytes = (shift + size + 7) / 8;  // at most 9
-  std::uint64_t value = 0;
-  for (unsigned i = 0; i < bytes && i < 8; ++i)
-    value |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-  value >>= shift;
-  if (bytes == 9) value |= static_cast<std::uint64_t>(p[8]) << (64 - shift);
-  return size == 64 ? value : value & ((std::uint64_t{1} << size) - 1);
-}
-
-void writeField(std::uint8_t* report, std::uint32_t bitOffset, std::uint32_t bitSize,
-                std::uint64_t value) {
-  if (bitSize == 0) return;
-  const unsigned size = bitSize > 64 ? 64 : bitSize;
-  std::uint32_t bit = bitOffset;
-  for (unsigned done = 0; done < size;) {
-    std::uint8_t& byte = report[bit / 8];
-    const unsigned shift = bit % 8;
-    const unsigned take = std::min(8 - shift, size - done);
-    const auto mask = static_cast<std::uint8_t>(((1u << take) - 1) << shift);
-    const auto bits = static_cast<std::uint8_t>(((value >> done) << shift) & mask);
-    byte = static_cast<std::uint8_t>((byte & ~mask) | bits);
-    done += take;
-    bit += take;
-  }
-}
-
-// The field as a signed number of its own width (two's complement).
-std::int64_t signExtend(std::uint64_t value, std::uint32_t bitSize) {
-  if (bitSize == 0 || bitSize >= 64) return static_cast<std::int64_t>(value);
-  const std::uint64_t sign = std::uint64_t{1} << (bitSize - 1);
-  return static_cast<std::int64_t>((value ^ sign) - sign);
-}
 
 std::int16_t saturate16(std::int64_t value) {
   return static_cast<std::int16_t>(std::clamp<std::int64_t>(value, INT16_MIN, INT16_MAX));
@@ -84,23 +37,35 @@ ZVReportHandler::~ZVReportHandler() {
 }
 
 void ZVReportHandler::init(const HIDParsedDescriptor* descriptor, const ZVDeviceConfig* config) {
+  anyMouse_ = config == nullptr && descriptor != nullptr;
   if (descriptor) {
     usesReportIDs_ = descriptor->usesReportIDs();
+    // A configured product has every field modelled; any other mouse only its mouse's.
+    auto modelled = [&](const HIDCollectionUsage& collection) {
+      return !anyMouse_ || PointerReportLayout::isMouseCollection(collection);
+    };
     for (const HIDButtonCapability& cap : descriptor->getButtonCapabilities(HIDReportType::input)) {
+      if (!modelled(cap.collection)) continue;
       for (std::uint32_t usage = cap.usageMin; usage <= cap.usageMax; ++usage) {
         ZVHIDElement element;
         element.element = hid::element(cap.usagePage, static_cast<std::uint16_t>(usage));
         element.bitOffset = cap.startBit + (usage - cap.usageMin);
         element.bitSize = 1;
+        element.relative = cap.bitField & kHIDRelativeFlag;
+        element.logicalMax = 1;
         addElement(cap.reportID, element);
       }
     }
     for (const HIDValueCapability& cap : descriptor->getValueCapabilities(HIDReportType::input)) {
+      if (!modelled(cap.collection)) continue;
       for (std::uint32_t usage = cap.usageMin; usage <= cap.usageMax; ++usage) {
         ZVHIDElement element;
         element.element = hid::element(cap.usagePage, static_cast<std::uint16_t>(usage));
         element.bitOffset = cap.startBit + (usage - cap.usageMin) * cap.bitSize;
         element.bitSize = cap.bitSize;
+        element.relative = cap.bitField & kHIDRelativeFlag;
+        element.logicalMin = cap.logicalMin;
+        element.logicalMax = cap.logicalMax;
         addElement(cap.reportID, element);
       }
     }
@@ -111,6 +76,10 @@ void ZVReportHandler::init(const HIDParsedDescriptor* descriptor, const ZVDevice
       std::stable_sort(
           report->elements.begin(), report->elements.end(),
           [](const ZVHIDElement& a, const ZVHIDElement& b) { return a.bitOffset < b.bitOffset; });
+    }
+    if (anyMouse_) {
+      for (auto& report : reports_) mouseReports_[report->reportID & 0xFF] = report.get();
+      pointerLayout_ = PointerReportLayout::fromDescriptor(*descriptor);
     }
   }
   refreshActiveReport();
@@ -157,7 +126,21 @@ void ZVReportHandler::refreshActiveReport() {
   }
 }
 
+bool ZVReportHandler::rewritesReport(std::uint32_t reportID) const {
+  if (anyMouse_) return reportID < 256 && mouseReports_[reportID] != nullptr;
+  return reportID == activeReportID();
+}
+
 ZVHIDElement* ZVReportHandler::elementWithCookie(std::uint32_t element) {
+  if (anyMouse_) {
+    for (ZVHIDReportEntry* report : mouseReports_) {
+      if (!report) continue;
+      for (ZVHIDElement& candidate : report->elements) {
+        if (candidate.element == element) return &candidate;
+      }
+    }
+    return nullptr;
+  }
   if (!activeReport_) return nullptr;
   for (ZVHIDElement& candidate : activeReport_->elements) {
     if (candidate.element == element) return &candidate;
@@ -169,6 +152,15 @@ void ZVReportHandler::setElementOverride(std::uint32_t element, bool flag) {
   ZVHIDElement* found = elementWithCookie(element);
   if (!found) return;
   found->overridden = flag;
+  if (anyMouse_) {
+    // A usage that two mouse reports carry is suppressed in both.
+    for (ZVHIDReportEntry* report : mouseReports_) {
+      if (!report) continue;
+      for (ZVHIDElement& e : report->elements) {
+        if (e.element == element) e.overridden = flag;
+      }
+    }
+  }
   OnHIDElementChange(*found);
 }
 
@@ -179,6 +171,7 @@ std::uint64_t ZVReportHandler::setButtonOverrides(std::uint64_t mask) {
 }
 
 std::uint64_t ZVReportHandler::buttonFieldMask() const {
+  if (anyMouse_) return pointerLayout_ ? pointerLayout_->buttonMask() : 0;
   if (reports_.empty()) return ~std::uint64_t{0};
   if (!activeReport_) return 0;
   // The mask starts after the report-ID byte, where handleReport ORs it in.
@@ -206,6 +199,8 @@ void ZVReportHandler::setMouseAxis(std::uint32_t element, std::uint32_t axis) {
 
 void ZVReportHandler::setPrecAimPercentage(std::uint32_t element, std::int32_t percentage) {
   if (element != 0) precisionElement_ = element;
+  xRemainder_ = 0;
+  yRemainder_ = 0;
   xFilter_.SetPercent(percentage);
   yFilter_.SetPercent(percentage);
 }
@@ -219,11 +214,19 @@ void ZVReportHandler::addUserClient(ZVUserClient* client) {
   if (!client) return;
   client->setReportHandler(this);
   userClients_.push_back(client);
-  if (!activeReport_) return;
-  for (const ZVHIDElement& element : activeReport_->elements) {
-    if (element.overridden && element.value != 0) {
-      client->sendElementEvent(element.element, element.value, element.bitSize);
+  auto offer = [client](const ZVHIDReportEntry& report) {
+    for (const ZVHIDElement& element : report.elements) {
+      if (element.overridden && element.value != 0) {
+        client->sendElementEvent(element.element, element.value, element.bitSize);
+      }
     }
+  };
+  if (!anyMouse_) {
+    if (activeReport_) offer(*activeReport_);
+    return;
+  }
+  for (const ZVHIDReportEntry* report : mouseReports_) {
+    if (report) offer(*report);
   }
 }
 
@@ -251,7 +254,7 @@ void ZVReportHandler::dispatchRelativePointerEvent(std::int16_t dx, std::int16_t
 std::uint64_t ZVReportHandler::getReportValue(const std::uint8_t* report, std::size_t length,
                                               std::uint32_t bitOffset, std::uint32_t bitSize) {
   const std::uint32_t size = std::min<std::uint32_t>(bitSize, 64);
-  if (!report || !fits(length, bitOffset, size)) return 0;
+  if (!report || !fieldFits(length, bitOffset, size)) return 0;
   return readField(report, bitOffset, size);
 }
 
@@ -259,12 +262,42 @@ void ZVReportHandler::setReportValue(std::uint8_t* report, std::size_t length,
                                      std::uint32_t bitOffset, std::uint64_t value,
                                      std::uint32_t bitSize) {
   const std::uint32_t size = std::min<std::uint32_t>(bitSize, 64);
-  if (!report || !fits(length, bitOffset, size)) return;
+  if (!report || !fieldFits(length, bitOffset, size)) return;
   writeField(report, bitOffset, size, value);
+}
+
+void ZVReportHandler::addAxisMotion(ZVHIDElement& e, std::uint8_t* report, std::int64_t& x,
+                                    std::int64_t& y) {
+  if (e.element == xAxisElement_ && e.hat) {
+    // Hat positions 1..8 run clockwise from up; anything else (the null state) is centred.
+    static constexpr std::int8_t kHatSteps[9][2] = {
+        {0, 0}, {0, -15}, {15, -15}, {15, 0}, {15, 15}, {0, 15}, {-15, 15}, {-15, 0}, {-15, -15}};
+    if (e.value <= 8) {
+      x += kHatSteps[e.value][0];
+      y += kHatSteps[e.value][1];
+    }
+    writeField(report, e.bitOffset, e.bitSize, 0);
+  } else {
+    if (e.element == xAxisElement_) x += axisDeflection(e.value);
+    if (e.element == yAxisElement_) y += axisDeflection(e.value);
+  }
+}
+
+void ZVReportHandler::suppressIfOverridden(ZVHIDElement& e, std::uint8_t* report) {
+  if (!e.overridden) return;
+  if (e.value != e.lastSentValue) {
+    OnHIDElementChange(e);
+    e.lastSentValue = e.value;
+  }
+  if (e.value != 0) writeField(report, e.bitOffset, e.bitSize, 0);
 }
 
 void ZVReportHandler::handleReport(std::uint8_t* report, std::size_t length) {
   if (!report || length == 0) return;
+  if (anyMouse_) {
+    handleMouseReport(report, length);
+    return;
+  }
   if (expectedReportLength_ != 0 && length != expectedReportLength_) return;
   debugLogBytes(report, length);
 
@@ -277,7 +310,7 @@ void ZVReportHandler::handleReport(std::uint8_t* report, std::size_t length) {
     // When the report is shorter than the model, fields it does not hold are skipped.
     const bool complete = entry->byteLength <= length;
     auto present = [&](const ZVHIDElement& e) {
-      return complete || fits(length, e.bitOffset, std::min<std::uint32_t>(e.bitSize, 64));
+      return complete || fieldFits(length, e.bitOffset, std::min<std::uint32_t>(e.bitSize, 64));
     };
 
     bool precision = false;
@@ -294,21 +327,7 @@ void ZVReportHandler::handleReport(std::uint8_t* report, std::size_t length) {
     for (ZVHIDElement& e : entry->elements) {
       if (!present(e)) continue;
       e.value = readField(report, e.bitOffset, e.bitSize);
-
-      if (e.element == xAxisElement_ && e.hat) {
-        // Hat positions 1..8 run clockwise from up; anything else (the null state) is centred.
-        static constexpr std::int8_t kHatSteps[9][2] = {{0, 0},    {0, -15}, {15, -15},
-                                                        {15, 0},   {15, 15}, {0, 15},
-                                                        {-15, 15}, {-15, 0}, {-15, -15}};
-        if (e.value <= 8) {
-          x += kHatSteps[e.value][0];
-          y += kHatSteps[e.value][1];
-        }
-        writeField(report, e.bitOffset, e.bitSize, 0);
-      } else {
-        if (e.element == xAxisElement_) x += axisDeflection(e.value);
-        if (e.element == yAxisElement_) y += axisDeflection(e.value);
-      }
+      addAxisMotion(e, report, x, y);
 
       if (precision && (e.element == hid::kXAxisElement || e.element == hid::kYAxisElement)) {
         // Scale the field as a signed number of its own width; saturate so a percentage
@@ -324,13 +343,7 @@ void ZVReportHandler::handleReport(std::uint8_t* report, std::size_t length) {
         writeField(report, e.bitOffset, size, static_cast<std::uint64_t>(scaled));
       }
 
-      if (e.overridden) {
-        if (e.value != e.lastSentValue) {
-          OnHIDElementChange(e);
-          e.lastSentValue = e.value;
-        }
-        if (e.value != 0) writeField(report, e.bitOffset, e.bitSize, 0);
-      }
+      suppressIfOverridden(e, report);
     }
   }
 
@@ -346,6 +359,91 @@ void ZVReportHandler::handleReport(std::uint8_t* report, std::size_t length) {
   if (idBytes < length) buttons = report[idBytes];
   if (idBytes + 1 < length) buttons |= static_cast<std::uint16_t>(report[idBytes + 1] << 8);
   mouseReporter_->SetXYAxis(saturate16(x), saturate16(y), buttons);
+}
+
+void ZVReportHandler::scalePrecisely(const ZVHIDElement& e, std::uint8_t* report) {
+  const bool isX = e.element == hid::kXAxisElement;
+  const ZVPrecisionFilter& filter = isX ? xFilter_ : yFilter_;
+  const bool isSigned = e.logicalMin < 0;
+  const std::uint64_t raw = readField(report, e.bitOffset, e.bitSize);
+  const std::int64_t current =
+      isSigned ? signExtend(raw, e.bitSize) : static_cast<std::int64_t>(raw);
+  std::int64_t scaled;
+  if (filter.percent() >= 10) {
+    // Exact scaling in hundredths; what does not make a whole unit waits for the next
+    // report, so a slow movement still moves, at the set fraction of its speed.
+    std::int64_t& remainder = isX ? xRemainder_ : yRemainder_;
+    remainder += current * filter.percent();
+    scaled = remainder / 100;
+    remainder -= scaled * 100;
+  } else {
+    scaled = filter.FilterInput(static_cast<std::int32_t>(current));
+  }
+  // Within the field's logical range, else within what its bits hold.
+  std::int64_t low = e.logicalMin;
+  std::int64_t high = e.logicalMax;
+  if (low >= high) {
+    high = isSigned ? (std::int64_t{1} << (e.bitSize - 1)) - 1 : (std::int64_t{1} << e.bitSize) - 1;
+    low = isSigned ? -high - 1 : 0;
+  }
+  writeField(report, e.bitOffset, e.bitSize,
+             static_cast<std::uint64_t>(std::clamp(scaled, low, high)));
+}
+
+void ZVReportHandler::handleMouseReport(std::uint8_t* report, std::size_t length) {
+  debugLogBytes(report, length);
+  const std::uint32_t id = usesReportIDs_ ? report[0] : 0;
+  ZVHIDReportEntry* entry = mouseReports_[id];
+  if (!entry) return;  // another collection's report: passes byte for byte
+
+  // When the report is shorter than the model, fields it does not hold are skipped.
+  const bool complete = entry->byteLength <= length;
+  auto present = [&](const ZVHIDElement& e) {
+    return complete || fieldFits(length, e.bitOffset, std::min<std::uint32_t>(e.bitSize, 64));
+  };
+
+  // The precision button may sit in another report than X and Y: its state holds until a
+  // report that carries it says otherwise.
+  if (precisionElement_ != 0) {
+    for (const ZVHIDElement& e : entry->elements) {
+      if (e.element == precisionElement_ && present(e)) {
+        precisionHeld_ = readField(report, e.bitOffset, e.bitSize) != 0;
+        break;
+      }
+    }
+  }
+  if (!precisionHeld_) {
+    xRemainder_ = 0;
+    yRemainder_ = 0;
+  }
+
+  std::int64_t x = 0;
+  std::int64_t y = 0;
+  bool holdsAxis = false;
+  for (ZVHIDElement& e : entry->elements) {
+    if (!present(e)) continue;
+    e.value = readField(report, e.bitOffset, e.bitSize);
+    if (e.element != 0 && (e.element == xAxisElement_ || e.element == yAxisElement_)) {
+      holdsAxis = true;
+    }
+    addAxisMotion(e, report, x, y);
+    if (precisionHeld_ && e.relative && e.bitSize <= 32 &&
+        (e.element == hid::kXAxisElement || e.element == hid::kYAxisElement)) {
+      scalePrecisely(e, report);
+    }
+    suppressIfOverridden(e, report);
+  }
+
+  if (pointerLayout_ && pointerLayout_->hasButtons() && id == pointerLayout_->buttonsReportID()) {
+    pointerLayout_->forceButtons(report, length, buttonOverrides_);
+    heldButtons_ = static_cast<std::uint16_t>(pointerLayout_->buttonsOf(report, length));
+  }
+  // Motion of assigned axes holds until a report that carries them changes it.
+  if (holdsAxis) {
+    axisX_ = saturate16(x);
+    axisY_ = saturate16(y);
+  }
+  mouseReporter_->SetXYAxis(axisX_, axisY_, heldButtons_);
 }
 
 }  // namespace zv::driver

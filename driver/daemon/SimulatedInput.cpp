@@ -166,7 +166,7 @@ bool SimulatedInput::runLine(const std::string& line, std::string* error) {
   if (!parsed) return true;
   const ReplayCommand& c = *parsed;
   using Kind = ReplayCommand::Kind;
-  if (c.kind == Kind::product || c.kind == Kind::descriptor) {
+  if (c.kind == Kind::product || c.kind == Kind::descriptor || c.kind == Kind::descriptorFile) {
     *error = "'product' and 'descriptor' come from the command line (--simulate, --descriptor)";
     return false;
   }

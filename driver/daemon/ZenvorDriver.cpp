@@ -9,6 +9,7 @@
 #include "core/DebugLog.h"
 #include "daemon/DriverLog.h"
 #include "protocol/HIDConstants.h"
+#include "protocol/PresentedMouse.h"
 
 namespace zv::driver {
 
@@ -65,11 +66,13 @@ bool ZenvorDriver::start(std::string* error) {
               "through unchanged\n",
               id.vendor, id.product, failure->describe().c_str());
   }
-  typeID_ = getDeviceTypeID();
+  // The type word is read with a vendor request that only our products understand; other
+  // mice are never sent it.
+  typeID_ = pipeline_->configuration() ? getDeviceTypeID() : 0;
 
   UhidCreateParams params;
-  params.name = (id.name.empty() ? std::string("Mouse") : id.name) + " (zenvor-driver)";
-  params.phys = id.phys;
+  params.name = presented::markedName(id.name.empty() ? std::string("Mouse") : id.name);
+  params.phys = presented::markedPhys(id.phys);
   params.uniq = id.uniq;
   params.bus = id.bus;
   params.vendor = id.vendor;
@@ -320,11 +323,13 @@ std::uint32_t com_Zenvor_driver_usb_Skarn::getDeviceTypeID() {
 bool drivesInterface(std::span<const std::uint8_t> descriptor, std::string* why) {
   const auto parsed = HIDOpenReportDescriptor(descriptor);
   if (!parsed) return true;
-  const HIDCapabilities& caps = parsed->getCapabilities();
-  if (caps.usagePage == hid::kGenericDesktopPage &&
-      (caps.usage == hid::kMouseUsage || caps.usage == 0x05)) {
-    return true;
+  for (const HIDCollectionUsage& collection : parsed->topLevelCollections()) {
+    if (PointerReportLayout::isMouseCollection(collection) ||
+        (collection.usagePage == hid::kGenericDesktopPage && collection.usage == 0x05)) {
+      return true;
+    }
   }
+  const HIDCapabilities& caps = parsed->getCapabilities();
   char text[96];
   std::snprintf(text, sizeof text, "its primary usage is page 0x%02X usage 0x%02X, not a mouse",
                 caps.usagePage, caps.usage);

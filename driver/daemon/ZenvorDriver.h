@@ -64,8 +64,9 @@ class ZenvorDriver {
   // "com_Zenvor_driver_usb_Skarn" or "com_Zenvor_driver_bt_Skarn".
   virtual std::string_view className() const = 0;
 
-  // Builds the report path from the device's descriptor, reads the device's type word,
-  // creates the rewritten mouse, grabs the real one's event nodes and starts reading
+  // Builds the report path from the device's descriptor, reads the device's type word (our
+  // products only), creates the rewritten mouse with the presented mark
+  // (protocol/PresentedMouse.h), grabs the real one's event nodes and starts reading
   // reports. Logs the load message whatever the outcome. Answers false, with *error, when
   // the rewritten mouse cannot be created (nothing is grabbed then).
   bool start(std::string* error);
@@ -117,7 +118,8 @@ class ZenvorDriver {
  protected:
   // Worker thread. USB: the transfer; Bluetooth: nothing (the data word stays as given).
   virtual std::uint32_t performControlRequest(userclient::ZVControlRequest& request) = 0;
-  // The device's own type word; Bluetooth: 0. Called once by start().
+  // The device's own type word; Bluetooth: 0. Called once by start(), for products with a
+  // configuration; any other mouse has type word 0.
   virtual std::uint32_t getDeviceTypeID() = 0;
   virtual const char* loadMessage() const = 0;
   virtual const char* unloadMessage() const = 0;
@@ -185,11 +187,11 @@ class com_Zenvor_driver_bt_Skarn : public ZenvorDriver {
   const char* unloadMessage() const override { return "Skarn BT driver v1.10 unloaded\n"; }
 };
 
-// Whether a HID interface is one the driver serves: its primary usage (the first top-level
-// collection) is a mouse or a game pad (Generic Desktop 2 or 5), as the library matches
-// them; also when the descriptor cannot be parsed (its reports then pass unchanged). The
-// other interfaces of a supported device (keyboard, vendor reports) are left alone; *why
-// says what they are.
+// Whether a HID interface is one the driver serves: one of its top-level collections is a
+// mouse, a pointer or a game pad (Generic Desktop 2, 1 or 5), so a receiver whose keyboard
+// comes first is served too; also when the descriptor cannot be parsed (its reports then
+// pass unchanged). The other interfaces of a device (keyboard, vendor reports) are left
+// alone; *why says what they are.
 bool drivesInterface(std::span<const std::uint8_t> descriptor, std::string* why);
 
 // The class for the device's bus: Bluetooth for kBusBluetooth, USB for anything else.

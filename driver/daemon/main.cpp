@@ -1,5 +1,8 @@
 // zenvor-driver: the user-space HID driver of one mouse. See --help.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -24,6 +27,8 @@
 #include "linux/LinuxInputGrab.h"
 #include "linux/LinuxUhid.h"
 #include "linux/LoginSeatSessions.h"
+#include "protocol/PresentedMouse.h"
+#include "replay/DescriptorFile.h"
 #include "replay/ReplayCommand.h"
 
 namespace zv::driver {
@@ -42,7 +47,14 @@ const char kDescription[] =
     "ELEMENT 0|1`, `buttons MASK`, `precision ELEMENT PCT`, `axis ELEMENT 1|2`, `hat\n"
     "ELEMENT`, `model`, `unplug`. Each report is printed as read and as rewritten\n"
     "(`report RAW -> REWRITTEN`), each synthetic pointer report as `pointer HEX`, and\n"
-    "`ready PATH` once the socket is served.\n";
+    "`ready PATH` once the socket is served.\n\n"
+    "Any mouse can be simulated from its report descriptor, e.g. a five-button mouse:\n"
+    "  zenvor-driver --simulate 0x0B03 --vendor 0x1D57 --bus usb --name 'Generic Mouse'\n"
+    "                --descriptor-file /usr/share/kinetra/mice/generic-mouse.hid\n\n"
+    "With --input-format binary the reports come as hidraw gives them instead: standard\n"
+    "input is a packet socket (SOCK_SEQPACKET or SOCK_DGRAM), one input report per packet;\n"
+    "the feeder closing its end unplugs the mouse. Each report line then ends with the\n"
+    "moment it was handed to uhid (`at SECONDS`, CLOCK_MONOTONIC), for measuring.\n";
 
 // One whole line at a time on standard output: the loop and the mouse reporter thread both
 // print.
@@ -75,11 +87,33 @@ int fail(const std::string& message) {
   return 1;
 }
 
+// A descriptor of its own for standard input when that is a packet socket; -1 with the
+// reason otherwise (a pipe or a file does not keep one report apart from the next).
+int packetSocketOnStandardInput(std::string* error) {
+  int type = 0;
+  socklen_t length = sizeof type;
+  if (getsockopt(STDIN_FILENO, SOL_SOCKET, SO_TYPE, &type, &length) != 0 ||
+      (type != SOCK_SEQPACKET && type != SOCK_DGRAM)) {
+    *error =
+        "--input-format binary reads standard input as a packet socket (SOCK_SEQPACKET or "
+        "SOCK_DGRAM, one report per packet); a pipe or a file does not keep reports apart";
+    return -1;
+  }
+  const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0) *error = std::string("cannot use standard input: ") + std::strerror(errno);
+  return fd;
+}
+
 struct Options {
   std::string hidraw;
   std::string simulate;
   std::string descriptor;
+  std::string descriptorFile;
+  std::string vendor;
+  std::string bus = "usb";
+  std::string name;
   std::string input = "-";
+  std::string inputFormat = "text";
   std::string services;
   std::string deviceId;
   bool debug = false;
@@ -103,8 +137,17 @@ int runSimulated(const Options& o, const std::string& folder) {
     return fail("'" + o.simulate + "' is not a product ID (0 to 0xFFFF, e.g. 0x1704)");
   }
   const int type = GetDeviceTypeFromDevice(static_cast<std::uint16_t>(product));
+  std::uint64_t vendor = kSimulatedVendor;
+  if (!o.vendor.empty() && !replay::parseReplayNumber(o.vendor, 0xFFFF, &vendor)) {
+    return fail("'" + o.vendor + "' is not a vendor ID (0 to 0xFFFF, e.g. 0x046D)");
+  }
   std::vector<std::uint8_t> descriptor;
-  if (!o.descriptor.empty()) {
+  if (!o.descriptorFile.empty()) {
+    std::string error;
+    auto bytes = replay::readDescriptorFile(o.descriptorFile, &error);
+    if (!bytes) return fail("--descriptor-file " + error);
+    descriptor = std::move(*bytes);
+  } else if (!o.descriptor.empty()) {
     std::vector<std::string> tokens;
     std::string token;
     for (char c : o.descriptor + " ") {
@@ -123,19 +166,33 @@ int runSimulated(const Options& o, const std::string& folder) {
     const auto sample = sampleDescriptorForType(type);
     if (sample.empty()) {
       return fail("product " + o.simulate +
-                  " has no built-in descriptor; give the mouse's own with --descriptor HEX");
+                  " has no built-in descriptor; give the mouse's own with --descriptor HEX or "
+                  "--descriptor-file PATH");
     }
     descriptor.assign(sample.begin(), sample.end());
   }
 
   HidDeviceIdentity identity;
-  identity.bus = kBusUSB;
-  identity.vendor = kSimulatedVendor;
+  identity.bus = o.bus == "bluetooth" ? kBusBluetooth : kBusUSB;
+  identity.vendor = static_cast<std::uint16_t>(vendor);
   identity.product = static_cast<std::uint16_t>(product);
   identity.version = 0x0110;
-  identity.name = "Zenvor simulated mouse " + hex4(identity.product);
+  identity.name = o.name.empty() ? "Zenvor simulated mouse " + hex4(identity.product) : o.name;
   identity.phys = "simulated";
-  FakeHidraw hidraw(identity, descriptor);
+  const bool binary = o.inputFormat == "binary";
+  std::unique_ptr<FakeHidraw> ownHidraw;
+  if (binary && o.input != "-") {
+    return fail("--input reads script lines; binary reports come on standard input");
+  }
+  if (binary) {
+    std::string error;
+    const int reports = packetSocketOnStandardInput(&error);
+    if (reports < 0) return fail(error);
+    ownHidraw = std::make_unique<FakeHidraw>(identity, descriptor, reports);
+  } else {
+    ownHidraw = std::make_unique<FakeHidraw>(identity, descriptor);
+  }
+  FakeHidraw& hidraw = *ownHidraw;
   hidraw.setUnknownFeatureLength(8);  // every feature report of the simulated mouse reads 0
   FakeUhid uhid;
   uhid.setRecording(false);
@@ -147,12 +204,25 @@ int runSimulated(const Options& o, const std::string& folder) {
   DriverBackends backends;
   backends.hidraw = &hidraw;
   backends.uhid = &uhid;
-  backends.usb = &usb;
+  if (identity.bus == kBusUSB) backends.usb = &usb;
   auto driver = makeDriver(identity.bus, loop, std::move(backends));
-  driver->setReportObserver(
-      [](std::span<const std::uint8_t> raw, std::span<const std::uint8_t> out) {
-        printLine("report " + hexBytes(raw) + " -> " + hexBytes(out));
-      });
+  if (binary) {
+    // The observer runs right after the report went to uhid: the moment is taken first.
+    driver->setReportObserver(
+        [](std::span<const std::uint8_t> raw, std::span<const std::uint8_t> out) {
+          timespec now;
+          clock_gettime(CLOCK_MONOTONIC, &now);
+          char at[40];
+          std::snprintf(at, sizeof at, " at %lld.%09ld", static_cast<long long>(now.tv_sec),
+                        now.tv_nsec);
+          printLine("report " + hexBytes(raw) + " -> " + hexBytes(out) + at);
+        });
+  } else {
+    driver->setReportObserver(
+        [](std::span<const std::uint8_t> raw, std::span<const std::uint8_t> out) {
+          printLine("report " + hexBytes(raw) + " -> " + hexBytes(out));
+        });
+  }
   driver->setPointerObserver(
       [](std::span<const std::uint8_t> report) { printLine("pointer " + hexBytes(report)); });
 
@@ -172,11 +242,14 @@ int runSimulated(const Options& o, const std::string& folder) {
                            " bytes";
         if (const auto& mouse = pipeline->mouseReport()) {
           line += ", mouse report " + std::to_string(mouse->length()) + " bytes";
+        } else if (const std::string summary = pipeline->pointerReportSummary(); !summary.empty()) {
+          line += ", " + summary;
         }
         printLine(line);
         printLine("ready " + path);
       },
       [&](Daemon& daemon) {
+        if (binary) return;  // the driver reads the reports itself
         input = std::make_unique<SimulatedInput>(loop, hidraw, *driver, printLine);
         std::string error;
         if (!input->open(o.input, &error)) {
@@ -190,13 +263,15 @@ int runDevice(const Options& o, const std::string& folder) {
   std::string error;
   const auto located = locateHidraw(o.hidraw, &error);
   if (!located) return fail(error);
-  if (located->virtualUhid) {
-    return fail(o.hidraw + " is a virtual uhid device (" + located->hidDevice.string() +
-                "), such as the mouse another zenvor-driver presents; zenvor-driver drives "
-                "only real mice");
-  }
   auto hidraw = LinuxHidraw::open(o.hidraw, located->version, &error);
   if (!hidraw) return fail(error);
+  // A uhid device is served like any other (a Bluetooth LE mouse arrives as one), except
+  // the mouse a zenvor-driver presents: driving it would stack driver upon driver.
+  if (presented::isPresentedByDriver(hidraw->identity().phys, hidraw->identity().name)) {
+    driverLog(LOG_INFO, "%s is the mouse another zenvor-driver presents (%s); nothing to drive\n",
+              o.hidraw.c_str(), hidraw->identity().name.c_str());
+    return 0;
+  }
   std::string why;
   if (!drivesInterface(hidraw->descriptor(), &why)) {
     // Another interface of a supported device (udev starts a driver for each of them).
@@ -253,13 +328,38 @@ int main(int argc, char** argv) {
       app.add_option("--simulate", o.simulate, "drive a simulated mouse with this USB product ID")
           ->type_name("PRODUCT");
   hidraw->excludes(simulate);
-  app.add_option("--descriptor", o.descriptor,
-                 "the simulated mouse's report descriptor (else the built-in one of its type)")
-      ->type_name("HEX")
+  auto* descriptor =
+      app.add_option("--descriptor", o.descriptor,
+                     "the simulated mouse's report descriptor (else the built-in one of its type)")
+          ->type_name("HEX")
+          ->needs(simulate);
+  app.add_option("--descriptor-file", o.descriptorFile,
+                 "the same from a file: raw bytes (as sysfs shows a mouse's report_descriptor) "
+                 "or hex text with '#' comments")
+      ->type_name("PATH")
+      ->needs(simulate)
+      ->excludes(descriptor);
+  app.add_option("--vendor", o.vendor, "the simulated mouse's USB vendor ID (default 0x5A56)")
+      ->type_name("VENDOR")
+      ->needs(simulate);
+  app.add_option("--bus", o.bus, "the simulated mouse's bus (default usb)")
+      ->type_name("usb|bluetooth")
+      ->check(CLI::IsMember({"usb", "bluetooth"}))
+      ->needs(simulate);
+  app.add_option("--name", o.name,
+                 "the name the simulated mouse gives itself (default Zenvor simulated mouse "
+                 "PPPP)")
+      ->type_name("TEXT")
       ->needs(simulate);
   app.add_option("--input", o.input,
                  "read the simulated mouse's script from PATH (a FIFO or a file)")
       ->type_name("PATH")
+      ->needs(simulate);
+  app.add_option("--input-format", o.inputFormat,
+                 "text: script lines (default); binary: input reports as hidraw gives them, one "
+                 "per packet of a socket on standard input")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"text", "binary"}))
       ->needs(simulate);
   app.add_option("--device-id", o.deviceId,
                  "the simulated mouse's device id in the socket name (default simulated-PPPP)")

@@ -21,6 +21,10 @@ FakeHidraw::FakeHidraw(HidDeviceIdentity identity, std::vector<std::uint8_t> des
   deviceEnd_ = ends[1];
 }
 
+FakeHidraw::FakeHidraw(HidDeviceIdentity identity, std::vector<std::uint8_t> descriptor,
+                       int reports)
+    : identity_(std::move(identity)), descriptor_(std::move(descriptor)), driverEnd_(reports) {}
+
 FakeHidraw::~FakeHidraw() {
   close(driverEnd_);
   unplug();

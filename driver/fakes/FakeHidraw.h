@@ -23,6 +23,11 @@ class FakeHidraw : public HidrawDevice {
  public:
   // Throws std::system_error when no socket pair can be made.
   FakeHidraw(HidDeviceIdentity identity, std::vector<std::uint8_t> descriptor);
+  // Reads the reports from `reports`, a packet socket (SOCK_SEQPACKET or SOCK_DGRAM) whose
+  // other end is fed by someone else, one report per packet; it is closed with the device.
+  // The device's side below then has nothing to send to: sendReport answers false. The
+  // feeder closing its end (or an empty packet) unplugs the mouse.
+  FakeHidraw(HidDeviceIdentity identity, std::vector<std::uint8_t> descriptor, int reports);
   ~FakeHidraw() override;
 
   int fd() const override { return driverEnd_; }

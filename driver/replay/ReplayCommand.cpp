@@ -123,6 +123,16 @@ bool parseReplayLine(const std::string& rawLine, std::optional<ReplayCommand>* c
       return false;
     }
     if (!parseReplayHexBytes(tokens, 1, &c.bytes, error)) return false;
+  } else if (word == "descriptor-file") {
+    c.kind = Kind::descriptorFile;
+    if (tokens.size() < 2) {
+      *error = "'descriptor-file' needs a path: descriptor-file mouse.hid";
+      return false;
+    }
+    // The path is the rest of the line, so it may hold blanks.
+    const std::size_t start = line.find_first_not_of(" \t", line.find(word) + word.size());
+    const std::size_t end = line.find_last_not_of(" \t\r");
+    c.text = line.substr(start, end + 1 - start);
   } else if (word == "report") {
     c.kind = Kind::report;
     if (tokens.size() < 2) {

@@ -12,28 +12,30 @@ namespace zv::driver::replay {
 
 struct ReplayCommand {
   enum class Kind {
-    product,     // product 0xPPPP                 number = product ID
-    descriptor,  // descriptor HEX...              bytes
-    override_,   // override ELEMENT 0|1           element, number = flag
-    buttons,     // buttons MASK                   number = mask
-    precision,   // precision ELEMENT PERCENT      element, percent
-    axis,        // axis ELEMENT AXIS              element, number = axis
-    hat,         // hat ELEMENT                    element
-    report,      // report HEX...                  bytes
-    wait,        // wait MS                        number = milliseconds
-    model,       // model
+    product,         // product 0xPPPP                 number = product ID
+    descriptor,      // descriptor HEX...              bytes
+    descriptorFile,  // descriptor-file PATH       text = the path (the rest of the line)
+    override_,       // override ELEMENT 0|1           element, number = flag
+    buttons,         // buttons MASK                   number = mask
+    precision,       // precision ELEMENT PERCENT      element, percent
+    axis,            // axis ELEMENT AXIS              element, number = axis
+    hat,             // hat ELEMENT                    element
+    report,          // report HEX...                  bytes
+    wait,            // wait MS                        number = milliseconds
+    model,           // model
   };
   Kind kind = Kind::model;
   std::uint32_t element = 0;
   std::uint64_t number = 0;
   std::int32_t percent = 0;
   std::vector<std::uint8_t> bytes;
+  std::string text;
 };
 
 // The command words, in the order --help lists them.
 inline constexpr const char* kReplayCommandWords[] = {
-    "product", "descriptor", "override", "buttons", "precision",
-    "axis",    "hat",        "report",   "wait",    "model"};
+    "product", "descriptor", "descriptor-file", "override", "buttons", "precision",
+    "axis",    "hat",        "report",          "wait",     "model"};
 
 // Parses one line ('#' starts a comment). A blank or comment-only line answers true with
 // *command empty. On failure answers false with the message (no line number) in *error,

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/SampleDescriptors.h"
+#include "replay/DescriptorFile.h"
 #include "replay/ReplayCommand.h"
 
 namespace zv::driver::replay {
@@ -97,6 +98,8 @@ bool ReplayScript::ensureDevice(std::string* error) {
     line += ", mouse report " + std::to_string(mouse->length()) + " bytes";
     line += mouse->reportId() >= 0 ? " with report ID " + hexNumber(mouse->reportId())
                                    : std::string(" without report ID");
+  } else if (const std::string summary = pipeline_->pointerReportSummary(); !summary.empty()) {
+    line += ", " + summary;  // any other mouse: its pointer reports are its own
   } else {
     line += ", no mouse report";
   }
@@ -163,13 +166,30 @@ bool ReplayScript::runLine(const std::string& line, std::string* error) {
     haveDescriptor_ = true;
     return true;
   }
+  if (c.kind == Kind::descriptorFile) {
+    if (!product_) {
+      *error = "'descriptor-file' needs a 'product' line before it";
+      return false;
+    }
+    if (pipeline_) {
+      *error = "'descriptor-file' must come before the device is first used";
+      return false;
+    }
+    const std::string path =
+        c.text.front() == '/' || baseFolder_.empty() ? c.text : baseFolder_ + "/" + c.text;
+    auto bytes = readDescriptorFile(path, error);
+    if (!bytes) return false;
+    descriptor_ = std::move(*bytes);
+    haveDescriptor_ = true;
+    return true;
+  }
 
   if (!ensureDevice(error)) return false;
   ZVReportHandler* handler = pipeline_->reportHandler();
   auto noteUnknown = [&] {
     if (!handler->elementWithCookie(c.element)) {
-      out_ << "note: " << hexNumber(c.element)
-           << " is not an element of the default report; ignored\n";
+      out_ << "note: " << hexNumber(c.element) << " is not an element of the "
+           << (handler->readsAnyMouse() ? "mouse's reports" : "default report") << "; ignored\n";
     }
   };
 
@@ -191,7 +211,8 @@ bool ReplayScript::runLine(const std::string& line, std::string* error) {
     const std::uint64_t kept = handler->setButtonOverrides(c.number);
     if (kept != c.number) {
       out_ << "note: buttons " << hexNumber(c.number) << " reach beyond the button field "
-           << hexNumber(handler->buttonFieldMask()) << " of the default report; " << hexNumber(kept)
+           << hexNumber(handler->buttonFieldMask()) << " of the "
+           << (handler->readsAnyMouse() ? "mouse" : "default report") << "; " << hexNumber(kept)
            << " kept\n";
     }
   } else if (c.kind == Kind::precision) {

@@ -20,6 +20,10 @@ class ReplayScript {
   explicit ReplayScript(std::ostream& out);
   ~ReplayScript();
 
+  // Relative paths of 'descriptor-file' lines are taken from this folder (the script's own
+  // folder when it came from a file); the current directory when not set.
+  void setBaseFolder(std::string folder) { baseFolder_ = std::move(folder); }
+
   // Runs every line; stops at the first bad line and answers false with
   // "line N: message" in *error.
   bool run(std::istream& in, std::string* error);
@@ -35,6 +39,7 @@ class ReplayScript {
   void printModel();
 
   std::ostream& out_;
+  std::string baseFolder_;
   std::optional<std::uint16_t> product_;
   std::vector<std::uint8_t> descriptor_;
   bool haveDescriptor_ = false;

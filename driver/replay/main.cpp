@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -23,6 +24,9 @@ Script lines ('#' starts a comment; numbers are decimal or 0x-hexadecimal):
   product 0xPPPP           start a device with this USB product ID
   descriptor HEX...        the device's own report descriptor (optional, right after
                            'product'; else the built-in one of the device type)
+  descriptor-file PATH     the same from a file: raw bytes (as in /sys/class/hidraw/
+                           hidrawN/device/report_descriptor) or hex text with '#'
+                           comments; a relative PATH is taken from the script's folder
   override ELEMENT 0|1     override (suppress) an element, e.g. override 0x90009 1
   buttons MASK             force button states on (ORed into every report); bits beyond
                            the device's buttons are dropped
@@ -82,6 +86,10 @@ int main(int argc, char** argv) {
   }
 
   zv::driver::replay::ReplayScript script(std::cout);
+  if (path && std::strcmp(path, "-") != 0) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    script.setBaseFolder(folder.empty() ? "." : folder.string());
+  }
   std::string error;
   if (!script.run(*in, &error)) {
     std::cout.flush();

@@ -1,17 +1,24 @@
-// Every command run has a thread of its own. This registry starts those threads and
-// keeps them, so that none outlives what it uses:
+// Every command run has a thread of its own for as long as it runs. Those threads are
+// started before they are needed, so that a press reaches its first key without waiting
+// for a thread to be created (that costs tens of microseconds, more on a busy machine):
 //
+//   - A few threads wait for runs (keepReady(): as many as the loaded profile may run at
+//     once, at most kMaxReady). launch() hands the run to one of them; a keeper thread
+//     starts a replacement in the background, so the next press finds one waiting too.
+//     Only when more runs start at once than threads wait does a launch start a thread
+//     itself. A thread whose run has ended waits for the next one, unless kMaxReady
+//     already wait; then it ends.
 //   - A run holds shared ownership of everything it touches (its command and the
 //     command's blocks, the profile's EngineContext, its keyboard and mouse), never the
 //     profile itself. A profile rebuilt or destroyed on the main thread while runs go
 //     on leaves them working on the detached objects, which are freed when the last run
 //     lets go of them.
 //   - At process exit (std::exit, or main returning) an exit handler aborts every run
-//     (the run skips its remaining phases and releases its keys) and joins its thread.
-//     The statics that runs use (the real clock, the shared button state, the
-//     workspace and the output) are created before that handler is registered, so they
-//     are destroyed only after it has run. A process may call shutdown() itself before
-//     leaving main().
+//     (the run skips its remaining phases and releases its keys) and joins every
+//     thread, the waiting ones and the keeper too. The statics that runs use (the real
+//     clock, the shared button state, the workspace and the output) are created before
+//     that handler is registered, so they are destroyed only after it has run. A
+//     process may call shutdown() itself before leaving main().
 //   - At most kMaxActive bodies run at once. Beyond that a launch is refused (it answers
 //     false and runs nothing) and the first refusal of a burst is logged (a burst ends
 //     once the runs have drained to half the bound); the runs
@@ -20,6 +27,8 @@
 //   - Tests and tools wait for the runs to end (waitIdle) or end them
 //     (cancelAndJoinAll) before they destroy what they handed to the engine (clocks,
 //     recorders); with a manual clock they move time with advanceClockTo().
+//
+// Nothing polls: waiting threads and the keeper sleep on condition variables.
 //
 // Threads: every operation may be called from any thread except a command thread's own
 // body, which must not wait for itself (waitIdle, cancelAndJoinAll and shutdown from a
@@ -32,7 +41,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -53,11 +62,19 @@ class CommandThreads {
   // threads a desktop session allows one service (a default systemd service may have
   // about 4 900 tasks), so the process never gets near a failure to create a thread.
   static constexpr std::size_t kMaxActive = 256;
+  // The most threads kept waiting for runs. A player holds two or three buttons at once,
+  // and a run that plays its release block may overlap the next press's run.
+  static constexpr std::size_t kMaxReady = 4;
 
   // The process-wide registry, created on first use and never destroyed.
   static CommandThreads& shared();
 
-  // Runs `body` on a new thread. `abort`, called from another thread, asks the body to
+  // Keeps min(count, kMaxReady) threads waiting for runs from now on (a larger count
+  // given earlier stays). The missing ones are started before this returns, on the
+  // calling thread: call it where a delay does not matter (loading a profile).
+  void keepReady(std::size_t count);
+
+  // Runs `body` on a command thread. `abort`, called from another thread, asks the body to
   // end as soon as it can; it must be safe to call at any time, also after the body
   // has returned. Answers false, running nothing, once shutdown() has begun, while
   // kMaxActive bodies run, or when the system refuses a new thread.
@@ -67,6 +84,10 @@ class CommandThreads {
   std::size_t active() const;
   // Launches refused so far because of the bound or a failed thread creation.
   std::size_t refused() const;
+  // Threads waiting for a run now.
+  std::size_t ready() const;
+  // Launches that found no thread waiting and started one themselves.
+  std::size_t coldStarts() const;
   // Blocks until every body has returned or `timeout` has passed; answers whether all
   // have.
   bool waitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -76,33 +97,56 @@ class CommandThreads {
   // runs may wait on `clock` meanwhile.
   bool waitQuiet(const ManualClock& clock,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  // Aborts every running body and joins every thread. Later launches work as before.
+  // Aborts every running body and waits until all have returned; the threads that ran
+  // them are joined or wait for the next run. Later launches work as before.
   void cancelAndJoinAll();
-  // cancelAndJoinAll(), then refuses every later launch. Run by the exit handler.
+  // cancelAndJoinAll(), then refuses every later launch and joins every thread (the
+  // waiting ones and the keeper). Run by the exit handler.
   void shutdown();
 
  private:
   CommandThreads() = default;
-  struct Entry {
+  // One command thread: it runs the bodies handed to it, one after the other.
+  struct Worker {
     std::thread thread;
-    Abort abort;
-    bool finished = false;
+    std::condition_variable wake;  // a body was handed over, or the thread must leave
+    Body body;
+    Abort abort;  // of the body being run
+    bool busy = false;
+    bool leave = false;
+    bool finished = false;  // the thread has returned or is about to: join it
   };
-  // Moves the threads of finished bodies out of the table, to be joined unlocked.
+
+  void workerLoop(Worker& worker);
+  void keeperLoop();
+  // Starts a thread that waits for runs; called without mutex_. False when the system
+  // refuses a thread.
+  bool addReadyWorker();
+  // Starts the keeper unless it runs; false when it cannot be started.
+  bool startKeeperLocked();
+  bool shortOfReadyLocked() const;
+  // Moves the threads of finished workers out of the table, to be joined unlocked.
   void collectFinishedLocked(std::vector<std::thread>& out);
   static bool onCommandThread();
 
   mutable std::mutex mutex_;
   std::condition_variable idle_;
-  std::map<std::uint64_t, Entry> entries_;
+  std::vector<std::unique_ptr<Worker>> workers_;
+  std::vector<Worker*> ready_;  // the last one in is the first one out: its stack is warm
+  std::size_t target_ = 0;      // threads to keep waiting
+  std::size_t starting_ = 0;    // threads the keeper is starting now
+  std::thread keeper_;
+  std::condition_variable keeperWake_;
+  bool keeperStop_ = false;
+  bool keeperStuck_ = false;  // a thread could not be started: wait for the next launch
   // Changed under mutex_; read without it by waitQuiet's condition, which runs under the
   // clock's lock. Lock order: mutex_, then a clock's.
   std::atomic<std::size_t> active_{0};
   // The clocks waitQuiet waits on now: told when a run ends, since an end is no wait.
   mutable std::vector<const ManualClock*> quietClocks_;
-  std::uint64_t nextId_ = 1;
   bool shuttingDown_ = false;
   std::size_t refused_ = 0;
+  std::size_t coldStarts_ = 0;
   bool refusing_ = false;  // in a burst of refusals: logged already
 };
 

@@ -88,8 +88,13 @@ void ZVActionBlock::run(output::ZVKeyboard& keyboard, output::ZVMouse& mouse, bo
 
 bool ZVActionBlock::perform(const Action& action, std::size_t index, bool repeat,
                             output::ZVKeyboard& keyboard, output::ZVMouse& mouse) {
-  if (context_ && context_->useDelegateForActions()) {
-    // Reported, not performed: the editor shows what the profile would do.
+  const bool typed =
+      !action.opensPath &&
+      (action.page == hid::kKeyboardPage || action.page == hid::kConsumerPage ||
+       (action.page == hid::kGameControlsPage && action.usage != kHorizontalWheelUsage));
+  if (context_ && context_->useDelegateForActions() && !(typed && keyboard.reporting())) {
+    // Reported, not performed: the editor shows what the profile would do. Keys go on
+    // below to a keyboard that reports them, so a key held is reported held, not as taps.
     if (auto delegate = context_->delegate()) {
       delegate->onProfileActionWithPage(action.page, action.usage, action.value, action.string);
     }

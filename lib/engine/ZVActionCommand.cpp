@@ -157,6 +157,16 @@ bool ZVActionCommand::launch(bool report) {
 void ZVActionCommand::execute(const std::shared_ptr<Run>& run) {
   output::ZVKeyboard keyboard;
   output::ZVMouse mouse;
+  if (context_ && context_->useDelegateForActions()) {
+    // Test mode: the delegate hears the keys as the keyboard would type them (held keys
+    // held, repeats marked, released when the run ends).
+    keyboard.reportInsteadOfPosting(
+        [context = context_](std::uint32_t page, std::uint32_t usage, std::int32_t value) {
+          if (auto delegate = context->delegate()) {
+            delegate->onProfileActionWithPage(page, usage, static_cast<std::uint32_t>(value), "");
+          }
+        });
+  }
 
   run->setCurrentBlock(pressed_);
   if (pressed_) pressed_->run(keyboard, mouse, !held_);

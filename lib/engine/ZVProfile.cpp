@@ -4,10 +4,13 @@
 #include <system_error>
 
 #include "device/DeviceController.h"
+#include "engine/CommandThreads.h"
 #include "engine/EngineContext.h"
 #include "engine/ZVActionCommand.h"
+#include "engine/ZVActionCommandTrigger.h"
 #include "engine/ZVControl.h"
 #include "engine/ZVProfileNotifications.h"
+#include "engine/ZVShiftState.h"
 #include "log/Log.h"
 #include "platform/AtomicFile.h"
 #include "platform/VDKQueueNotifications.h"
@@ -408,6 +411,19 @@ void ZVProfile::loadCompleted(const profile::ObjectPtr& root) {
     for (const auto& [element, value] : device->elementMap()) {
       if (!latchableButtons_.count(element)) buttonState_[element] = value;
     }
+  }
+  // The process that runs this profile gets threads waiting for its commands now, so
+  // that a press does not wait for one to be created.
+  if (device::DeviceController::isExecutive() && currentController_) {
+    std::size_t commands = 0;
+    for (const profile::ObjectPtr& node : currentController_->children("shifts")) {
+      auto state = std::dynamic_pointer_cast<ZVShiftState>(node);
+      if (!state) continue;
+      for (const auto& trigger : state->collatedAssignments()) {
+        if (trigger->hasCommand()) ++commands;
+      }
+    }
+    if (commands > 0) CommandThreads::shared().keepReady(commands);
   }
 }
 

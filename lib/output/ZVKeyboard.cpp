@@ -70,8 +70,17 @@ void ZVKeyboard::setKeyForPage(std::uint32_t page, std::uint32_t usage, std::int
   }
 }
 
+void ZVKeyboard::reportInsteadOfPosting(KeyReport report) {
+  std::lock_guard lock(mutex_);
+  report_ = std::move(report);
+}
+
 void ZVKeyboard::routeKey(std::uint32_t page, std::uint32_t usage, std::int32_t value,
                           bool repeat) {
+  if (report_) {
+    report_(page, usage, value == 0 ? 0 : repeat ? 2 : 1);
+    return;
+  }
   if (routesThroughKeymap(page, usage)) {
     const std::uint32_t code = HIDToLinuxKey(page, usage);
     if (code == kNoKey) {

@@ -61,6 +61,14 @@ class ZVKeyboard {
   // keys is kept, as releasing twice is harmless and the object is discarded afterwards.
   void resetKeys();
 
+  // Hands every key change to `report` instead of the virtual keyboard, exactly as it
+  // would be typed: HID page, usage and value (1 down, 2 an auto-repeat of a key held
+  // down, 0 up). Test mode shows a profile's typing this way. Set before the first key.
+  using KeyReport =
+      std::function<void(std::uint32_t page, std::uint32_t usage, std::int32_t value)>;
+  void reportInsteadOfPosting(KeyReport report);
+  bool reporting() const { return static_cast<bool>(report_); }
+
   // Starts recording keys into `handler`, or gives the running tap a new handler.
   // Keyboards are grabbed while the tap is on, so typed keys do not reach applications.
   void tap(KeyTapHandler handler);
@@ -90,6 +98,7 @@ class ZVKeyboard {
 
   std::shared_ptr<OutputDevice> output_;
   TapServices services_;
+  KeyReport report_;
 
   mutable std::mutex mutex_;
   std::set<std::uint32_t> pressedKeys_;

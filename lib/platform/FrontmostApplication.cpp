@@ -39,6 +39,15 @@ bool isPathCharacter(unsigned char c) {
 
 }  // namespace
 
+FocusedApplication applicationOfProcess(pid_t pid, std::string name,
+                                        const ExecutableLookup& lookup) {
+  FocusedApplication application;
+  application.pid = pid;
+  application.name = std::move(name);
+  if (pid > 0) application.executable = lookup(pid).value_or(std::filesystem::path());
+  return application;
+}
+
 std::optional<std::filesystem::path> executableOfProcess(pid_t pid) {
   if (pid <= 0) return std::nullopt;
   const std::string link = "/proc/" + std::to_string(pid) + "/exe";

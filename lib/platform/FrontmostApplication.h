@@ -47,6 +47,11 @@ struct FocusedApplication {
 // their own.
 using ExecutableLookup = std::function<std::optional<std::filesystem::path>(pid_t)>;
 
+// The application of process `pid` (0 when the desktop did not say), known to the
+// desktop as `name`: its executable found through `lookup`.
+FocusedApplication applicationOfProcess(pid_t pid, std::string name,
+                                        const ExecutableLookup& lookup);
+
 // /proc/<pid>/exe with the kernel's " (deleted)" mark removed (an application updated
 // while it runs still has its old path); nothing when the link cannot be read.
 std::optional<std::filesystem::path> executableOfProcess(pid_t pid);

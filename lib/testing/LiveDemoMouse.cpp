@@ -34,8 +34,10 @@ class LiveDemoMouse::Router : public device::DeviceControllerDelegate {
 };
 
 LiveDemoMouse::LiveDemoMouse(const std::filesystem::path& daemonExecutable,
-                             const std::string& profileFile)
-    : daemon(daemonExecutable), wasExecutive_(device::DeviceController::isExecutive()) {
+                             const std::string& profileFile, SimulatedDaemon::Input input)
+    : daemon(daemonExecutable, "0x1704", input),
+      input_(input),
+      wasExecutive_(device::DeviceController::isExecutive()) {
   device::resetDriverSets();
   device::DriverInterface::setTiming({0ms, 100ms, 50ms, 100});
   device::installSimulatedHidManager();
@@ -95,6 +97,9 @@ bool LiveDemoMouse::connect(std::string* why) {
   // The profile's overrides were re-sent at the connect; the daemon's model shows them.
   const auto driver = controller->driver();
   if (!driver) return fail("no driver interface");
+  // Binary input has no script line to ask for the model with. The overrides are
+  // synchronous calls of the connect, so the daemon holds them once it is connected.
+  if (input_ == SimulatedDaemon::Input::binary) return true;
   // The model lists every element of the simulated mouse; those the profile overrides and
   // the mouse has must be marked.
   daemon.send("model");

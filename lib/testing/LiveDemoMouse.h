@@ -31,7 +31,8 @@ class LiveDemoMouse {
  public:
   // Starts the daemon and loads the demo bundle's `profileFile`, not yet connected.
   explicit LiveDemoMouse(const std::filesystem::path& daemonExecutable,
-                         const std::string& profileFile = "Default.pr0");
+                         const std::string& profileFile = "Default.pr0",
+                         SimulatedDaemon::Input input = SimulatedDaemon::Input::script);
   ~LiveDemoMouse();
   LiveDemoMouse(const LiveDemoMouse&) = delete;
   LiveDemoMouse& operator=(const LiveDemoMouse&) = delete;
@@ -53,6 +54,7 @@ class LiveDemoMouse {
   class Router;
   std::shared_ptr<Router> router_;
   std::shared_ptr<device::ProfileStoreFactory> previousFactory_;
+  SimulatedDaemon::Input input_;
   bool wasExecutive_;
 };
 

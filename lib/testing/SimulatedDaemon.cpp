@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,11 +23,14 @@ constexpr std::string_view kReady = "ready ";
 }  // namespace
 
 SimulatedDaemon::SimulatedDaemon(const std::filesystem::path& executable,
-                                 const std::string& product,
+                                 const std::string& product, Input input,
                                  const std::vector<std::string>& arguments) {
   int in[2];
   int out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0) return;
+  const int made = input == Input::binary
+                       ? ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, in)
+                       : ::pipe2(in, O_CLOEXEC);
+  if (made != 0) return;
   if (::pipe2(out, O_CLOEXEC) != 0) {
     ::close(in[0]);
     ::close(in[1]);
@@ -40,6 +44,10 @@ SimulatedDaemon::SimulatedDaemon(const std::filesystem::path& executable,
   const std::string path = executable.string();
   std::vector<char*> argv{const_cast<char*>(path.c_str()), const_cast<char*>("--simulate"),
                           const_cast<char*>(product.c_str())};
+  if (input == Input::binary) {
+    argv.push_back(const_cast<char*>("--input-format"));
+    argv.push_back(const_cast<char*>("binary"));
+  }
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   if (::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
@@ -96,11 +104,40 @@ bool SimulatedDaemon::send(const std::string& line) {
   return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
+bool SimulatedDaemon::sendReport(std::span<const std::uint8_t> report) {
+  if (input_ < 0) return false;
+  return ::send(input_, report.data(), report.size(), MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(report.size());
+}
+
+void SimulatedDaemon::closeInput() {
+  if (input_ >= 0) ::close(input_);
+  input_ = -1;
+}
+
+bool SimulatedDaemon::waitForEnd() const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, kPatience, [&] { return ended_; });
+}
+
 bool SimulatedDaemon::waitForLine(const std::string& line) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, kPatience, [&] {
     return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
   });
+}
+
+std::string SimulatedDaemon::waitForLineStartingWith(const std::string& start) const {
+  std::unique_lock lock(mutex_);
+  std::string found;
+  changed_.wait_for(lock, kPatience, [&] {
+    const auto it = std::find_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
+      return line.rfind(start, 0) == 0;
+    });
+    if (it != lines_.end()) found = *it;
+    return it != lines_.end();
+  });
+  return found;
 }
 
 std::string SimulatedDaemon::output() const {

@@ -1,6 +1,7 @@
 // A `zenvor-driver --simulate PRODUCT` process for integration tests and benchmarks: it
 // serves the real socket in the services folder of the environment (a TemporaryTree's)
-// and takes report-script lines on its standard input.
+// and takes report-script lines on its standard input, or with Input::binary the
+// reports themselves, one per packet of a socket pair (`--input-format binary`).
 //
 //   testing::SimulatedDaemon daemon(ZV_DRIVER_EXECUTABLE);
 //   ASSERT_TRUE(daemon.ready()) << daemon.output();
@@ -15,9 +16,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,10 +29,12 @@ namespace zv::testing {
 
 class SimulatedDaemon {
  public:
+  enum class Input { script, binary };
+
   // Starts the daemon and waits (up to 10 s) for its "ready PATH" line. `arguments` follow
   // "--simulate PRODUCT" (a mouse's own descriptor: "--descriptor", "HEX").
   explicit SimulatedDaemon(const std::filesystem::path& executable,
-                           const std::string& product = "0x1704",
+                           const std::string& product = "0x1704", Input input = Input::script,
                            const std::vector<std::string>& arguments = {});
   // Ends the daemon (SIGTERM) and waits for it.
   ~SimulatedDaemon();
@@ -39,11 +44,19 @@ class SimulatedDaemon {
   bool ready() const;
   // The socket the daemon serves; empty until ready.
   std::string servicePath() const;
-  // One script line to the daemon's standard input.
+  // One script line to the daemon's standard input (Input::script).
   bool send(const std::string& line);
+  // One input report as the mouse sends it (Input::binary).
+  bool sendReport(std::span<const std::uint8_t> report);
+  // Closes the daemon's input: with Input::binary the mouse is unplugged.
+  void closeInput();
+  // Whether the daemon has ended (its output closed), waiting up to 10 s for it.
+  bool waitForEnd() const;
   // Waits (up to 10 s) until the daemon printed `line` (a whole line of its output);
   // lines printed before the call count too.
   bool waitForLine(const std::string& line) const;
+  // The same for a line that starts with `start`; answers that line (empty: none came).
+  std::string waitForLineStartingWith(const std::string& start) const;
   // Everything printed so far, standard output and error together.
   std::string output() const;
   // Called on the reader thread for each line as it is printed.

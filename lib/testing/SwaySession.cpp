@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "platform/linux/SwayIpc.h"
 #include "platform/linux/UnixSocket.h"
@@ -50,6 +51,22 @@ std::optional<fs::path> waitForEntry(const fs::path& folder, const std::string& 
   }
   ::close(fd);
   return found;
+}
+
+// sway binds its IPC socket a moment before it listens on it, so the file exists before a
+// connection is accepted (it is refused in between). No event marks the moment it starts
+// listening: the connection is tried until it is accepted, up to a safety-net bound.
+bool waitUntilAccepting(const fs::path& socket) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const int fd = platform::connectUnixSocket(socket.string());
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
 }
 
 }  // namespace
@@ -96,7 +113,7 @@ std::unique_ptr<SwaySession> SwaySession::start(const fs::path& runtimeFolder, s
   session->sway_ = std::make_unique<ChildProcess>(std::move(*process));
   const auto socket = waitForEntry(runtimeFolder, "sway-ipc.", ".sock");
   const auto display = socket ? findEntry(runtimeFolder, "wayland-", "") : std::nullopt;
-  if (!socket || !display) {
+  if (!socket || !display || !waitUntilAccepting(*socket)) {
     std::ifstream log(runtimeFolder / "sway.log");
     std::string last, line;
     while (std::getline(log, line)) last = line;

@@ -1,6 +1,6 @@
 // A mouse that is not one of the suite's own, adopted, with real processes in a private
 // folder tree: `zenvor-driver --simulate` plays a five-button wheel mouse from its own
-// report descriptor, `perch --headless --device Mouse-5A56-0042` serves it from the
+// report descriptor, `perch --headless --device Mouse-1234-0042` serves it from the
 // description made from that descriptor, and a profile of the mouse's own folder turns
 // its side button into a key while its motion reaches the desktop untouched.
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include "AgentProcess.h"
 #include "device/AdoptedMice.h"
 #include "profile/ProfileFile.h"
+#include "replay/DescriptorFile.h"
 #include "testing/ChildProcess.h"
 #include "testing/EngineHarness.h"
 #include "testing/SimulatedDaemon.h"
@@ -19,22 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Five buttons, 8-bit X, Y and wheel, no report IDs: buttons in byte 0, then X, Y, wheel.
-const std::vector<std::uint8_t> kFiveButtons = {
-    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19,
-    0x01, 0x29, 0x05, 0x15, 0x00, 0x25, 0x01, 0x95, 0x05, 0x75, 0x01, 0x81, 0x02,
-    0x95, 0x01, 0x75, 0x03, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x09,
-    0x38, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x03, 0x81, 0x06, 0xC0, 0xC0};
-
-std::string hexOf(const std::vector<std::uint8_t>& bytes) {
-  std::string text;
-  char byte[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(byte, sizeof byte, "%02x ", b);
-    text += byte;
-  }
-  return text;
-}
+// The generic mouse of the descriptor set: five buttons, 16-bit X and Y, wheel and pan,
+// no report IDs (byte 0 buttons, then X, Y, wheel, pan).
+const std::string kGenericMouse = ZV_SOURCE_DIR "/data/mice/generic-mouse.hid";
 
 TEST(AdoptedMouseChain, ItsSideButtonBecomesTheKeyOfItsProfile) {
   zv::testing::TemporaryTree tree;
@@ -43,34 +31,37 @@ TEST(AdoptedMouseChain, ItsSideButtonBecomesTheKeyOfItsProfile) {
   for (const char* bundle : {"AnyMouse.bundle", "DemoMouse.bundle"}) {
     fs::create_symlink(zv::testing::demoBundlePath().parent_path() / bundle, bundles / bundle);
   }
-  // Adopted: the record its udev rule keeps. The simulated mouse has the suite's vendor
-  // and a product the suite has no configuration for.
-  tree.write("udev/" + device::adoptionRulePath(0x5A56, 0x0042, "").string(),
-             device::adoptionRule({0x5A56, 0x0042, 3, "Generic Mouse", kFiveButtons}));
-  const fs::path profiles = tree.path("home/.local/share/Kinetra/Mouse-5A56-0042");
+  // Adopted: the record its udev rule keeps.
+  std::string error;
+  const auto descriptor = driver::replay::readDescriptorFile(kGenericMouse, &error);
+  ASSERT_TRUE(descriptor) << error;
+  tree.write("udev/" + device::adoptionRulePath(0x1234, 0x0042, "").string(),
+             device::adoptionRule({0x1234, 0x0042, 3, "Generic Mouse", *descriptor}));
+  const fs::path profiles = tree.path("home/.local/share/Kinetra/Mouse-1234-0042");
   fs::create_directories(profiles);
   ASSERT_TRUE(profile::writeProfileText(
       profiles / "Side.pr0",
-      "[profile=Side [controller=Mouse-5A56-0042 [controls [button=0x90004 name=Back ] "
+      "[profile=Side [controller=Mouse-1234-0042 [controls [button=0x90004 name=Back ] "
       "[motion=0x10030 name=X ] [motion=0x10031 name=Y ] ] "
-      "[shift={5A560042-0000-4000-8000-000000000001} name=Default "
+      "[shift={12340042-0000-4000-8000-000000000001} name=Default "
       "[trigger=0x10030 role=mouse-x ] "  // refused: X is the mouse's motion
-      "[trigger=0x90004 [band=1 [command={5A560042-0000-4000-8000-000000000101} name=B "
+      "[trigger=0x90004 [band=1 [command={12340042-0000-4000-8000-000000000101} name=B "
       "[actionblock [action page=0x7 usage=0x5 value=0x1 ] [action page=0x7 usage=0x5 ] ] ] ] ] "
       "] ] ]"));
-  zv::testing::SimulatedDaemon daemon(ZV_DRIVER_EXECUTABLE, "0x0042",
-                                      {"--descriptor", hexOf(kFiveButtons)});
+  zv::testing::SimulatedDaemon daemon(
+      ZV_DRIVER_EXECUTABLE, "0x0042", zv::testing::SimulatedDaemon::Input::script,
+      {"--descriptor-file", kGenericMouse, "--vendor", "0x1234", "--name", "Generic Mouse"});
   ASSERT_TRUE(daemon.ready()) << daemon.output();
   AgentProcess agent(ZV_PERCH_EXECUTABLE, tree.path("perch.log"),
-                     {{"KINETRA_SIMULATED_DEVICES", "1"}}, {"--device", "Mouse-5A56-0042"});
+                     {{"KINETRA_SIMULATED_DEVICES", "1"}}, {"--device", "Mouse-1234-0042"});
   ASSERT_TRUE(agent.started());
-  const auto connected = agent.waitFor("device Mouse-5A56-0042-6 (Generic Mouse) connected");
+  const auto connected = agent.waitFor("device Mouse-1234-0042-6 (Generic Mouse) connected");
   ASSERT_TRUE(connected) << agent.text() << tree.read("perch.log");
   // The mouse's own profile, chosen as a user would; its override answers with the
   // button's value once it is in place.
   std::size_t from = agent.size();
   auto use = zv::testing::ChildProcess::start(
-      {ZV_KINETRA_EXECUTABLE, "use", "Side", "--device", "Mouse-5A56-0042"}, {});
+      {ZV_KINETRA_EXECUTABLE, "use", "Side", "--device", "Mouse-1234-0042"}, {});
   ASSERT_TRUE(use);
   const auto status = use->wait(AgentProcess::kPatience);
   ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
@@ -79,11 +70,12 @@ TEST(AdoptedMouseChain, ItsSideButtonBecomesTheKeyOfItsProfile) {
   ASSERT_TRUE(agent.waitFor("event 0x90004 0", *side)) << agent.text();
 
   from = agent.size();
-  daemon.send("report 08 05 FB 00");
+  daemon.send("report 08 05 00 FB FF 00 00");
   EXPECT_TRUE(agent.waitFor("key KEY_B down", from)) << agent.text();
   // The button is the profile's now, the motion still the mouse's own.
-  EXPECT_TRUE(daemon.waitForLine("report 08 05 FB 00 -> 00 05 FB 00")) << daemon.output();
-  daemon.send("report 00 00 00 00");
+  EXPECT_TRUE(daemon.waitForLine("report 08 05 00 FB FF 00 00 -> 00 05 00 FB FF 00 00"))
+      << daemon.output();
+  daemon.send("report 00 00 00 00 00 00 00");
   EXPECT_TRUE(agent.waitFor("key KEY_B up", from)) << agent.text();
   EXPECT_NE(tree.read("perch.log").find("the role mouse-x is refused for element 0x10030"),
             std::string::npos)

@@ -162,6 +162,11 @@ TEST_F(AgentChainTest, PressesBecomeKeysAndFollowKinetraUseAndTheFocusedApplicat
 
   ASSERT_EQ(agent->terminate(), 0);
   EXPECT_TRUE(agent->waitFor("summary: ")) << agent->text();
+  // What priority device input got is said once (normal here: no RealtimeKit).
+  const string log = tree.read("perch.log");
+  const std::size_t said = log.find("perch: device input runs at ");
+  EXPECT_NE(said, string::npos) << log;
+  EXPECT_EQ(log.find("perch: device input runs at ", said + 1), string::npos) << log;
 }
 
 TEST_F(AgentChainTest, ARestartKeepsTheStartupProfileAndAnEndLetsGoOfHeldKeys) {

@@ -12,6 +12,7 @@
 #include "device/PresentMice.h"
 #include "platform/Paths.h"
 #include "profile/ProfileFile.h"
+#include "replay/DescriptorFile.h"
 #include "testing/FakeSysfs.h"
 #include "testing/TemporaryTree.h"
 
@@ -20,28 +21,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A mouse of the suite's descriptor set (data/mice).
+Bytes descriptorOf(const std::string& name) {
+  std::string error;
+  auto bytes =
+      driver::replay::readDescriptorFile(ZV_SOURCE_DIR "/data/mice/" + name + ".hid", &error);
+  EXPECT_TRUE(bytes) << error;
+  return bytes.value_or(Bytes{});
+}
+
 // clang-format off
-const Bytes kBootMouse = {  // 3 buttons, 8-bit X/Y, padding
-    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19, 0x01,
-    0x29, 0x03, 0x15, 0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02, 0x95, 0x01,
-    0x75, 0x05, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F,
-    0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0};
-const Bytes kSixteenButtons = {  // 16-bit X/Y, wheel, pan named by a 4-byte usage
-    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19, 0x01,
-    0x29, 0x10, 0x15, 0x00, 0x25, 0x01, 0x95, 0x10, 0x75, 0x01, 0x81, 0x02, 0x05, 0x01,
-    0x16, 0x01, 0x80, 0x26, 0xFF, 0x7F, 0x75, 0x10, 0x95, 0x02, 0x09, 0x30, 0x09, 0x31,
-    0x81, 0x06, 0x09, 0x38, 0x95, 0x01, 0x81, 0x06, 0x0B, 0x38, 0x02, 0x0C, 0x00, 0x81,
-    0x06, 0xC0, 0xC0};
-const Bytes kSplitReceiver = {  // buttons, wheel, pan in ID 1; 12-bit X/Y in ID 2; consumer ID 3
-    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09,
-    0x19, 0x01, 0x29, 0x05, 0x15, 0x00, 0x25, 0x01, 0x95, 0x05, 0x75, 0x01, 0x81, 0x02,
-    0x95, 0x01, 0x75, 0x03, 0x81, 0x01, 0x05, 0x01, 0x09, 0x38, 0x15, 0x81, 0x25, 0x7F,
-    0x75, 0x08, 0x95, 0x01, 0x81, 0x06, 0x05, 0x0C, 0x0A, 0x38, 0x02, 0x95, 0x01, 0x81,
-    0x06, 0xC0, 0x85, 0x02, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31,
-    0x16, 0x01, 0xF8, 0x26, 0xFF, 0x07, 0x75, 0x0C, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0,
-    0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x03, 0x15, 0x00, 0x26, 0xFF, 0x03, 0x19,
-    0x00, 0x2A, 0xFF, 0x03, 0x75, 0x10, 0x95, 0x01, 0x81, 0x00, 0xC0};
-const Bytes kKeyboardFirst = {  // a gaming mouse: keyboard, mouse (8 buttons), vendor
+const Bytes kKeyboardFirst = {  // a keyboard collection, then the mouse (8 buttons), vendor
     0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x85, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7,
     0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0, 0x05, 0x01, 0x09,
     0x02, 0xA1, 0x01, 0x85, 0x02, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19, 0x01, 0x29,
@@ -56,16 +46,19 @@ const Bytes kAbsurdRange = {  // buttons 1 to 65535 in a field of 255
 
 struct CapabilityCase {
   const char* name;
-  const Bytes* descriptor;
   std::size_t buttons;
   bool wheel, pan;
 };
 
 class Capabilities : public ::testing::TestWithParam<CapabilityCase> {};
 
+// Other collections of the same descriptor (a keyboard, consumer keys whose usage range
+// covers AC Pan too, vendor reports) are not the mouse.
 TEST_P(Capabilities, OfTheMouseCollectionsOnly) {
   const CapabilityCase& c = GetParam();
-  const auto read = mouseCapabilities(*c.descriptor);
+  const Bytes descriptor =
+      std::string(c.name) == "keyboard-first" ? kKeyboardFirst : descriptorOf(c.name);
+  const auto read = mouseCapabilities(descriptor);
   ASSERT_TRUE(read) << read.failure().message;
   EXPECT_EQ(read->buttons.size(), c.buttons);
   EXPECT_EQ(read->buttons.front(), 1u);
@@ -74,17 +67,24 @@ TEST_P(Capabilities, OfTheMouseCollectionsOnly) {
   EXPECT_TRUE(read->x && read->y && read->relativeX && read->relativeY);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Descriptors, Capabilities,
-    ::testing::Values(CapabilityCase{"boot", &kBootMouse, 3, false, false},
-                      CapabilityCase{"sixteen", &kSixteenButtons, 16, true, true},
-                      // the consumer collection's range covers AC Pan too: not the mouse
-                      CapabilityCase{"split", &kSplitReceiver, 5, true, true},
-                      CapabilityCase{"keyboardFirst", &kKeyboardFirst, 8, true, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Descriptors, Capabilities,
+                         ::testing::Values(CapabilityCase{"boot-mouse", 3, false, false},
+                                           CapabilityCase{"wheel-mouse", 3, true, false},
+                                           CapabilityCase{"generic-mouse", 5, true, true},
+                                           CapabilityCase{"sixteen-button", 16, true, true},
+                                           CapabilityCase{"split-receiver", 5, true, true},
+                                           CapabilityCase{"hires-wheel", 5, true, true},
+                                           CapabilityCase{"gaming-mouse", 16, true, true},
+                                           CapabilityCase{"keyboard-first", 8, true, false}),
+                         [](const auto& info) {
+                           std::string name = info.param.name;
+                           std::erase(name, '-');
+                           return name;
+                         });
 
 TEST(Capabilities, BadDescriptorsFailOrStayBounded) {
-  const Bytes cut(kBootMouse.begin(), kBootMouse.begin() + 15);  // in the middle of 29 03
+  const Bytes boot = descriptorOf("boot-mouse");
+  const Bytes cut(boot.begin(), boot.begin() + 15);  // in the middle of 29 03
   EXPECT_TRUE(mouseCapabilities(cut).failure().is(kMouseDescriptorDomain, kDescriptorCutShort));
   const Bytes joystick = {0x05, 0x01, 0x09, 0x04, 0xA1, 0x01, 0x09, 0x30, 0x81, 0x02, 0xC0};
   EXPECT_TRUE(mouseCapabilities(joystick).failure().is(kMouseDescriptorDomain, kNoMouseCollection));
@@ -95,7 +95,8 @@ TEST(Capabilities, BadDescriptorsFailOrStayBounded) {
 }
 
 TEST(AdoptionRule, RecordsTheMouseAndReadsBack) {
-  const AdoptedMouse mouse{0x046D, 0xC52B, 5, "Receiver\nwith a line break", kSplitReceiver};
+  const AdoptedMouse mouse{0x046D, 0xC52B, 5, "Receiver\nwith a line break",
+                           descriptorOf("split-receiver")};
   const std::string rule = adoptionRule(mouse);
   EXPECT_NE(rule.find("KERNELS==\"000[35]:046D:C52B.*\""), std::string::npos) << rule;
   EXPECT_NE(rule.find("ENV{SYSTEMD_WANTS}+=\"zenvor-driver@%k.service\""), std::string::npos);
@@ -122,8 +123,8 @@ TEST(AdoptionRule, RecordsTheMouseAndReadsBack) {
 TEST(AdoptedMice, FromTheRulesFolderSkippingWhatIsNotARecord) {
   testing::TemporaryTree tree;
   const auto folder = platform::udevRulesFolder();
-  const AdoptedMouse second{0x1234, 0x0001, 3, "Second", kBootMouse};
-  const AdoptedMouse first{0x046D, 0xC52B, 3, "First", kSixteenButtons};
+  const AdoptedMouse second{0x1234, 0x0001, 3, "Second", descriptorOf("boot-mouse")};
+  const AdoptedMouse first{0x046D, 0xC52B, 3, "First", descriptorOf("sixteen-button")};
   tree.write("udev/" + adoptionRulePath(0x1234, 1, "").string(), adoptionRule(second));
   tree.write("udev/" + adoptionRulePath(0x046D, 0xC52B, "").string(), adoptionRule(first));
   tree.write("udev/71-zenvor-adopted-0000-0001.rules", adoptionRule(first));  // wrong name
@@ -139,7 +140,7 @@ TEST(AdoptedMice, FromTheRulesFolderSkippingWhatIsNotARecord) {
 TEST(AdoptedMice, DescribedFromTheirDescriptors) {
   testing::TemporaryTree tree;
   tree.write("udev/" + adoptionRulePath(0x046D, 0xC52B, "").string(),
-             adoptionRule({0x046D, 0xC52B, 5, "Split Receiver", kSplitReceiver}));
+             adoptionRule({0x046D, 0xC52B, 5, "Split Receiver", descriptorOf("split-receiver")}));
   tree.write("udev/" + adoptionRulePath(0x1234, 0x0001, "").string(),
              adoptionRule({0x1234, 0x0001, 3, "", {0x00}}));  // a descriptor nobody reads
   json::Dictionary root;
@@ -178,18 +179,18 @@ TEST(PresentMice, AreTheMouseNodesLessOurDaemonsOwn) {
   testing::TemporaryTree tree;
   const auto sys = platform::sysfsRoot();
   testing::addFakeHidrawNode(sys, "hidraw10", "0003:0000046D:0000C52B", "Split Receiver",
-                             kSplitReceiver);
+                             descriptorOf("split-receiver"));
   testing::addFakeHidrawNode(sys, "hidraw2", "0003:00005A56:00001704", "Zenvor Demo Mouse",
-                             kSixteenButtons);
+                             descriptorOf("sixteen-button"));
   testing::addFakeHidrawNode(sys, "hidraw3", "0003:00001234:00000001", "Keyboard",
                              {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0xC0});
-  testing::addFakeHidrawNode(sys, "hidraw4", "0005:0000ABCD:00000002", "BLE Mouse", kBootMouse,
-                             true, "a4:c1:38:0e:11:22");
-  testing::addFakeHidrawNode(sys, "hidraw5", "0005:0000ABCD:00000002", "BLE Mouse", kBootMouse,
-                             true, "zenvor-driver/a4:c1:38:0e:11:22");
+  testing::addFakeHidrawNode(sys, "hidraw4", "0005:0000ABCD:00000002", "BLE Mouse",
+                             descriptorOf("boot-mouse"), true, "a4:c1:38:0e:11:22");
+  testing::addFakeHidrawNode(sys, "hidraw5", "0005:0000ABCD:00000002", "BLE Mouse",
+                             descriptorOf("boot-mouse"), true, "zenvor-driver/a4:c1:38:0e:11:22");
   tree.write("services/com_Zenvor_driver_usb_Skarn@hidraw2", "");  // a file, not a socket
 
-  const auto mice = presentMice(sys, {{0x046D, 0xC52B, 3, "", kSplitReceiver}});
+  const auto mice = presentMice(sys, {{0x046D, 0xC52B, 3, "", descriptorOf("split-receiver")}});
   ASSERT_EQ(mice.size(), 3u);
   EXPECT_EQ(mice[0].node.name, "hidraw2");
   EXPECT_TRUE(mice[0].automatic);

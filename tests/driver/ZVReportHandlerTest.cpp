@@ -129,9 +129,10 @@ TEST(ZVReportHandler, ButtonMaskNeverReachesBeyondTheButtons) {
     EXPECT_EQ(f.report("F1 00 00 00 00 00 00 00 00"), "F1 01 00 00 00 00 00 00 00");
   }
   {
-    SCOPED_TRACE("a default report without buttons takes none");
-    Fixture f(testing::kReportIdConsumerMouse, nullptr);
-    f.handler.setDefaultReport(2);
+    SCOPED_TRACE("a configured default report without buttons takes none");
+    ZVDeviceConfig config{};
+    config.defaultReportID = 2;
+    Fixture f(testing::kReportIdConsumerMouse, &config);
     EXPECT_EQ(f.handler.setButtonOverrides(0x3), 0u);
     EXPECT_EQ(f.report("02 E9 00"), "02 E9 00");
     f.handler.setDefaultReport(1);
@@ -294,10 +295,10 @@ TEST(ZVReportHandler, ReportIdsAreDecidedByTheDescriptor) {
     EXPECT_EQ(f.report("02 E9 00"), "02 E9 00");
   }
   {
-    SCOPED_TRACE("no configuration and report IDs: default report 0 leaves every report alone");
+    SCOPED_TRACE("no configuration: the mouse's reports are read whatever the default report");
     Fixture f(testing::kReportIdConsumerMouse, nullptr);
     f.handler.setButtonOverrides(0x4);
-    EXPECT_EQ(f.report("01 01 00 00 00"), "01 01 00 00 00");
+    EXPECT_EQ(f.report("01 01 00 00 00"), "01 05 00 00 00");
   }
 }
 

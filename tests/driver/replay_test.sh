@@ -13,7 +13,7 @@ fails=0
 for script in "$folder"/*.replay; do
   name=$(basename "$script" .replay)
   expected="$folder/$name.expected"
-  if ! "$tool" <"$script" >"$work/$name.out" 2>"$work/$name.err"; then
+  if ! "$tool" "$script" >"$work/$name.out" 2>"$work/$name.err"; then
     printf 'FAIL %s: exit status %s\n' "$name" "$?"
     cat "$work/$name.err"
     fails=$((fails + 1))
@@ -52,6 +52,19 @@ expect_error no-builtin "zenvor-report-replay: line 2: product 0x1234 has no bui
   $'product 0x1234\nreport 00\n'
 expect_error big-product "zenvor-report-replay: line 1: '0x10000' is not a valid product ID (0 to 0xFFFF)" \
   $'product 0x10000\n'
+
+expect_error missing-descriptor-file "zenvor-report-replay: line 2: none.hid: No such file or directory" \
+  $'product 0x1234\ndescriptor-file none.hid\n'
+printf '05 01 # Generic Desktop\n09 0z\n' >"$work/bad.hid"
+expect_error bad-descriptor-file "zenvor-report-replay: line 2: $work/bad.hid: line 2: '0z' is not hexadecimal bytes" \
+  $'product 0x1234\ndescriptor-file '"$work/bad.hid"$'\n'
+
+# The raw form, as sysfs shows a descriptor, reads as the text form does.
+printf 'product 0x1234\ndescriptor-file %s\n' "$folder/../mice/boot-mouse.hid" | "$tool" >"$work/text.out"
+sed 's/#.*//' "$folder/../mice/boot-mouse.hid" | tr -s ' \n' '\n\n' | grep . |
+  while read -r pair; do printf "\\x$pair"; done >"$work/boot.bin"
+printf 'product 0x1234\ndescriptor-file %s\n' "$work/boot.bin" | "$tool" >"$work/bin.out"
+cmp -s "$work/text.out" "$work/bin.out" || { echo "FAIL raw descriptor file"; fails=$((fails + 1)); }
 
 out=$("$tool" --help)
 [[ $? -eq 0 && "$out" == usage:* ]] || { echo "FAIL --help"; fails=$((fails + 1)); }

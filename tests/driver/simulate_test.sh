@@ -15,6 +15,7 @@ cleanup() {
 trap cleanup EXIT
 fails=0
 source "$(dirname "$0")/../tools/expect.sh"
+source=$(cd "$(dirname "$0")/../.." && pwd)
 export KINETRA_SERVICES_DIR=$work/services
 service=com_Zenvor_driver_usb_Skarn@simulated-1704
 
@@ -104,12 +105,29 @@ expect burst-order 0 "report 01 00 00 00 00 00 00 -> 01 00 00 00 00 00 00" -- \
 # Refusals.
 mkdir -p "$work/sys/class/hidraw/hidraw7" "$work/sys/devices/virtual/misc/uhid/0003:5A56:1704.0007"
 ln -s "$work/sys/devices/virtual/misc/uhid/0003:5A56:1704.0007" "$work/sys/class/hidraw/hidraw7/device"
-expect uhid-node 1 "zenvor-driver: /dev/hidraw7 is a virtual uhid device ($work/sys/devices/virtual/misc/uhid/0003:5A56:1704.0007), such as the mouse another zenvor-driver presents; zenvor-driver drives only real mice" -- \
+# A uhid node is not refused for being one (a Bluetooth LE mouse is): it gets as far as
+# opening the node; only the presented mouse's mark is refused.
+expect uhid-node 1 "zenvor-driver: cannot open /dev/hidraw7: No such file or directory" -- \
   env KINETRA_SYSFS_ROOT="$work/sys" "$driver" --hidraw /dev/hidraw7
-expect no-descriptor 1 "zenvor-driver: product 0x1234 has no built-in descriptor; give the mouse's own with --descriptor HEX" -- \
+expect no-descriptor 1 "zenvor-driver: product 0x1234 has no built-in descriptor; give the mouse's own with --descriptor HEX or --descriptor-file PATH" -- \
   "$driver" --simulate 0x1234
 expect bad-descriptor 1 "zenvor-driver: --descriptor: 'zz' is not hexadecimal bytes" -- \
   "$driver" --simulate 0x1704 --descriptor zz
+expect missing-file 1 "zenvor-driver: --descriptor-file $work/none.hid: No such file or directory" -- \
+  "$driver" --simulate 0x1234 --descriptor-file "$work/none.hid"
+
+# Any mouse from its descriptor file: the receiver that splits buttons and motion, on
+# Bluetooth, under its own vendor and name.
+expect generic 0 $'device 0x0b05 type 6: own descriptor 107 bytes, buttons in report 1 (4 bytes), motion in report 2 (4 bytes)\npointer 01 10 00 00\nreport 02 03 D0 FF -> 02 03 D0 FF\nunplug' -- \
+  bash -c "printf 'buttons 0x10\nreport 02 03 D0 FF\nunplug\n' | '$driver' --simulate 0x0B05 \
+    --descriptor-file '$source/data/mice/split-receiver.hid' --vendor 0x1D57 --bus bluetooth \
+    --name 'Split Receiver' --services '$work/services' 2>'$work/generic.err' | grep -v '^ready'"
+expect generic-bt 0 "1" -- grep -c 'Skarn BT driver vX.10 loaded' "$work/generic.err"
+
+expect binary-from-a-pipe 1 "zenvor-driver: --input-format binary reads standard input as a packet socket (SOCK_SEQPACKET or SOCK_DGRAM, one report per packet); a pipe or a file does not keep reports apart" -- \
+  sh -c "true | '$driver' --simulate 0x1704 --input-format binary"
+expect binary-with-input 1 "zenvor-driver: --input reads script lines; binary reports come on standard input" -- \
+  "$driver" --simulate 0x1704 --input-format binary --input /dev/null
 expect nothing-to-drive 1 "zenvor-driver: give the mouse's node (--hidraw /dev/hidrawN) or a product to simulate (--simulate 0x1704); see --help" -- \
   "$driver"
 

@@ -6,6 +6,7 @@
 #include "DeviceAccess.h"
 #include "ImageChooserPath.h"
 #include "MouseSettings.h"
+#include "WindowPlacement.h"
 #include "testing/TemporaryTree.h"
 
 namespace zv::editor {
@@ -26,6 +27,31 @@ TEST(ImageChooserPath, KeepsEscapesAndDropsTheScheme) {
             "/home/me/My%20Pictures/fire.png");
   EXPECT_EQ(imagePathFromFileURL("file://localhost//a//b.gif"), "/localhost/a/b.gif");
   EXPECT_EQ(imagePathFromFileURL("http://example.org/a.png"), "");
+}
+
+TEST(WindowPlacement, FramesAreKeptOnTheScreenAndShrunkOnlyWhenTooLarge) {
+  const Rect screen{0, 30, 1280, 970};  // a top panel, 1000 pixels high
+  struct Case {
+    Rect frame;
+    Rect expected;
+  };
+  for (const auto& [frame, expected] : std::vector<Case>{
+           {{100, 100, 900, 675}, {100, 100, 900, 675}},  // fits: stays
+           {{0, 335, 900, 675}, {0, 325, 900, 675}},      // hangs off the foot
+           {{-50, 0, 900, 675}, {0, 30, 900, 675}},       // off the left, under the panel
+           {{900, 100, 900, 675}, {380, 100, 900, 675}},  // off the right
+           {{0, 0, 2000, 1200}, {0, 30, 1280, 970}},      // from a larger screen
+       }) {
+    EXPECT_EQ(fitOnScreen(frame, screen), expected) << frame.x << "," << frame.y;
+  }
+}
+
+TEST(WindowPlacement, EdgesAndCornersWithinTheBorder) {
+  EXPECT_EQ(resizeEdgesAt({2, 300}, 900, 675, 6), kLeftEdge);
+  EXPECT_EQ(resizeEdgesAt({897, 672}, 900, 675, 6), kRightEdge | kBottomEdge);
+  EXPECT_EQ(resizeEdgesAt({450, 1}, 900, 675, 6), kTopEdge);
+  EXPECT_EQ(resizeEdgesAt({450, 300}, 900, 675, 6), 0);
+  EXPECT_EQ(resizeEdgesAt({-1, 300}, 900, 675, 6), 0);
 }
 
 TEST(MouseSettings, OpensTheDesktopsOwnSettingsOrSaysWhy) {

@@ -29,6 +29,7 @@ class FakePlatform : public EditorPlatform {
                                          const std::vector<std::string>&) override {
     return image;
   }
+  std::optional<std::string> chooseFile(const std::string&) override { return file; }
   void openURL(const std::string& url) override { opened.push_back(url); }
   void openMouseSettings() override { opened.push_back("mouse settings"); }
   std::vector<std::string> preferredLanguages() override { return languages; }
@@ -38,6 +39,7 @@ class FakePlatform : public EditorPlatform {
 
   std::vector<std::string> apps;
   std::optional<std::string> image;
+  std::optional<std::string> file;
   std::vector<std::string> opened;
   std::vector<std::string> languages{"en-GB"};
 };
@@ -57,6 +59,7 @@ class EditorWindowTest : public ::testing::Test {
         std::make_shared<output::RecordingOutput>(),
         output::TapServices{source, std::make_shared<zv::testing::FakeFdWatcher>()});
     options.setExclusive = [this](bool on) { exclusive_.push_back(on); };
+    options.ownPageFolder = tree_.root() / "own-page";
     window_ = ZVEditorWindow::create(host_, platform_, device_, options);
   }
 
@@ -87,6 +90,7 @@ class EditorWindowTest : public ::testing::Test {
 TEST_F(EditorWindowTest, PageLoadSendsUpdateThenProfileRenamedAndShowsTheWindowAfterThem) {
   EXPECT_EQ(editedName(), "Default");
   EXPECT_FALSE(host_.visible);
+  host_.available = {0, 30, 1000, 970};  // a 1000-pixel screen with a top panel
   window_->pageLoaded(true, {});
   EXPECT_EQ(host_.scripts,
             (std::vector<std::string>{"$(document).trigger('editor:update')",
@@ -94,11 +98,25 @@ TEST_F(EditorWindowTest, PageLoadSendsUpdateThenProfileRenamedAndShowsTheWindowA
   EXPECT_FALSE(host_.visible);
   dispatch();
   EXPECT_TRUE(host_.visible);
+  // Shown wholly on the screen.
+  const Rect frame = host_.frame();
+  EXPECT_GE(frame.x, 0);
+  EXPECT_GE(frame.y, 30);
+  EXPECT_LE(frame.x + frame.width, 1000);
+  EXPECT_LE(frame.y + frame.height, 1000);
   // A failed load sends nothing.
   host_.scripts.clear();
   window_->pageLoaded(false, "net::ERR_FILE_NOT_FOUND");
   dispatch();
   EXPECT_TRUE(host_.scripts.empty());
+}
+
+TEST_F(EditorWindowTest, ABundleWithoutAnInterfaceGetsTheEditorsOwnPageAndItsLayout) {
+  ASSERT_FALSE(host_.loaded.empty());
+  EXPECT_EQ(host_.loaded.front(), tree_.root() / "own-page" / kOwnPageFile);
+  const auto layout = window_->deviceLayoutJSON();
+  ASSERT_TRUE(layout);
+  EXPECT_NE(layout->find("\"controls\""), std::string::npos);
 }
 
 TEST_F(EditorWindowTest, EmptyActionCallbackLeavesTestModeEvenWhenNeverEntered) {
@@ -190,11 +208,42 @@ TEST_F(EditorWindowTest, ProfileJSONThatWouldNotReadBackLeavesProfileAndFile) {
   EXPECT_TRUE(window_->setProfileJSON(before));
 }
 
-TEST_F(EditorWindowTest, StartupProfileIsEmptyInTheNoProfileState) {
+TEST_F(EditorWindowTest, StartupAndActiveProfilesAreEmptyInTheNoProfileState) {
   window_->setStartupProfile("Default");
+  window_->setActiveProfile("Default");
   EXPECT_EQ(window_->startupProfile(), "Default");
+  EXPECT_EQ(window_->activeProfile(), "Default");
+  // "None" in the page; the store still remembers the last profile's name.
+  window_->setActiveProfile("");
+  EXPECT_EQ(window_->activeProfile(), "");
+  window_->setActiveProfile("Default");
+  // "Clear" in the tray, seen through the store.
   window_->profileStore()->setNoProfile(true);
   EXPECT_EQ(window_->startupProfile(), "");
+  EXPECT_EQ(window_->activeProfile(), "");
+}
+
+TEST_F(EditorWindowTest, LinksAreKeyedByTheResolvedProgramAndSurviveARefusedDelete) {
+  const auto program = tree_.write("programs/real-browser", "#!/bin/sh\n");
+  std::filesystem::permissions(program, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  const auto alias = program.parent_path() / "browser";
+  std::filesystem::create_symlink(program, alias);
+  window_->newProfile();
+  rescan();
+  platform_.apps = {alias.string()};
+  window_->openAppLinkDialogForProfile("Untitled1");
+  const std::vector<std::string> linked{"file:" + std::filesystem::canonical(program).string()};
+  EXPECT_EQ(window_->appsLinkedToProfile("Untitled1"), linked);
+
+  // The store cannot delete the profile (a folder stands where its file was): the profile
+  // keeps its links and stays the edited one.
+  const auto path = *window_->profile()->path();
+  std::filesystem::remove(path);
+  std::filesystem::create_directories(path / "inside");
+  window_->deleteProfile("Untitled1");
+  EXPECT_EQ(window_->appsLinkedToProfile("Untitled1"), linked);
+  EXPECT_EQ(editedName(), "Untitled1");
 }
 
 TEST_F(EditorWindowTest, RenamingTheEditedProfileKeepsEditingItRenamingAnotherDoesNot) {
@@ -274,10 +323,11 @@ TEST_F(EditorWindowTest, ChoosersAndLocale) {
   EXPECT_EQ(window_->browseForImagePath(), "/home/me/My%20Pictures/a.png");
   platform_.image.reset();
   EXPECT_EQ(window_->browseForImagePath(), "");
-  platform_.apps = {"/bin/sh"};
+  const auto shell = std::filesystem::canonical("/bin/sh").string();
+  platform_.apps = {shell};
   window_->openAppLinkDialogForProfile("Default");
-  EXPECT_EQ(window_->appsLinkedToProfile("Default"), std::vector<std::string>{"file:/bin/sh"});
-  window_->unlinkApp("/bin/sh", "Default");
+  EXPECT_EQ(window_->appsLinkedToProfile("Default"), std::vector<std::string>{"file:" + shell});
+  window_->unlinkApp(shell, "Default");
   EXPECT_TRUE(window_->appsLinkedToProfile("Default").empty());
   platform_.languages = {"zh-Hant"};
   EXPECT_EQ(window_->currentLocale(), "zh-CHT");

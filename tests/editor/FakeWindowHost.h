@@ -35,6 +35,7 @@ class FakeWindowHost : public HTMLWindowHost {
   void setFrame(const Rect& frame) override { currentFrame = frame; }
   void setFloating(bool on) override { floating = on; }
   double screenHeight() const override { return 1080; }
+  Rect availableScreenArea() const override { return available; }
   Point cursorPosition() const override { return cursor; }
   bool buttonDown(int button) const override { return button == 1 ? leftDown : rightDown; }
   bool canPlaceWindows() const override { return placesWindows; }
@@ -64,6 +65,7 @@ class FakeWindowHost : public HTMLWindowHost {
   int activations = 0;
   bool closed = false;
   Rect currentFrame;
+  Rect available{0, 0, 1920, 1080};
   bool floating = false;
   Point cursor;
   bool leftDown = false;

@@ -19,6 +19,7 @@ TEST(CommandTrigger, SingleBandStartsOnPressStopsOnReleaseAndIgnoresRepeats) {
   auto trigger = triggerFor(*h.profile, button(1));
   auto command = commandFor(*h.profile, button(1));
   ASSERT_TRUE(trigger && command);
+  EXPECT_GE(CommandThreads::shared().ready(), 1u) << "a thread waits for the loaded command";
 
   trigger->setValue(1);
   trigger->setValue(1);  // the same value again: nothing
@@ -260,8 +261,21 @@ TEST(ActionCommand, DelegateHearsEachRunOfATrigger) {
   ASSERT_TRUE(h.settle(1));
   h.event(button(1), 0);
   ASSERT_TRUE(h.idle());
-  // Every action is reported, the release the repeat case would skip included.
   EXPECT_EQ(delegate->heard(), (Lines{"begin", "action 7 4 1 ''", "action 7 4 0 ''", "end"}));
+
+  // Held: the delegate hears what the keyboard would type — the key down once, its
+  // auto-repeats marked 2, the release when the button is let go — never taps.
+  h.event(button(1), 1);
+  ASSERT_TRUE(h.settle(1));
+  h.advance(500ms);  // the hold is over: the press block repeats
+  ASSERT_TRUE(h.settle(1));
+  h.advance(100ms);
+  ASSERT_TRUE(h.settle(1));
+  h.event(button(1), 0);
+  ASSERT_TRUE(h.idle());
+  EXPECT_EQ(delegate->heard(),
+            (Lines{"begin", "action 7 4 1 ''", "action 7 4 0 ''", "end", "begin", "action 7 4 1 ''",
+                   "action 7 4 2 ''", "action 7 4 2 ''", "action 7 4 0 ''", "end"}));
   EXPECT_TRUE(h.lines().empty());
 }
 

@@ -84,6 +84,46 @@ TEST(CommandThreads, WaitsForAbortsAndJoinsRuns) {
   EXPECT_TRUE(answered);
 }
 
+// Runs go to threads that wait for them; more runs at once than threads wait start
+// threads of their own, and threads left over end once kMaxReady wait.
+TEST(CommandThreads, RunsGoToThreadsStartedBeforehand) {
+  CommandThreads& threads = CommandThreads::shared();
+  ASSERT_TRUE(threads.waitIdle());
+  threads.keepReady(2);
+  EXPECT_GE(threads.ready(), 2u) << "started before keepReady returns";
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool release = false;
+  int running = 0;
+  const auto body = [&] {
+    std::unique_lock lock(mutex);
+    ++running;
+    changed.notify_all();
+    changed.wait(lock, [&] { return release; });
+  };
+  const auto abort = [&] {
+    std::lock_guard lock(mutex);
+    release = true;
+    changed.notify_all();
+  };
+  const std::size_t coldBefore = threads.coldStarts();
+  ASSERT_TRUE(threads.launch(body, abort));
+  EXPECT_EQ(threads.coldStarts(), coldBefore) << "a waiting thread took the run";
+  // A burst beyond the waiting threads still runs every body.
+  constexpr int kBurst = 3 * static_cast<int>(CommandThreads::kMaxReady);
+  for (int i = 1; i < kBurst; ++i) ASSERT_TRUE(threads.launch(body, abort));
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return running == kBurst; }));
+    release = true;
+    changed.notify_all();
+  }
+  ASSERT_TRUE(threads.waitIdle());
+  EXPECT_GE(threads.ready(), 2u);
+  EXPECT_LE(threads.ready(), CommandThreads::kMaxReady);
+}
+
 // In a child process: leaves room for small allocations and none for a thread's stack,
 // then launches. 0 when the launch was refused and counted, with nothing left running.
 [[maybe_unused]] int launchWithoutRoomForAThread() {

@@ -13,6 +13,7 @@
 #include "platform/FrontmostApplication.h"
 #include "platform/RunLoop.h"
 #include "platform/linux/HyprlandEvents.h"
+#include "platform/linux/WatchedSocket.h"
 
 namespace zv::platform {
 
@@ -28,29 +29,26 @@ class HyprlandFrontmostApplication : public FrontmostApplication {
   static std::unique_ptr<HyprlandFrontmostApplication> open(
       RunLoop& loop, const std::filesystem::path& folder,
       ExecutableLookup lookup = executableOfProcess, std::string* error = nullptr);
-  ~HyprlandFrontmostApplication() override;
 
   std::string_view providerName() const override { return "Hyprland"; }
 
  private:
-  struct Query {
-    int fd = -1;
-    RunLoop::WatchId watch = 0;
-    std::string reply;
-  };
-
-  HyprlandFrontmostApplication(RunLoop& loop, int fd, std::filesystem::path requestSocket,
-                               ExecutableLookup lookup);
-  void onEvents();
+  HyprlandFrontmostApplication(RunLoop& loop, std::filesystem::path requestSocket,
+                               ExecutableLookup lookup)
+      : loop_(loop), requestSocket_(std::move(requestSocket)), lookup_(std::move(lookup)) {}
+  void onEvents(std::string_view bytes);
   // Asks which window has the focus; the answer is reported when it comes.
   void query();
   void onReply(std::uint64_t sequence);
-  void endQuery(std::uint64_t sequence);
   void disconnect(const std::string& why);
 
+  struct Query {
+    std::unique_ptr<WatchedSocket> socket;
+    std::string reply;
+  };
+
   RunLoop& loop_;
-  int fd_;
-  RunLoop::WatchId watch_ = 0;
+  std::unique_ptr<WatchedSocket> events_;
   std::filesystem::path requestSocket_;
   ExecutableLookup lookup_;
   hyprland::LineReader reader_;

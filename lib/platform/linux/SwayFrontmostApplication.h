@@ -9,6 +9,7 @@
 #include "platform/FrontmostApplication.h"
 #include "platform/RunLoop.h"
 #include "platform/linux/SwayIpc.h"
+#include "platform/linux/WatchedSocket.h"
 
 namespace zv::platform {
 
@@ -19,19 +20,16 @@ class SwayFrontmostApplication : public FrontmostApplication {
   static std::unique_ptr<SwayFrontmostApplication> open(
       RunLoop& loop, const std::string& socketPath, ExecutableLookup lookup = executableOfProcess,
       std::string* error = nullptr);
-  ~SwayFrontmostApplication() override;
 
   std::string_view providerName() const override { return "sway"; }
 
  private:
-  SwayFrontmostApplication(RunLoop& loop, int fd, ExecutableLookup lookup);
-  void onReadable();
+  explicit SwayFrontmostApplication(ExecutableLookup lookup) : lookup_(std::move(lookup)) {}
+  void onBytes(std::string_view bytes);
   void handle(const sway::Message& message);
   void disconnect(const std::string& why);
 
-  RunLoop& loop_;
-  int fd_;
-  RunLoop::WatchId watch_ = 0;
+  std::unique_ptr<WatchedSocket> socket_;
   ExecutableLookup lookup_;
   sway::MessageReader reader_;
 };

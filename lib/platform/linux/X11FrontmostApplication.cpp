@@ -142,17 +142,14 @@ void X11FrontmostApplication::refresh() {
           &ewmh, xcb_ewmh_get_active_window(&ewmh, connection_->screen), &window, nullptr)) {
     window = 0;
   }
-  FocusedApplication application;
-  if (window != 0) {
-    std::uint32_t pid = 0;
-    if (xcb_ewmh_get_wm_pid_reply(&ewmh, xcb_ewmh_get_wm_pid(&ewmh, window), &pid, nullptr) &&
-        pid > 0 && pid < 4194305u) {
-      application.pid = static_cast<pid_t>(pid);
-      application.executable = lookup_(application.pid).value_or(std::filesystem::path());
-    }
-    application.name = windowClass(connection_->connection, window);
+  if (window == 0) return report(FocusedApplication{});
+  std::uint32_t pid = 0;
+  if (!xcb_ewmh_get_wm_pid_reply(&ewmh, xcb_ewmh_get_wm_pid(&ewmh, window), &pid, nullptr) ||
+      pid >= 4194305u) {
+    pid = 0;
   }
-  report(application);
+  report(applicationOfProcess(static_cast<pid_t>(pid), windowClass(connection_->connection, window),
+                              lookup_));
 }
 
 }  // namespace zv::platform

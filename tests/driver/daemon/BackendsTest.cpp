@@ -231,6 +231,12 @@ TEST(MouseInterface, OnlyMiceAndGamePadsAreDriven) {
                                               0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
   EXPECT_FALSE(drivesInterface(keyboard, &why));
   EXPECT_EQ(why, "its primary usage is page 0x01 usage 0x06, not a mouse");
+  // A receiver whose keyboard collection comes before its mouse.
+  std::vector<std::uint8_t> receiver = keyboard;
+  const std::vector<std::uint8_t> mouseCollection = {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x30,
+                                                     0x75, 0x08, 0x95, 0x01, 0x81, 0x06, 0xC0};
+  receiver.insert(receiver.end(), mouseCollection.begin(), mouseCollection.end());
+  EXPECT_TRUE(drivesInterface(receiver, &why));
   // The game pad of the replacement descriptors.
   EXPECT_TRUE(
       drivesInterface({kReplacementDescriptorType2, kReplacementDescriptorType2Length}, &why));

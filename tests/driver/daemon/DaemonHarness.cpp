@@ -74,15 +74,16 @@ HidDeviceIdentity identityFor(const HarnessOptions& o) {
   return id;
 }
 
-std::vector<std::uint8_t> descriptorFor(std::uint16_t product) {
-  const auto sample = sampleDescriptorForType(GetDeviceTypeFromDevice(product));
+std::vector<std::uint8_t> descriptorFor(const HarnessOptions& o) {
+  if (!o.descriptor.empty()) return o.descriptor;
+  const auto sample = sampleDescriptorForType(GetDeviceTypeFromDevice(o.product));
   return {sample.begin(), sample.end()};
 }
 
 }  // namespace
 
 DaemonHarness::DaemonHarness(HarnessOptions options)
-    : hidraw(identityFor(options), descriptorFor(options.product)), access("seat0", 0, seats) {
+    : hidraw(identityFor(options), descriptorFor(options)), access("seat0", 0, seats) {
   usb.setAnswer(0x90, 11, {0x34, 0x12});  // the mouse's own type word
   DriverBackends backends;
   backends.hidraw = &hidraw;

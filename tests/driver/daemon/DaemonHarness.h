@@ -62,7 +62,8 @@ class LogCapture {
 };
 
 struct HarnessOptions {
-  std::uint16_t product = 0x1704;  // type 1: 7-byte reports, buttons 9-11 overridden
+  std::uint16_t product = 0x1704;             // type 1: 7-byte reports, buttons 9-11 overridden
+  std::vector<std::uint8_t> descriptor = {};  // empty: the built-in one of the product's type
   std::uint16_t bus = kBusUSB;
   std::vector<std::string> evdevNodes = {"/dev/input/event7", "/dev/input/event8"};
   DeviceWorker::Mode worker = DeviceWorker::Mode::thread;

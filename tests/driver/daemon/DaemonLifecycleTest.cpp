@@ -14,6 +14,7 @@
 #include "DaemonHarness.h"
 #include "daemon/ZenvorDriver.h"
 #include "linux/LinuxUhid.h"
+#include "replay/DescriptorFile.h"
 
 namespace zv::driver::testing {
 namespace {
@@ -29,6 +30,7 @@ TEST(DaemonLifecycle, StartPresentsTheRealMouseAndGrabsItsNodes) {
   EXPECT_EQ(created->product, 0x1704u);
   EXPECT_EQ(created->version, 0x0110u);
   EXPECT_EQ(created->name, "Test Mouse (zenvor-driver)");
+  EXPECT_EQ(created->phys, "zenvor-driver/usb-test/input0") << "the mark of a presented mouse";
   EXPECT_EQ(created->uniq, "serial-1");
   EXPECT_EQ(created->descriptor, d.hidraw.descriptor());  // type 1 keeps its own descriptor
   EXPECT_EQ(d.grab.grabbed(), (std::vector<std::string>{"/dev/input/event7", "/dev/input/event8"}));
@@ -37,6 +39,26 @@ TEST(DaemonLifecycle, StartPresentsTheRealMouseAndGrabsItsNodes) {
   ASSERT_EQ(stat(d.socketPath().c_str(), &st), 0);
   EXPECT_TRUE(S_ISSOCK(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0666u);
+}
+
+TEST(DaemonLifecycle, AnyOtherMouseIsPresentedAsItIsAndNeverSentVendorRequests) {
+  // The split receiver: buttons, wheel and pan in report 1, X and Y in report 2.
+  std::string error;
+  const auto descriptor =
+      replay::readDescriptorFile(ZV_SOURCE_DIR "/data/mice/split-receiver.hid", &error);
+  ASSERT_TRUE(descriptor) << error;
+  DaemonHarness d({.product = 0x0B05, .descriptor = *descriptor});
+  EXPECT_EQ(d.uhid.created()->descriptor, d.hidraw.descriptor());
+  EXPECT_TRUE(d.usb.transfers().empty()) << "the type word is asked of our products only";
+  auto c = d.connect();
+  const auto info = ZVDeviceInfo::decode(call(*c, sGetDeviceInfo)->structure);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->typeID, 0u);
+  // A held button goes out as the receiver's own report 1; report 2 passes as it is.
+  EXPECT_EQ(call(*c, sSetButtonStates, {0x2})->result, kReturnSuccess);
+  EXPECT_EQ(d.inputs().back(), (std::vector<std::uint8_t>{0x01, 0x02, 0x00, 0x00}));
+  d.report({0x02, 0x05, 0x00, 0x00});
+  EXPECT_EQ(d.inputs().back(), (std::vector<std::uint8_t>{0x02, 0x05, 0x00, 0x00}));
 }
 
 TEST(DaemonLifecycle, AReplacementDescriptorIsWhatTheSystemSees) {

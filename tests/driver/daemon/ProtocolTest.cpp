@@ -2,6 +2,7 @@
 // frames the decoders refuse.
 #include <gtest/gtest.h>
 
+#include "protocol/PresentedMouse.h"
 #include "protocol/UserClientProtocol.h"
 
 namespace zv::userclient {
@@ -110,6 +111,19 @@ TEST(UserClientProtocol, ShapesRecordsAndServiceNames) {
   EXPECT_FALSE(parseServiceName("class@"));
   EXPECT_FALSE(parseServiceName("no-at-sign"));
   EXPECT_FALSE(parseServiceName("../x@y"));
+}
+
+TEST(PresentedMouse, TheMarkFitsUhidKeepsTheSuffixAndEitherHalfIsRecognised) {
+  EXPECT_EQ(zv::presented::markedPhys("usb-0000:00:14.0-1/input0"),
+            "zenvor-driver/usb-0000:00:14.0-1/input0");
+  EXPECT_EQ(zv::presented::markedPhys(std::string(80, 'p')).size(), 63u);
+  const std::string name = zv::presented::markedName(std::string(200, 'n'));
+  EXPECT_EQ(name.size(), 127u);
+  EXPECT_TRUE(name.ends_with(" (zenvor-driver)"));
+  EXPECT_TRUE(zv::presented::isPresentedByDriver("zenvor-driver/usb-1/input0", "Mouse"));
+  EXPECT_TRUE(zv::presented::isPresentedByDriver("usb-1/input0", "Mouse (zenvor-driver)"));
+  EXPECT_FALSE(zv::presented::isPresentedByDriver("aa:bb:cc:dd:ee:ff", "BLE Mouse"))
+      << "a mouse BlueZ presents through uhid is a real one";
 }
 
 }  // namespace

@@ -3,51 +3,16 @@
 // file as kinetra reads it, or the editor's answers over the bridge.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync, readFileSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync, realpathSync, writeFileSync } from 'node:fs';
 import { after, before, describe, test } from 'node:test';
 import { join } from 'node:path';
 import { Editor } from './harness.mjs';
 
 const B3 = 0x90003;
-const VIEWS = ['buttons', 'states', 'profiles', 'apps', 'commands', 'test'];
 
-// Pictures of the main views, light and dark, for a person to look at: written to
-// $E2E_SCREENSHOTS (else screenshots/ in the working folder) as VIEW-SCHEME-ZOOM.png.
-// Answers the files written.
-async function screenshots(editor, zoom) {
-  const page = editor.page;
-  const folder = process.env.E2E_SCREENSHOTS || join(process.cwd(), 'screenshots');
-  mkdirSync(folder, { recursive: true });
-  // Clicks without pointer coordinates, and no notices over the view.
-  const press = (selector) => page.evaluate((sel) => document.querySelector(sel).click(), selector);
-  const shot = async (name) => {
-    await page.evaluate(() => document.querySelectorAll('#notices .notice').forEach((n) => n.remove()));
-    const file = join(folder, `${name}-${zoom}.png`);
-    await page.screenshot({ path: file });
-    return file;
-  };
-  const files = [];
-  for (const scheme of ['light', 'dark']) {
-    await page.emulateMedia({ colorScheme: scheme });
-    for (const view of VIEWS) {
-      await press('#nav-' + view);
-      await editor.until((id) => document.getElementById(id).getAttribute('aria-current') === 'page', 'nav-' + view);
-      await page.evaluate(() => { document.getElementById('view').scrollTop = 0; window.scrollTo(0, 0); });
-      files.push(await shot(`${view}-${scheme}`));
-    }
-    await press('#nav-buttons');
-    await editor.until(() => document.querySelector('.control-row'));
-    await press(`.control-row[data-element="${B3}"]`);
-    await editor.until(() => document.querySelector('dialog[open]'));
-    files.push(await shot(`assignment-${scheme}`));
-    await page.evaluate(() => [...document.querySelectorAll('dialog[open] .dialog-buttons button')]
-      .find((b) => b.textContent === 'Cancel').click());
-    await editor.until(() => !document.querySelector('dialog[open]'));
-  }
-  await page.emulateMedia({ colorScheme: null });
-  return files.filter((f) => existsSync(f));
-}
 const B7 = 0x90007;
+// A picture for the icon chooser: one pixel.
+const PNG_1x1 = 'iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR4nGP4z8DwHwAFAAH/iZk9HQAAAABJRU5ErkJggg==';
 const WHEEL_DOWN = 255;  // a wheel action's value for the negative direction
 
 describe('the profile editor page', () => {
@@ -63,7 +28,10 @@ describe('the profile editor page', () => {
     page.setDefaultTimeout(10_000);
     page.on('pageerror', (error) => errors.push(error.message));
     page.on('console', (message) => { if (message.type() === 'error') errors.push(message.text()); });
-    await editor.until(() => window.EditorApp && EditorApp.state.doc !== null);
+    await editor.loaded();
+    // The simulated mouse connects a moment after the page loads, and the page draws
+    // itself again then: the tests start after that.
+    await editor.until(() => EditorApp.state.connected === true);
     await page.setViewportSize({ width: 900, height: 675 });
   });
   after(async () => { if (editor) await editor.stop(); });
@@ -103,6 +71,9 @@ describe('the profile editor page', () => {
     assert.ok(rows > 10, 'every control of the demo mouse');
     await page.locator(`.mouse-picture .spot[data-element="${0x90004}"] .spot-shape`).hover();
     assert.ok(await page.locator(`.control-row[data-element="${0x90004}"]`).evaluate((n) => n.classList.contains('linked')));
+    // The pointer leaves the picture first: the list sits below it, and scrolling it into
+    // view would otherwise take the pointer off the picture after the focus.
+    await page.mouse.move(0, 0);
     await page.locator(`.control-row[data-element="${0x90005}"]`).focus();
     assert.ok(await page.locator(`.mouse-picture .spot[data-element="${0x90005}"]`).evaluate((n) => n.classList.contains('linked')));
     assert.match(await page.locator(`.control-row[data-element="${0x90004}"]`).textContent(), /Page Down/);
@@ -185,19 +156,163 @@ describe('the profile editor page', () => {
                      [[0xe0, 1], [0xe1, 1], [0x17, 1], [0x17, 0], [0xe1, 0], [0xe0, 0]]);
   });
 
+  test('a new key on a named command takes the key’s name, and the test shows it held', async () => {
+    const B4 = 0x90004;
+    await page.click('#nav-buttons');
+    // A command named after its key, as the demo's Default has it.
+    await page.click(`.control-row[data-element="${B4}"]`);
+    await page.check('dialog[open] .mode-list input[value="command"]');
+    await page.check('dialog[open] input[name^="kind"][value="key"]');
+    await page.selectOption('dialog[open] select[aria-label="Key"]', String(0x4e));
+    await page.locator('dialog[open] .command-editor > label.field input.text').fill('Page Down');
+    await submitDialog('Apply');
+    assert.equal(await page.locator(`.control-row[data-element="${B4}"] .control-does`).textContent(), 'Page Down');
+    await page.click(`.control-row[data-element="${B4}"]`);
+    await page.click('dialog[open] button.capture');
+    await editor.until(() => document.querySelector('dialog[open] button.capture.listening'));
+    editor.feedKeys('KEY_N 1', 'KEY_N 0');
+    await editor.until(() => /Captured: N$/.test(document.querySelector('dialog[open] .capture-status').textContent));
+    await submitDialog('Apply');
+    assert.equal(await page.locator(`.control-row[data-element="${B4}"] .control-does`).textContent(), 'N');
+    await page.click('#save-button');
+    await notice(/Saved “Work”/);
+    assert.equal(saved('Work').first[B4].bands[0].command.name, undefined);
+
+    // Held past the repeat delay: one line that counts the repeats, then the release.
+    await page.click('#nav-test');
+    await page.click('#test-clear');
+    await editor.until(() => EditorApp.state.connected === true);
+    await page.click('#test-toggle');
+    await editor.until(() => EditorApp.state.testing === true);
+    await editor.pressUntilHeard('report 08 00 00 00 00 00 00', null);
+    await editor.until(() => EditorApp.state.log.some((e) => e.repeats >= 2));
+    editor.feedMouse('report 00 00 00 00 00 00 00');
+    await editor.until(() => EditorApp.state.log.some((e) => e.usage === 0x11 && e.value === 0));
+    const lines = await page.evaluate(() => EditorApp.state.log.map((e) => [e.usage, e.value]));
+    assert.deepEqual(lines.slice(-2), [[0x11, 1], [0x11, 0]]);
+    assert.match(await page.locator('#test-log').textContent(), /N down · repeats ×\d+.*N up/s);
+    await page.click('#test-toggle');
+    await editor.until(() => EditorApp.state.testing === false);
+    await page.click('#test-clear');
+  });
+
+  test('value bands on an axis, with a media key, and the precision button’s speed', async () => {
+    const Y = 0x10031;
+    const B6 = 0x90006;
+    await page.click('#nav-buttons');
+    await page.click(`.control-row[data-element="${Y}"]`);
+    await page.check('dialog[open] .mode-list input[value="bands"]');
+    await page.fill('dialog[open] input[aria-label="Band 1: up to this value"]', '30');
+    await page.click('dialog[open] button[aria-label="Change the command of Up to 75 %"]');
+    const inner = page.locator('dialog[open]').last();
+    await inner.locator('input[name^="kind"][value="media"]').check();
+    await inner.locator('.kind-params select').selectOption({ label: 'Volume up' });
+    await inner.locator('button[type="submit"]').click();
+    await editor.until(() => document.querySelectorAll('dialog[open]').length === 1);
+    assert.match(await page.locator('dialog[open] .bands').textContent(), /Volume up/);
+    await submitDialog('Apply');
+
+    await page.click(`.control-row[data-element="${B6}"]`);
+    await page.locator('dialog[open] input[type="range"]').fill('30');
+    assert.equal(await page.locator('dialog[open] output.range-value').textContent(), '30 %');
+    await submitDialog('Apply');
+    await page.click('#save-button');
+    await notice(/Saved “Work”/);
+
+    const { json, first } = saved('Work');
+    const bands = first[Y].bands;
+    assert.deepEqual(bands.map((b) => Number(b.band)), [30, 75, 100]);
+    assert.deepEqual(bands[1].command.actionblocks.map(actionsOf), [[[12, 0xe9, 1, 0], [12, 0xe9, 0, 0]]]);
+    const aim = json.controllers[0].controls.find((c) => c.precision !== undefined);
+    assert.equal(Number(aim.percentage), 30);
+  });
+
+  test('a file to open and an icon, both chosen in the desktop’s choosers', async () => {
+    const B8 = 0x90008;
+    const picture = join(editor.root, 'my pictures', 'star.png');
+    mkdirSync(join(editor.root, 'my pictures'));
+    writeFileSync(picture, Buffer.from(PNG_1x1, 'base64'));
+    editor.answerChooser('open-file', '/home/me/Documents/notes.txt\n');
+    editor.answerChooser('image', picture + '\n');
+    await page.click(`.control-row[data-element="${B8}"]`);
+    await page.check('dialog[open] .mode-list input[value="command"]');
+    await page.check('dialog[open] input[name^="kind"][value="open"]');
+    await page.click('dialog[open] button.choose-file');
+    await editor.until(() => document.querySelector('dialog[open] .kind-params input.text').value === '/home/me/Documents/notes.txt');
+    await page.click('dialog[open] button:has-text("Choose icon…")');
+    await editor.until(() => { const img = document.querySelector('dialog[open] img.command-icon'); return img && img.complete && img.naturalWidth > 0; });
+    await submitDialog('Apply');
+    await editor.until((e) => { const img = document.querySelector(`.control-row[data-element="${e}"] img.control-icon`); return img && img.naturalWidth > 0; }, B8);
+    await page.click('#save-button');
+    await notice(/Saved “Work”/);
+    const command = saved('Work').first[B8].bands[0].command;
+    assert.equal(command.icon, picture.replace(/ /g, '%20'));
+    assert.deepEqual(command.actionblocks[0].actions.map((a) => a.string || a.path), ['/home/me/Documents/notes.txt']);
+    assert.ok(editor.opened().includes('chooser Select File To Open'));
+    assert.ok(editor.opened().includes('chooser Select Command Icon'));
+  });
+
+  test('the device view: what the mouse is, its settings, the desktop’s settings and German', async () => {
+    await page.click('#nav-device');
+    await editor.until(() => document.getElementById('device-facts'));
+    const facts = await page.locator('#device-facts').textContent();
+    assert.match(facts, /Zenvor Demo Mouse/);
+    assert.match(facts, /0x5a56:1704/);
+    assert.match(await page.locator('#battery').textContent(), /Not reported/);
+    await page.selectOption('#setting-PollingRate', '500');
+    await notice(/Polling rate is kept/);
+    assert.equal(await page.evaluate(() => Page.dev('GetSetting', 'PollingRate')), 500);
+    await page.click('#mouse-settings');
+    await page.click('#user-guide');
+    await page.evaluate(() => Page.ed('profileList'));  // answered after the two calls before it
+    const opened = editor.opened();
+    assert.ok(opened.some((line) => line.startsWith('mouse-settings')), opened.join('\n'));
+    assert.ok(opened.includes('open file:///usr/share/doc/kinetra/README.md'), opened.join('\n'));
+
+    // Keyboard only: the language list, then every text in German.
+    await page.focus('#language');
+    await page.keyboard.press('End');
+    await editor.until(() => document.getElementById('nav-buttons').textContent === 'Tasten');
+    assert.equal(await page.evaluate(() => document.documentElement.lang), 'de');
+    assert.equal(await page.evaluate(() => Page.dev('GetSetting', 'EditorLanguage')), 2);
+    await page.click('#nav-buttons');
+    assert.match(await page.locator('.view-buttons h1').textContent(), /Tasten/);
+    await editor.screenshots('demo-de', '100');
+    await page.click('#nav-device');
+    await editor.until(() => document.getElementById('language'));
+    await page.selectOption('#language', '');
+    await editor.until(() => document.getElementById('nav-buttons').textContent === 'Buttons');
+  });
+
+  test('every view is reached and worked with the keyboard alone', async () => {
+    for (const view of await page.evaluate(() => EditorViews.list.map((v) => v.id))) {
+      await page.focus('#nav-' + view);
+      await page.keyboard.press('Enter');
+      await editor.until((id) => document.getElementById('nav-' + id).getAttribute('aria-current') === 'page', view);
+      await page.focus('#nav-' + view);
+      const reached = new Set();
+      for (let i = 0; i < 60; i++) {
+        await page.keyboard.press('Tab');
+        const at = await page.evaluate(() => {
+          const el = document.activeElement;
+          return el && el.closest('#view') ? (el.id || el.textContent.trim().slice(0, 20) || el.tagName) + (el.checkVisibility() ? '' : ' (hidden)') : null;
+        });
+        if (at) reached.add(at);
+      }
+      const focusable = await page.evaluate(() => [...document.querySelectorAll(
+        '#view button:not([disabled]), #view select:not([disabled]), #view input:not([disabled]), #view [tabindex="0"]')].length);
+      if (focusable) assert.ok(reached.size > 0, view + ': nothing in the view takes the focus');
+      assert.deepEqual([...reached].filter((r) => r.endsWith('(hidden)')), [], view);
+    }
+  });
+
   test('test mode shows what a press of the mouse would do, and leaves it', async () => {
     await page.click('#nav-test');
     await editor.until(() => EditorApp.state.connected === true);
     await page.click('#test-toggle');
     await editor.until(() => EditorApp.state.testing === true);
-    // Button 7 (bit 6 of the report's first byte); the first reports may come before the
-    // simulated mouse is fully set up, so press until the log shows it.
-    for (let i = 0; i < 20; i++) {
-      editor.feedMouse('report 40 00 00 00 00 00 00');
-      editor.feedMouse('report 00 00 00 00 00 00 00');
-      const seen = await editor.until(() => EditorApp.state.log.length > 0, undefined, 500).catch(() => false);
-      if (seen) break;
-    }
+    // Button 7: bit 6 of the report's first byte.
+    await editor.pressUntilHeard('report 40 00 00 00 00 00 00', 'report 00 00 00 00 00 00 00');
     await editor.until(() => EditorApp.state.log.length >= 2);
     const log = await page.evaluate(() => EditorApp.state.log.map((e) => [e.page, e.usage, e.value]));
     assert.deepEqual(log.slice(0, 2), [[7, 5, 1], [7, 5, 0]]);
@@ -271,7 +386,9 @@ describe('the profile editor page', () => {
     editor.answerChooser('applications', '/bin/sh\n');
     await page.click('#link-app');
     await editor.until(() => document.querySelector('.app-row'));
-    assert.deepEqual(await bridge('appsLinkedToProfile', 'Work'), ['file:/bin/sh']);
+    // Linked as the program the path leads to, as the focus providers report it.
+    const shell = 'file:' + realpathSync('/bin/sh');
+    assert.deepEqual(await bridge('appsLinkedToProfile', 'Work'), [shell]);
 
     await page.click('#nav-profiles');
     for (const [from, to] of [['Work', 'Office'], ['Office', 'Work']]) {
@@ -279,7 +396,7 @@ describe('the profile editor page', () => {
       await page.locator('dialog[open] input').fill(to);
       await page.locator('dialog[open] button[type="submit"]').click();
       await notice(new RegExp(`Renamed “${from}” to “${to}”`));
-      assert.deepEqual(await bridge('appsLinkedToProfile', to), ['file:/bin/sh']);
+      assert.deepEqual(await bridge('appsLinkedToProfile', to), [shell]);
       assert.deepEqual(await bridge('appsLinkedToProfile', from), []);
     }
     assert.match(readFileSync(join(folder(), 'mappings.xml'), 'utf8'), /<string>Work<\/string>/);
@@ -360,8 +477,8 @@ describe('the profile editor page', () => {
     await editor.until(() => EditorApp.state.testing === false);
   });
 
-  test('screenshots of the main views at 100 %', async () => {
-    assert.equal((await screenshots(editor, '100')).length, 14);
+  test('screenshots of every view at 100 %', async () => {
+    assert.equal((await editor.screenshots('demo', '100')).length, 18);
   });
 
   test('the active profile set by another program is shown', async () => {
@@ -439,8 +556,8 @@ describe('the profile editor page at 200 % zoom', () => {
   });
   after(async () => { if (editor) await editor.stop(); });
 
-  test('screenshots of the main views', async () => {
-    assert.equal((await screenshots(editor, '200')).length, 14);
+  test('screenshots of every view', async () => {
+    assert.equal((await editor.screenshots('demo', '200')).length, 18);
     const sideways = await editor.page.evaluate(() => document.documentElement.scrollWidth > innerWidth);
     assert.equal(sideways, false, 'nothing runs off the side');
   });

@@ -13,6 +13,8 @@ if ! cmp -s "$here/package-lock.json" "$work/package-lock.json" || [[ ! -d "$wor
   (cd "$work" && npm ci --cache "$build/../npm-cache" --prefer-offline --no-audit --no-fund --loglevel=error)
 fi
 export TESSEL="$2" KINETRA="$3" NODE_PATH="$work/node_modules"
+# The source tree: the demo bundle and the test bundles (bundles/) the tests start from.
+export E2E_SOURCE=$(cd "$here/../../.." && pwd)
 # Test files of an earlier checkout (renamed or removed since) must not run again.
 rm -f "$work"/*.test.mjs
 cp "$here"/*.test.mjs "$here"/harness.mjs "$work/"

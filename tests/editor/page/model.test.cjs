@@ -1,4 +1,4 @@
-// The editor page's model code (the device bundle's editor/*.js) under node's test runner:
+// The editor page's model code (editor/page/*.js) under node's test runner:
 // profile JSON ⇄ the page's model, with every edit keeping what the page does not know,
 // and every profile it writes readable by the library (checked through `kinetra profile`
 // when KINETRA names the tool).
@@ -10,11 +10,12 @@ const { tmpdir } = require('node:os');
 const { join } = require('node:path');
 const { describe, test, after } = require('node:test');
 
-const resources = process.env.PAGE_RESOURCES ||
-  join(__dirname, '../../../data/Devices/DemoMouse.bundle/Contents/Resources');
-const hid = require(join(resources, 'editor/hid.js'));
-const model = require(join(resources, 'editor/profile-model.js'));
-const commands = require(join(resources, 'editor/commands.js'));
+// The demo mouse's bundle: its profiles and command files.
+const resources = join(__dirname, '../../../data/Devices/DemoMouse.bundle/Contents/Resources');
+const page = process.env.PAGE_RESOURCES || join(__dirname, '../../../editor/page');
+const hid = require(join(page, 'hid.js'));
+const model = require(join(page, 'profile-model.js'));
+const commands = require(join(page, 'commands.js'));
 const { ProfileDoc } = model;
 
 const KINETRA = process.env.KINETRA;
@@ -135,7 +136,8 @@ describe('edits keep what the page does not know', () => {
 
     doc.setCommand(normal, B4, commands.blocksFor({ kind: 'key', page: 7, usage: 5 }), 'B');
     doc.setCommand(normal, B7, commands.blocksFor({ kind: 'chord', modifiers: [0xe1, 0xe0], page: 7, usage: 0x19 }), '');
-    doc.setCommand(normal, hid.element.button(3), commands.blocksFor({ kind: 'open', path: '/home/me/My notes.txt' }), 'Notes');
+    doc.setCommand(normal, hid.element.button(3), commands.blocksFor({ kind: 'open', path: '/home/me/My notes.txt' }), 'Notes',
+                   '/home/me/My%20Pictures/notes.png');
     doc.setLatched(B10, 'button', true);
     doc.setLatched(hid.element.button(9), 'button', false);
     doc.setPercentage(hid.element.button(6), 'precision', 35);
@@ -164,6 +166,8 @@ describe('edits keep what the page does not know', () => {
     assert.deepEqual(shapeAt(back, n, B4), { kind: 'key', page: 7, usage: 5 });
     assert.deepEqual(shapeAt(back, n, B7), { kind: 'chord', modifiers: [0xe0, 0xe1], page: 7, usage: 0x19 });
     assert.deepEqual(shapeAt(back, n, hid.element.button(3)), { kind: 'open', path: '/home/me/My notes.txt' });
+    const notes = () => back.ownTrigger(n, hid.element.button(3)).bands[0].command;
+    assert.equal(notes().icon, '/home/me/My%20Pictures/notes.png');
     assert.ok(back.isLatched(B10) && !back.isLatched(hid.element.button(9)));
     assert.equal(back.percentage(hid.element.button(6)), 35);
     assert.equal(back.fallbackOf(g), n);
@@ -183,6 +187,11 @@ describe('edits keep what the page does not know', () => {
     // Saved twice, the text stays the same.
     const again = roundTrip(back, 'again');
     assert.equal(again.text(), back.text());
+    // A command edited without a word about its icon keeps it; '' removes it.
+    back.setCommand(n, hid.element.button(3), commands.blocksFor({ kind: 'key', page: 7, usage: 6 }), 'C');
+    assert.equal(notes().icon, '/home/me/My%20Pictures/notes.png');
+    back.setCommand(n, hid.element.button(3), commands.blocksFor({ kind: 'key', page: 7, usage: 6 }), 'C', '');
+    assert.equal(notes().icon, undefined);
   });
 
   test('attributes added to a node with children come before the children', () => {

@@ -3,6 +3,7 @@
 // error a user can read), modal dialogs and notices.
 (function (root) {
   'use strict';
+  const { t } = root.KinetraStrings;
 
   // --- $ ----------------------------------------------------------------------------------
   // The editor evaluates "$(document).trigger('editor:update')" and the like: $(target)
@@ -113,6 +114,7 @@
     star: 'M12 3l2.7 5.6 6.2.9-4.5 4.3 1 6.1L12 17l-5.5 2.9 1-6.1L3 9.5l6.2-.9z',
     link: 'M10 14a4 4 0 0 0 5.7 0l3-3a4 4 0 0 0-5.7-5.7l-1 1M14 10a4 4 0 0 0-5.7 0l-3 3a4 4 0 0 0 5.7 5.7l1-1',
     key: 'M3 7h18v10H3zM7 11h1M11 11h1M15 11h1M8 14h8',
+    device: 'M7 7h10v10H7zM10 3v4M14 3v4M10 17v4M14 17v4M3 10h4M3 14h4M17 10h4M17 14h4',
   };
   function icon(name) {
     return s('svg', { class: 'icon', viewBox: '0 0 24 24', 'aria-hidden': 'true', focusable: 'false' },
@@ -123,7 +125,7 @@
   const listeners = [];
   function report(error) {
     const message = error && error.userMessage ? error.userMessage
-      : 'Something went wrong in the editor page: ' + (error && error.message ? error.message : String(error));
+      : t('error.page', { message: error && error.message ? error.message : String(error) });
     for (const fn of listeners) fn(message, 'error');
     if (!(error && error.userMessage)) console.error(error);
   }
@@ -149,14 +151,12 @@
     return new Promise((resolve, reject) => {
       const target = root[objectName];
       if (!target || typeof target[method] !== 'function') {
-        reject(userError('The editor does not offer “' + method + '”: this page needs the ' +
-                         'editor it came with.'));
+        reject(userError(t('error.notOffered', { method })));
         return;
       }
       let timer = null;
       if (timeout > 0) {
-        timer = setTimeout(() => reject(userError('The editor did not answer (' + method + '). ' +
-          'Close the editor and open it again if this keeps happening.')), timeout);
+        timer = setTimeout(() => reject(userError(t('error.noAnswer', { method }))), timeout);
       }
       try {
         target[method].apply(target, (args || []).concat([(value) => {
@@ -237,8 +237,8 @@
       return h('form', { onsubmit: submit },
         h('label.field', null, h('span.label', null, label), input), error,
         h('div.dialog-buttons', null,
-          h('button.primary', { type: 'submit' }, action || 'OK'),
-          h('button', { type: 'button', onclick: () => close(null) }, 'Cancel')));
+          h('button.primary', { type: 'submit' }, action || t('button.ok')),
+          h('button', { type: 'button', onclick: () => close(null) }, t('button.cancel'))));
     });
   }
 

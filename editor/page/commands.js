@@ -11,11 +11,13 @@
 (function (root, factory) {
   'use strict';
   const hid = typeof require === 'function' ? require('./hid.js') : root.KinetraHid;
-  const api = factory(hid);
+  const strings = typeof require === 'function' ? require('./strings.js') : root.KinetraStrings;
+  const api = factory(hid, strings);
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.KinetraCommands = api;
-})(typeof self !== 'undefined' ? self : this, function (hid) {
+})(typeof self !== 'undefined' ? self : this, function (hid, strings) {
   'use strict';
+  const { t, name: named } = strings;
 
   const down = (page, usage, time) => ({ page, usage, value: 1, time: time || 0 });
   const up = (page, usage, time) => ({ page, usage, value: 0, time: time || 0 });
@@ -101,7 +103,7 @@
   }
 
   function chordName(shape) {
-    const mods = shape.modifiers.map((u) => (hid.MODIFIERS.find((m) => m.usage === u) || {}).short || hid.keyName(hid.KEYBOARD, u));
+    const mods = shape.modifiers.map((u) => named((hid.MODIFIERS.find((m) => m.usage === u) || {}).short || '') || hid.keyName(hid.KEYBOARD, u));
     return mods.concat([hid.keyName(shape.page, shape.usage)]).join('+');
   }
 
@@ -117,12 +119,12 @@
       case 'media': return hid.keyName(shape.page, shape.usage);
       case 'chord': return chordName(shape);
       case 'mouse': return hid.mouseButtonName(shape.mask);
-      case 'scroll': return hid.SCROLLS.find((s) => s.direction === shape.direction).name;
-      case 'open': return 'Open ' + baseName(shape.path);
-      case 'layer': return 'Shift-state button';
+      case 'scroll': return named(hid.SCROLLS.find((s) => s.direction === shape.direction).name);
+      case 'open': return t('action.open', { path: baseName(shape.path) });
+      case 'layer': return t('summary.layer');
       case 'macro': {
         const count = shape.blocks.reduce((n, b) => n + b.actions.length, 0);
-        return 'Macro (' + count + (count === 1 ? ' action)' : ' actions)');
+        return t(count === 1 ? 'summary.macro1' : 'summary.macro', { count });
       }
       default: return '';
     }
@@ -148,7 +150,7 @@
     const roots = [];
     const stack = [];
     let i = 0;
-    const fail = (message) => ({ roots, error: message + ' at character ' + i });
+    const fail = (message) => ({ roots, error: t('xml.at', { what: message, at: i }) });
     while (i < text.length) {
       const lt = text.indexOf('<', i);
       const chunk = lt < 0 ? text.slice(i) : text.slice(i, lt);
@@ -157,30 +159,30 @@
       i = lt;
       if (text.startsWith('<!--', i)) {
         const end = text.indexOf('-->', i + 4);
-        if (end < 0) return fail('a comment is not closed');
+        if (end < 0) return fail(t('xml.comment'));
         i = end + 3;
       } else if (text.startsWith('<?', i)) {
         const end = text.indexOf('?>', i + 2);
-        if (end < 0) return fail('a declaration is not closed');
+        if (end < 0) return fail(t('xml.declaration'));
         i = end + 2;
       } else if (text.startsWith('<![CDATA[', i)) {
         const end = text.indexOf(']]>', i);
-        if (end < 0) return fail('a CDATA section is not closed');
+        if (end < 0) return fail(t('xml.cdata'));
         if (stack.length) stack[stack.length - 1].text += text.slice(i + 9, end);
         i = end + 3;
       } else if (text.startsWith('<!', i)) {
         const end = text.indexOf('>', i);
-        if (end < 0) return fail('a declaration is not closed');
+        if (end < 0) return fail(t('xml.declaration'));
         i = end + 1;
       } else if (text.startsWith('</', i)) {
         const match = /^<\/([A-Za-z_][\w.:-]*)\s*>/.exec(text.slice(i, i + 200));
-        if (!match) return fail('a closing tag is broken');
+        if (!match) return fail(t('xml.closing'));
         const open = stack.pop();
-        if (!open || open.name !== match[1]) return fail('</' + match[1] + '> closes nothing open');
+        if (!open || open.name !== match[1]) return fail(t('xml.closesNothing', { tag: match[1] }));
         i += match[0].length;
       } else {
         const head = /^<([A-Za-z_][\w.:-]*)/.exec(text.slice(i, i + 200));
-        if (!head) return fail('a tag is broken');
+        if (!head) return fail(t('xml.tag'));
         const node = { name: head[1], attrs: {}, children: [], text: '' };
         i += head[0].length;
         for (;;) {
@@ -192,7 +194,7 @@
             continue;
           }
           const close = /^\s*(\/?)>/.exec(rest);
-          if (!close) return fail('the tag <' + node.name + '> is broken');
+          if (!close) return fail(t('xml.brokenTag', { tag: node.name }));
           i += close[0].length;
           if (stack.length) stack[stack.length - 1].children.push(node);
           else roots.push(node);
@@ -201,7 +203,7 @@
         }
       }
     }
-    if (stack.length) return { roots, error: '<' + stack[stack.length - 1].name + '> is not closed' };
+    if (stack.length) return { roots, error: t('xml.notClosed', { tag: stack[stack.length - 1].name }) };
     return { roots, error: null };
   }
 
@@ -245,17 +247,17 @@
   function libraryFromXML(text) {
     const { roots, error } = parseXML(typeof text === 'string' ? text : '');
     const groups = [];
-    const problems = error ? ['The command library is damaged: ' + error + '.'] : [];
+    const problems = error ? [t('library.damaged', { error })] : [];
     for (const root of roots) {
       if (root.name !== 'commands') continue;
-      const name = root.attrs.group || 'Commands';
+      const name = root.attrs.group || t('library.group');
       let group = groups.find((g) => g.name === name);
       if (!group) groups.push(group = { name, commands: [] });
       for (const child of root.children) {
         if (child.name !== 'command') continue;
         const command = commandFromElement(child);
         if (command) group.commands.push(command);
-        else problems.push('A command of “' + name + '” could not be read and is left out.');
+        else problems.push(t('library.unreadable', { group: name }));
       }
     }
     return { groups: groups.filter((g) => g.commands.length), problems };
@@ -271,10 +273,10 @@
     try {
       json = JSON.parse(text);
     } catch (e) {
-      return { error: 'The favourites file is not in a form this editor reads.' };
+      return { error: t('favourites.unreadable') };
     }
     if (!json || !Array.isArray(json.favourites)) {
-      return { error: 'The favourites file is not in a form this editor reads.' };
+      return { error: t('favourites.unreadable') };
     }
     const favourites = [];
     for (const entry of json.favourites) {

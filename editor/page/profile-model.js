@@ -13,11 +13,13 @@
 (function (root, factory) {
   'use strict';
   const hid = typeof require === 'function' ? require('./hid.js') : root.KinetraHid;
-  const api = factory(hid);
+  const strings = typeof require === 'function' ? require('./strings.js') : root.KinetraStrings;
+  const api = factory(hid, strings);
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.KinetraModel = api;
-})(typeof self !== 'undefined' ? self : this, function (hid) {
+})(typeof self !== 'undefined' ? self : this, function (hid, strings) {
   'use strict';
+  const { t } = strings;
 
   const isObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);
   const trim = (s) => (typeof s === 'string' ? s.trim() : s);
@@ -27,28 +29,29 @@
 
   const UNSTORABLE = /[[\]'"\\\u0000-\u001f\u007f\u2028\u2029]/;
 
-  // Why `text` cannot stand in a profile, or null.
-  function textProblem(text) {
+  // Why `text` cannot stand in a profile, as a sentence about the `subject` ('name',
+  // 'path' or 'text'), or null.
+  function textProblem(text, subject) {
     const match = UNSTORABLE.exec(text);
     if (!match) return null;
     const c = match[0];
-    const shown = c < ' ' || c === '\u007f' || c > '\u2000' ? 'control characters' : '“' + c + '”';
-    return 'cannot contain ' + shown + ' (profiles cannot store [ ] \' " \\ or control characters)';
+    const shown = c < ' ' || c === '\u007f' || c > '\u2000' ? t('text.controlCharacters') : '“' + c + '”';
+    return t('text.cannotContain', { subject: t('subject.' + (subject || 'text')), shown });
   }
 
   // Why `name` cannot name a profile (it becomes a file name), or null. `names` are the
   // profiles there are; `current` the one being renamed, if any.
   function profileNameProblem(name, names, current) {
     const wanted = typeof name === 'string' ? name.trim() : '';
-    if (!wanted) return 'Enter a name.';
-    if (wanted.length > 100) return 'A name can be at most 100 characters long.';
-    const text = textProblem(wanted);
-    if (text) return 'A name ' + text + '.';
-    if (wanted.indexOf('/') >= 0) return 'A name cannot contain “/”.';
-    if (wanted[0] === '.') return 'A name cannot start with a dot.';
+    if (!wanted) return t('name.empty');
+    if (wanted.length > 100) return t('name.tooLong');
+    const text = textProblem(wanted, 'name');
+    if (text) return text;
+    if (wanted.indexOf('/') >= 0) return t('name.slash');
+    if (wanted[0] === '.') return t('name.dot');
     const lower = wanted.toLowerCase();
     const taken = (names || []).find((n) => n !== current && n.toLowerCase() === lower);
-    if (taken) return '“' + taken + '” is already taken: choose another name.';
+    if (taken) return t('name.taken', { name: taken });
     return null;
   }
 
@@ -218,12 +221,15 @@
   }
 
   // Writes `blocks` ([{type, actions}], empty blocks left out) into a command JSON: `reuse`
-  // (its GUID, name and unknown members kept) or a new one with `guid`.
-  function commandJSON(blocks, name, reuse, guid) {
+  // (its GUID, name and unknown members kept) or a new one with `guid`. `icon`: the path
+  // of the command's picture, '' for none, undefined to keep what the command has.
+  function commandJSON(blocks, name, reuse, guid, icon) {
     const command = isObject(reuse) ? reuse : { command: guid, _obj_order: ['command'] };
     if (typeof command.command !== 'string' || !command.command) setAttr(command, 'command', guid);
     if (name) setAttr(command, 'name', name);
     else removeMember(command, 'name');
+    if (icon) setAttr(command, 'icon', icon);
+    else if (icon === '') removeMember(command, 'icon');
     const old = Array.isArray(command.actionblocks) ? command.actionblocks.filter(isObject) : [];
     const used = new Set();
     const built = [];
@@ -262,7 +268,7 @@
     // alias, which names its controller in the profile.
     constructor(json, balias) {
       if (!isObject(json) || typeof json.profile !== 'string') {
-        throw new ProfileError('This is not a profile (it has no “profile” member).');
+        throw new ProfileError(t('profile.notAProfile'));
       }
       this.json = json;
       this.balias = balias;
@@ -270,12 +276,12 @@
 
     // A ProfileDoc for the JSON text, or {error} saying why there is none.
     static parse(text, balias) {
-      if (typeof text !== 'string' || text === '') return { error: 'The editor sent no profile.' };
+      if (typeof text !== 'string' || text === '') return { error: t('profile.none') };
       let json;
       try {
         json = JSON.parse(text);
       } catch (e) {
-        return { error: 'The profile the editor sent is not JSON (' + e.message + ').' };
+        return { error: t('profile.notJSON', { message: e.message }) };
       }
       try {
         return { doc: new ProfileDoc(json, balias) };
@@ -290,7 +296,7 @@
     // Why the profile cannot be saved as it is, or null.
     storableProblem() {
       const where = findUnstorable(this.json);
-      return where ? 'A text in ' + where + ' cannot be stored: profiles cannot hold [ ] \' " \\ or control characters.' : null;
+      return where ? t('profile.unstorable', { where }) : null;
     }
 
     // The controller for the device: the last one naming its alias.
@@ -303,7 +309,7 @@
 
     requireController() {
       const c = this.controller();
-      if (!c) throw new ProfileError('This profile has no settings for this mouse.');
+      if (!c) throw new ProfileError(t('profile.noController'));
       return c;
     }
 
@@ -351,7 +357,7 @@
 
     setPercentage(element, kind, percent) {
       const n = Math.round(Number(percent));
-      if (!Number.isFinite(n) || n < 10 || n > 100) throw new ProfileError('The speed must be 10 to 100 %.');
+      if (!Number.isFinite(n) || n < 10 || n > 100) throw new ProfileError(t('precision.range'));
       setAttr(this.controlJSON(element, kind), 'percentage', String(n));
     }
 
@@ -366,7 +372,7 @@
     }
 
     shiftName(shift) {
-      return typeof shift.name === 'string' && shift.name ? shift.name : 'Unnamed state';
+      return typeof shift.name === 'string' && shift.name ? shift.name : t('shift.unnamed');
     }
 
     allGuids() {
@@ -386,12 +392,12 @@
 
     checkShiftName(name, except) {
       const wanted = typeof name === 'string' ? name.trim() : '';
-      if (!wanted) return 'Enter a name.';
-      const text = textProblem(wanted);
-      if (text) return 'A name ' + text + '.';
+      if (!wanted) return t('name.empty');
+      const text = textProblem(wanted, 'name');
+      if (text) return text;
       const lower = wanted.toLowerCase();
       if (this.shifts().some((s) => s !== except && this.shiftName(s).toLowerCase() === lower)) {
-        return '“' + wanted + '” is already taken: choose another name.';
+        return t('name.taken', { name: wanted });
       }
       return null;
     }
@@ -416,7 +422,7 @@
     removeShift(shift) {
       const c = this.requireController();
       const list = Array.isArray(c.shifts) ? c.shifts : [];
-      if (this.shifts().length <= 1) throw new ProfileError('A profile needs at least one shift state.');
+      if (this.shifts().length <= 1) throw new ProfileError(t('shift.last'));
       const at = list.indexOf(shift);
       if (at < 0) return;
       list.splice(at, 1);
@@ -457,7 +463,7 @@
       }
       const target = this.shiftByGuid(guid);
       if (!target || this.fallbackCandidates(shift).indexOf(target) < 0) {
-        throw new ProfileError('“' + this.shiftName(shift) + '” cannot fall back to that state: it would make a loop.');
+        throw new ProfileError(t('shift.loop', { name: this.shiftName(shift) }));
       }
       setAttr(shift, 'fallback', guid);
     }
@@ -604,11 +610,11 @@
 
     // One command on press: a single band of threshold 1. `command` is the command JSON;
     // the command the band held before keeps its GUID (shift commands may name it).
-    setCommand(shift, element, blocks, name) {
+    setCommand(shift, element, blocks, name, icon) {
       const trigger = this.ensureTrigger(shift, element);
       removeMember(trigger, 'role');
       const first = ProfileDoc.bandsOf(trigger)[0];
-      this.setBands(shift, element, [{ threshold: 1, blocks, name, json: first && first.json }], null);
+      this.setBands(shift, element, [{ threshold: 1, blocks, name, icon, json: first && first.json }], null);
       return trigger;
     }
 
@@ -626,7 +632,7 @@
         setAttr(json, 'band', String(band.threshold | 0));
         if (band.blocks) {
           const reuse = isObject(json.command) ? json.command : null;
-          setChild(json, 'command', commandJSON(band.blocks, band.name, reuse, this.newGuid()));
+          setChild(json, 'command', commandJSON(band.blocks, band.name, reuse, this.newGuid(), band.icon));
         } else {
           removeMember(json, 'command');
         }

@@ -5,11 +5,13 @@
 // node's test runner as a CommonJS module.
 (function (root, factory) {
   'use strict';
-  const api = factory();
+  const strings = typeof require === 'function' ? require('./strings.js') : root.KinetraStrings;
+  const api = factory(strings);
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.KinetraHid = api;
-})(typeof self !== 'undefined' ? self : this, function () {
+})(typeof self !== 'undefined' ? self : this, function (strings) {
   'use strict';
+  const { t, name } = strings;
 
   const KEYBOARD = 7;
   const CONSUMER = 12;
@@ -24,6 +26,7 @@
     button: (n) => (0x90000 + n) >>> 0,
     X: 0x10030, Y: 0x10031, Z: 0x10032, WHEEL: 0x10038, HAT: 0x10039,
   };
+  const PAN = ((CONSUMER << 16) | 0x238) >>> 0;  // AC Pan: the wheel tilted sideways
 
   // Keyboard page: usage → name. Only usages the suite can type (it has a Linux key for
   // each of them).
@@ -104,58 +107,71 @@
 
   // The name of a key usage, or a neutral description for one the page has no name for.
   function keyName(page, usage) {
-    if (page === KEYBOARD && keyNames.has(usage)) return keyNames.get(usage);
+    if (page === KEYBOARD && keyNames.has(usage)) return name(keyNames.get(usage));
     const media = mediaKey(page, usage);
-    if (media) return media.name;
-    return 'Key ' + hex(page) + '/' + hex(usage);
+    if (media) return name(media.name);
+    return t('key.unknown', { page: hex(page), usage: hex(usage) });
   }
 
   function mouseButtonName(mask) {
     const named = MOUSE_BUTTONS.find((b) => b.mask === mask);
-    if (named) return named.name;
+    if (named) return name(named.name);
     const buttons = [];
     for (let bit = 0; bit < 8; bit++) if (mask & (1 << bit)) buttons.push(bit + 1);
-    return 'Mouse button' + (buttons.length > 1 ? 's ' : ' ') + buttons.join('+');
+    return t(buttons.length > 1 ? 'mouse.buttons' : 'mouse.button', { list: buttons.join('+') });
   }
 
-  // What one action does, in words: for the test log and macro lists.
+  // What one action does, in words: for the test log and macro lists. A key's value 2 is
+  // an auto-repeat of a key held down.
   function describeAction(page, usage, value, text) {
-    if (text) return 'Open ' + text;
-    if (page === BUTTONS) return mouseButtonName(usage) + (value ? ' down' : ' up');
+    if (text) return t('action.open', { path: text });
+    const change = (what) => t(value === 2 ? 'action.repeats' : value ? 'action.down' : 'action.up', { what });
+    if (page === BUTTONS) return change(mouseButtonName(usage));
     const scroll = SCROLLS.find((s) => s.page === page && s.usage === usage &&
                                        (s.value === NEGATIVE) === (value === NEGATIVE));
-    if (scroll) return scroll.name;
-    if (page === KEYBOARD || page === CONSUMER || page === HWHEEL_PAGE) {
-      return keyName(page, usage) + (value ? ' down' : ' up');
-    }
-    return 'Action ' + hex(page) + '/' + hex(usage) + ' = ' + value;
+    if (scroll) return name(scroll.name);
+    if (page === KEYBOARD || page === CONSUMER || page === HWHEEL_PAGE) return change(keyName(page, usage));
+    return t('action.other', { page: hex(page), usage: hex(usage), value });
   }
 
   // A control's kind and element → a name when the device gives none.
   function controlName(kind, elementId) {
-    if (kind === 'wheel') return 'Wheel';
-    if (kind === 'hat') return 'Hat switch';
+    if (elementId === PAN) return t('control.pan');
+    if (kind === 'wheel') return t('control.wheel');
+    if (kind === 'hat') return t('control.hat');
     if (kind === 'motion') {
-      if (elementId === element.X) return 'X motion';
-      if (elementId === element.Y) return 'Y motion';
-      return 'Motion ' + hex(elementId);
+      if (elementId === element.X) return t('control.motionX');
+      if (elementId === element.Y) return t('control.motionY');
+      return t('control.motion', { id: hex(elementId) });
     }
     if (kind === 'axis') {
-      if (elementId === element.X) return 'X axis';
-      if (elementId === element.Y) return 'Y axis';
-      if (elementId === element.Z) return 'Z axis';
-      return 'Axis ' + hex(elementId);
+      if (elementId === element.X) return t('control.x');
+      if (elementId === element.Y) return t('control.y');
+      if (elementId === element.Z) return t('control.z');
+      return t('control.axis', { id: hex(elementId) });
     }
-    if ((elementId >>> 16) === BUTTONS) return 'Button ' + (elementId & 0xffff);
-    return 'Control ' + hex(elementId);
+    if ((elementId >>> 16) === BUTTONS) return t('control.button', { n: elementId & 0xffff });
+    return t('control.other', { id: hex(elementId) });
+  }
+
+  // Every English name above that a language may translate (letters, digits and F-keys
+  // are the same in every language).
+  function translatableNames() {
+    const all = new Set();
+    for (const n of keyNames.values()) if (!/^([A-Z0-9]|F[0-9]+)$/.test(n)) all.add(n);
+    for (const list of [MEDIA, MOUSE_BUTTONS, SCROLLS]) for (const x of list) all.add(x.name);
+    for (const m of MODIFIERS) { all.add(m.name); all.add(m.short); }
+    for (const d of HAT_DIRECTIONS) all.add(d);
+    return Array.from(all);
   }
 
   return {
     KEYBOARD, CONSUMER, BUTTONS, GENERIC_DESKTOP, WHEEL_USAGE, HWHEEL_PAGE, HWHEEL_USAGE,
     NEGATIVE, element, MODIFIERS, MEDIA, MOUSE_BUTTONS, SCROLLS, HAT_DIRECTIONS,
+    PAN,
     keyboardKeys: () => Array.from(keyNames.entries())
       .filter(([usage]) => !isModifier(KEYBOARD, usage))
-      .map(([usage, name]) => ({ page: KEYBOARD, usage, name })),
-    isModifier, mediaKey, keyName, mouseButtonName, describeAction, controlName, hex,
+      .map(([usage, english]) => ({ page: KEYBOARD, usage, name: name(english) })),
+    isModifier, mediaKey, keyName, mouseButtonName, describeAction, controlName, hex, translatableNames,
   };
 });

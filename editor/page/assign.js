@@ -6,6 +6,7 @@
 (function (root) {
   'use strict';
   const { h, icon, ed, modal, ask, askName, notify, report, userError } = root.Page;
+  const { t, name: named } = root.KinetraStrings;
   const hid = root.KinetraHid;
   const model = root.KinetraModel;
   const cmds = root.KinetraCommands;
@@ -49,21 +50,21 @@
   function keyPicker(value, onPick, options) {
     const opts = options || {};
     const keys = hid.keyboardKeys();
-    const list = opts.withModifiers ? keys.concat(hid.MODIFIERS.map((m) => ({ page: hid.KEYBOARD, usage: m.usage, name: m.name }))) : keys;
-    const select = h('select.select', { 'aria-label': opts.label || 'Key' },
-      option('', 'Choose a key…', !value),
+    const list = opts.withModifiers ? keys.concat(hid.MODIFIERS.map((m) => ({ page: hid.KEYBOARD, usage: m.usage, name: named(m.name) }))) : keys;
+    const select = h('select.select', { 'aria-label': opts.label || t('key.label') },
+      option('', t('key.choose'), !value),
       list.map((k) => option(k.usage, k.name, value && value.page === hid.KEYBOARD && value.usage === k.usage)));
     select.addEventListener('change', () => {
       if (select.value !== '') onPick({ page: hid.KEYBOARD, usage: Number(select.value) }, null);
     });
     const status = h('span.capture-status', { role: 'status', 'aria-live': 'polite' });
-    const button = h('button.capture', { type: 'button' }, icon('key'), 'Press a key…');
+    const button = h('button.capture', { type: 'button' }, icon('key'), t('key.press'));
     let held = [];
     let capturing = false;
     const finish = async (key, modifiers) => {
       capturing = false;
       button.classList.remove('listening');
-      button.lastChild.textContent = 'Press a key…';
+      button.lastChild.textContent = t('key.press');
       try {
         await KeyTap.stop();
       } catch (error) {
@@ -71,20 +72,20 @@
       }
       if (!key) return;
       if (key.page === hid.KEYBOARD && select.querySelector('option[value="' + key.usage + '"]')) select.value = String(key.usage);
-      status.textContent = 'Captured: ' + [].concat(modifiers || []).map((u) => hid.keyName(hid.KEYBOARD, u)).concat([hid.keyName(key.page, key.usage)]).join(' + ');
+      status.textContent = t('key.captured', { keys: [].concat(modifiers || []).map((u) => hid.keyName(hid.KEYBOARD, u)).concat([hid.keyName(key.page, key.usage)]).join(' + ') });
       onPick(key, modifiers);
     };
     button.addEventListener('click', async () => {
       if (capturing) {
         finish(null);
-        status.textContent = 'Capture cancelled.';
+        status.textContent = t('key.cancelled');
         return;
       }
       held = [];
       capturing = true;
       button.classList.add('listening');
-      button.lastChild.textContent = 'Listening… (click to cancel)';
-      status.textContent = 'Press the key on your keyboard now.';
+      button.lastChild.textContent = t('key.listening');
+      status.textContent = t('key.pressNow');
       try {
         await KeyTap.start((page, usage, value) => {
           if (!capturing) return;
@@ -102,8 +103,8 @@
       } catch (error) {
         capturing = false;
         button.classList.remove('listening');
-        button.lastChild.textContent = 'Press a key…';
-        status.textContent = 'Key capture is not available: choose the key from the list.';
+        button.lastChild.textContent = t('key.press');
+        status.textContent = t('key.unavailable');
         report(error);
       }
     });
@@ -111,7 +112,7 @@
   }
 
   // --- Macros -----------------------------------------------------------------------------
-  const BLOCK_LABELS = { press: 'When pressed', repeat: 'While held', release: 'When released' };
+  const BLOCK_LABELS = { press: 'macro.pressed', repeat: 'macro.held', release: 'macro.released' };
   const MAX_DELAY = 3600000;
 
   function macroEditor(initial) {
@@ -119,20 +120,20 @@
     for (const b of initial || []) if (blocks[b.type]) blocks[b.type] = blocks[b.type].concat(b.actions.map((a) => Object.assign({}, a)));
     let current = 'press';
     let recording = false;
-    const tabs = h('div.segmented', { role: 'tablist', 'aria-label': 'Macro part' });
-    const list = h('ol.actions', { 'aria-label': 'Actions' });
+    const tabs = h('div.segmented', { role: 'tablist', 'aria-label': t('macro.part') });
+    const list = h('ol.actions', { 'aria-label': t('macro.actions') });
     const status = h('p.record-status', { role: 'status', 'aria-live': 'polite' });
-    const recordButton = h('button.record', { type: 'button' }, icon('record'), 'Record keys');
+    const recordButton = h('button.record', { type: 'button' }, icon('record'), t('macro.record'));
 
     function describe(a) {
-      return a.path !== undefined ? 'Open ' + a.path : hid.describeAction(a.page, a.usage, a.value, '');
+      return a.path !== undefined ? t('action.open', { path: a.path }) : hid.describeAction(a.page, a.usage, a.value, '');
     }
     function renderTabs() {
       tabs.textContent = '';
       for (const type of model.BLOCK_TYPES) {
         const selected = type === current;
         tabs.appendChild(h('button', { type: 'button', role: 'tab', 'aria-selected': String(selected), tabindex: selected ? '0' : '-1',
-          onclick: () => { current = type; render(); } }, BLOCK_LABELS[type] + ' (' + blocks[type].length + ')'));
+          onclick: () => { current = type; render(); } }, t(BLOCK_LABELS[type]) + ' (' + blocks[type].length + ')'));
       }
     }
     function render() {
@@ -140,15 +141,15 @@
       list.textContent = '';
       const actions = blocks[current];
       if (actions.length === 0) list.appendChild(h('li.empty', null, current === 'repeat'
-        ? 'Nothing repeats while the button is held.' : 'No actions yet: record keys or add actions below.'));
+        ? t('macro.noRepeat') : t('macro.empty')));
       actions.forEach((a, i) => {
         const delay = h('input.number', { type: 'number', min: '0', max: String(MAX_DELAY), step: '10', value: String(a.time | 0),
-          'aria-label': 'Delay before action ' + (i + 1) + ' in milliseconds' });
+          'aria-label': t('macro.delayOf', { n: i + 1 }) });
         delay.addEventListener('change', () => {
           const n = Number(delay.value);
           if (!Number.isInteger(n) || n < 0 || n > MAX_DELAY) {
             delay.setAttribute('aria-invalid', 'true');
-            status.textContent = 'A delay is a whole number of milliseconds from 0 to ' + MAX_DELAY + '.';
+            status.textContent = t('macro.delayRange', { max: MAX_DELAY });
             return;
           }
           delay.removeAttribute('aria-invalid');
@@ -167,12 +168,12 @@
           h('span.action-index', null, String(i + 1)),
           h('span.action-text', null, describe(a)),
           h('label.delay', null, delay, h('span', null, 'ms')),
-          h('button.icon-button.move-up', { type: 'button', 'aria-label': 'Move action ' + (i + 1) + ' up', disabled: i === 0, onclick: () => move(-1) }, icon('up')),
-          h('button.icon-button.move-down', { type: 'button', 'aria-label': 'Move action ' + (i + 1) + ' down', disabled: i === actions.length - 1, onclick: () => move(1) }, icon('down')),
-          h('button.icon-button.remove', { type: 'button', 'aria-label': 'Delete action ' + (i + 1), onclick: () => {
+          h('button.icon-button.move-up', { type: 'button', 'aria-label': t('macro.moveUp', { n: i + 1 }), disabled: i === 0, onclick: () => move(-1) }, icon('up')),
+          h('button.icon-button.move-down', { type: 'button', 'aria-label': t('macro.moveDown', { n: i + 1 }), disabled: i === actions.length - 1, onclick: () => move(1) }, icon('down')),
+          h('button.icon-button.remove', { type: 'button', 'aria-label': t('macro.delete', { n: i + 1 }), onclick: () => {
             actions.splice(i, 1);
             render();
-            status.textContent = 'Action ' + (i + 1) + ' deleted.';
+            status.textContent = t('macro.deleted', { n: i + 1 });
           } }, icon('trash'))));
       });
     }
@@ -181,7 +182,7 @@
       if (!recording) return;
       recording = false;
       recordButton.classList.remove('recording');
-      recordButton.lastChild.textContent = 'Record keys';
+      recordButton.lastChild.textContent = t('macro.record');
       try {
         await KeyTap.stop();
       } catch (error) {
@@ -191,7 +192,7 @@
     recordButton.addEventListener('click', async () => {
       if (recording) {
         await stopRecording();
-        status.textContent = 'Recording stopped: ' + blocks[current].length + ' actions.';
+        status.textContent = t('macro.stopped', { count: blocks[current].length });
         return;
       }
       const target = blocks[current];
@@ -200,8 +201,8 @@
       let carried = 0;
       recording = true;
       recordButton.classList.add('recording');
-      recordButton.lastChild.textContent = 'Stop recording';
-      status.textContent = 'Recording: type on your keyboard. The time between keys is kept.';
+      recordButton.lastChild.textContent = t('macro.stop');
+      status.textContent = t('macro.recording');
       try {
         await KeyTap.start((page, usage, value, elapsed) => {
           const key = page * 65536 + usage;
@@ -217,39 +218,42 @@
           carried = 0;
           target.push({ page, usage, value: value ? 1 : 0, time: Math.min(time, MAX_DELAY) });
           render();
-          status.textContent = 'Recording: ' + target.length + ' actions.';
+          status.textContent = t('macro.recorded', { count: target.length });
         });
       } catch (error) {
         recording = false;
         recordButton.classList.remove('recording');
-        recordButton.lastChild.textContent = 'Record keys';
-        status.textContent = 'Key capture is not available: add the actions below.';
+        recordButton.lastChild.textContent = t('macro.record');
+        status.textContent = t('macro.unavailable');
         report(error);
       }
     });
 
     // Adding one action by hand.
     const kinds = [
-      ['press', 'Key press (down and up)'], ['down', 'Key down'], ['up', 'Key up'], ['media', 'Media key'],
-      ['mousedown', 'Mouse button down'], ['mouseup', 'Mouse button up'], ['scroll', 'Scroll'], ['open', 'Open file or application'],
+      ['press', 'add.press'], ['down', 'add.down'], ['up', 'add.up'], ['media', 'kind.media'],
+      ['mousedown', 'add.mouseDown'], ['mouseup', 'add.mouseUp'], ['scroll', 'kind.scroll'], ['open', 'kind.open'],
     ];
-    const kindSelect = h('select.select', { 'aria-label': 'Action to add' }, kinds.map(([v, l]) => option(v, l)));
+    const kindSelect = h('select.select', { 'aria-label': t('add.label') }, kinds.map(([v, l]) => option(v, t(l))));
     const paramBox = h('span.add-param');
     let param = null;
     function renderParam() {
       paramBox.textContent = '';
       const kind = kindSelect.value;
       if (kind === 'press' || kind === 'down' || kind === 'up') {
-        param = h('select.select', { 'aria-label': 'Key' }, hid.keyboardKeys().concat(hid.MODIFIERS.map((m) => ({ usage: m.usage, name: m.name })))
+        param = h('select.select', { 'aria-label': t('key.label') }, hid.keyboardKeys().concat(hid.MODIFIERS.map((m) => ({ usage: m.usage, name: named(m.name) })))
           .map((k) => option(k.usage, k.name)));
       } else if (kind === 'media') {
-        param = h('select.select', { 'aria-label': 'Media key' }, hid.MEDIA.map((m, i) => option(i, m.name)));
+        param = h('select.select', { 'aria-label': t('kind.media') }, hid.MEDIA.map((m, i) => option(i, named(m.name))));
       } else if (kind === 'mousedown' || kind === 'mouseup') {
-        param = h('select.select', { 'aria-label': 'Mouse button' }, hid.MOUSE_BUTTONS.map((b) => option(b.mask, b.name)));
+        param = h('select.select', { 'aria-label': t('kind.mouse') }, hid.MOUSE_BUTTONS.map((b) => option(b.mask, named(b.name))));
       } else if (kind === 'scroll') {
-        param = h('select.select', { 'aria-label': 'Direction' }, hid.SCROLLS.map((x) => option(x.direction, x.name)));
+        param = h('select.select', { 'aria-label': t('scroll.direction') }, hid.SCROLLS.map((x) => option(x.direction, named(x.name))));
       } else {
-        param = h('input.text', { type: 'text', placeholder: '/path/to/file', 'aria-label': 'File or application to open', spellcheck: 'false' });
+        param = h('input.text', { type: 'text', placeholder: t('open.placeholder'), 'aria-label': t('open.label'), spellcheck: 'false' });
+        paramBox.appendChild(param);
+        paramBox.appendChild(fileChooserButton(param));
+        return;
       }
       paramBox.appendChild(param);
     }
@@ -279,14 +283,14 @@
         target.push({ path: v.trim(), time: 0 });
       }
       render();
-      status.textContent = 'Added: ' + describe(target[target.length - 1]) + '.';
-    } }, icon('plus'), 'Add');
+      status.textContent = t('macro.added', { what: describe(target[target.length - 1]) });
+    } }, icon('plus'), t('button.add'));
 
     render();
     return {
       element: h('div.macro', null,
         tabs,
-        h('div.macro-toolbar', null, recordButton, h('span.hint', null, 'Delays are the milliseconds to wait before each action.')),
+        h('div.macro-toolbar', null, recordButton, h('span.hint', null, t('macro.delays'))),
         list, status,
         h('div.add-action', null, kindSelect, paramBox, addButton)),
       blocks: () => model.BLOCK_TYPES.map((type) => ({ type, actions: blocks[type] })).filter((b) => b.actions.length),
@@ -297,20 +301,80 @@
 
   function pathProblem(path) {
     const p = (path || '').trim();
-    if (!p) return 'Enter the file or application to open.';
-    if (p[0] !== '/') return 'Enter a full path, starting with “/”.';
-    const text = model.textProblem(p);
-    return text ? 'The path ' + text + '.' : null;
+    if (!p) return t('open.empty');
+    if (p[0] !== '/') return t('open.relative');
+    return model.textProblem(p, 'path');
+  }
+
+  // A button that fills `input` with a file or program chosen in the desktop's file
+  // chooser (the path stays editable).
+  function fileChooserButton(input) {
+    return h('button.choose-file', { type: 'button', onclick: async () => {
+      try {
+        const path = await root.Page.call('editor', 'chooseFileToOpen', [], { timeout: 0 });
+        if (typeof path === 'string' && path) {
+          input.value = path;
+          input.removeAttribute('aria-invalid');
+          input.dispatchEvent(new Event('input'));
+        }
+      } catch (error) {
+        report(error);
+      }
+      input.focus();
+    } }, t('open.choose'));
+  }
+
+  // The URL that shows a picture or a program's icon through the editor's icon scheme.
+  function iconURL(path) {
+    return 'icon:' + (/%[0-9a-f]{2}/i.test(path) ? path : encodeURI(path));
+  }
+
+  // A command's icon: a preview, choosing a picture or program in the editor's image
+  // chooser (browseForImagePath), and removing it. {element, path()}.
+  function iconChooser(initial) {
+    let path = initial || '';
+    const preview = h('span.icon-preview');
+    const remove = h('button', { type: 'button', onclick: () => { path = ''; draw(); } }, t('icon.remove'));
+    const choose = h('button', { type: 'button', onclick: async () => {
+      try {
+        const chosen = await root.Page.call('editor', 'browseForImagePath', [], { timeout: 0 });
+        if (typeof chosen === 'string' && chosen) {
+          path = chosen;
+          draw();
+        }
+      } catch (error) {
+        report(error);
+      }
+      choose.focus();
+    } }, t('icon.choose'));
+    function draw() {
+      preview.textContent = '';
+      if (path) {
+        const img = h('img.command-icon', { src: iconURL(path), alt: t('icon.alt') });
+        img.addEventListener('error', () => img.classList.add('missing'));
+        preview.appendChild(img);
+        preview.appendChild(h('span.icon-path', null, path));
+      } else {
+        preview.appendChild(h('span.hint', null, t('icon.none')));
+      }
+      remove.disabled = !path;
+    }
+    draw();
+    return {
+      element: h('div.field', null, h('span.label', null, t('icon.label')), h('div.inline.icon-row', null, preview, choose, remove)),
+      path: () => path,
+    };
   }
 
   // --- The command editor -----------------------------------------------------------------
   const KIND_LABELS = [
-    ['key', 'Key'], ['chord', 'Key combination'], ['media', 'Media key'], ['mouse', 'Mouse button'],
-    ['scroll', 'Scroll'], ['open', 'Open file or application'], ['macro', 'Macro'],
-    ['layer', 'Shift-state button only'],
+    ['key', 'kind.key'], ['chord', 'kind.chord'], ['media', 'kind.media'], ['mouse', 'kind.mouse'],
+    ['scroll', 'kind.scroll'], ['open', 'kind.open'], ['macro', 'kind.macro'],
+    ['layer', 'kind.layer'],
   ];
 
-  // Edits one command: {element, result() → {blocks, name} (throws a user error), stop()}.
+  // Edits one command: {element, result() → {blocks, name, icon} (throws a user error),
+  // stop()}. options.icon: the command's icon (a picture or program path), if any.
   function commandEditor(blocks, name, app, options) {
     const opts = options || {};
     let shape = blocks ? cmds.shapeOf(blocks) : { kind: 'key' };
@@ -322,8 +386,12 @@
     let macro = null;
     let picker = null;
     let values = {};
-    const nameInput = h('input.text', { type: 'text', value: name || '', spellcheck: 'false', placeholder: 'Shown on the mouse picture' });
+    const nameInput = h('input.text', { type: 'text', value: name || '', spellcheck: 'false', placeholder: t('name.placeholder') });
     const nameError = h('p.field-error', { role: 'alert' });
+    // Whether the user typed in the name field: a name left as it was follows the action.
+    let nameTyped = false;
+    nameInput.addEventListener('input', () => { nameTyped = true; });
+    const iconPicker = iconChooser(opts.icon || '');
 
     function seed(s) {
       values = {
@@ -337,7 +405,7 @@
       };
     }
     seed(shape);
-    const radios = h('div.kind-list', { role: 'radiogroup', 'aria-label': 'Kind of action' }, kinds.map(([k, label]) =>
+    const radios = h('div.kind-list', { role: 'radiogroup', 'aria-label': t('kind.label') }, kinds.map(([k, label]) =>
       h('label.kind', null, h('input', { type: 'radio', name: groupName, value: k, checked: shape.kind === k,
         onchange: () => {
           stopCaptures();
@@ -345,7 +413,7 @@
           // The old command's name would now label something else; a name the user typed stays.
           if (name && nameInput.value === name) nameInput.value = '';
           renderParams();
-        } }), h('span', null, label))));
+        } }), h('span', null, t(label)))));
 
     function stopCaptures() {
       if (picker) picker.stop();
@@ -362,16 +430,16 @@
       const kind = shape.kind;
       if (kind === 'key') {
         picker = keyPicker(values.key, (key) => { values.key = key; }, { withModifiers: true });
-        params.appendChild(labelled('Key', picker.element, 'Press the key on your keyboard, or choose it from the list.'));
+        params.appendChild(labelled(t('key.label'), picker.element, t('key.hint')));
       } else if (kind === 'chord') {
-        const mods = h('div.modifiers', { role: 'group', 'aria-label': 'Modifier keys' }, hid.MODIFIERS.slice(0, 4).map((m) =>
+        const mods = h('div.modifiers', { role: 'group', 'aria-label': t('chord.modifiers') }, hid.MODIFIERS.slice(0, 4).map((m) =>
           h('label.check', null, h('input', { type: 'checkbox', value: String(m.usage), checked: values.chord.modifiers.indexOf(m.usage) >= 0,
             onchange: (e) => {
               const set = new Set(values.chord.modifiers);
               if (e.target.checked) set.add(m.usage);
               else set.delete(m.usage);
               values.chord.modifiers = Array.from(set);
-            } }), h('span', null, m.short))));
+            } }), h('span', null, named(m.short)))));
         picker = keyPicker(values.chord.key, (key, held) => {
           values.chord.key = key;
           if (held && held.length) {
@@ -379,31 +447,32 @@
             mods.querySelectorAll('input').forEach((box) => { box.checked = held.indexOf(Number(box.value)) >= 0; });
           }
         }, { chord: true });
-        params.appendChild(h('div.field', null, h('span.label', null, 'Hold'), mods));
-        params.appendChild(labelled('and press', picker.element, 'Press the whole combination, or tick the keys and choose the last one.'));
+        params.appendChild(h('div.field', null, h('span.label', null, t('chord.hold')), mods));
+        params.appendChild(labelled(t('chord.andPress'), picker.element, t('chord.hint')));
       } else if (kind === 'media') {
-        const select = h('select.select', null, hid.MEDIA.map((m, i) => option(i, m.name, i === values.media)));
+        const select = h('select.select', null, hid.MEDIA.map((m, i) => option(i, named(m.name), i === values.media)));
         select.addEventListener('change', () => { values.media = Number(select.value); });
-        params.appendChild(labelled('Media key', select));
+        params.appendChild(labelled(t('kind.media'), select));
       } else if (kind === 'mouse') {
-        const select = h('select.select', null, hid.MOUSE_BUTTONS.map((b) => option(b.mask, b.name, b.mask === values.mouse)));
+        const select = h('select.select', null, hid.MOUSE_BUTTONS.map((b) => option(b.mask, named(b.name), b.mask === values.mouse)));
         select.addEventListener('change', () => { values.mouse = Number(select.value); });
-        params.appendChild(labelled('Mouse button', select, 'Held down for as long as you hold this control.'));
+        params.appendChild(labelled(t('kind.mouse'), select, t('mouse.hint')));
       } else if (kind === 'scroll') {
         const name = uid('scroll');
-        params.appendChild(h('div.field', { role: 'radiogroup', 'aria-label': 'Scroll direction' }, h('span.label', null, 'Direction'),
+        params.appendChild(h('div.field', { role: 'radiogroup', 'aria-label': t('scroll.label') }, h('span.label', null, t('scroll.direction')),
           h('div.inline', null, hid.SCROLLS.map((x) => h('label.check', null,
             h('input', { type: 'radio', name, value: x.direction, checked: x.direction === values.scroll, onchange: () => { values.scroll = x.direction; } }),
-            h('span', null, x.name))))));
+            h('span', null, named(x.name)))))));
       } else if (kind === 'open') {
-        const input = h('input.text', { type: 'text', value: values.open, spellcheck: 'false', placeholder: '/home/me/Documents/notes.txt' });
+        const input = h('input.text', { type: 'text', value: values.open, spellcheck: 'false', placeholder: t('open.example') });
         input.addEventListener('input', () => { values.open = input.value; input.removeAttribute('aria-invalid'); });
-        params.appendChild(labelled('File or application', input, 'A document opens in its application; a program starts.'));
+        params.appendChild(h('div.field', null, h('label.field', null, h('span.label', null, t('open.field')), input),
+          h('div.inline', null, fileChooserButton(input), h('span.hint', null, t('open.hint')))));
       } else if (kind === 'macro') {
         macro = macroEditor(values.macro);
         params.appendChild(macro.element);
       } else {
-        params.appendChild(h('p.explain', null, 'The control does nothing itself. Hold it to switch to a shift state that lists it among its buttons (see Shift states).'));
+        params.appendChild(h('p.explain', null, t('layer.explain')));
       }
     }
     renderParams();
@@ -429,12 +498,12 @@
       let built;
       switch (shape.kind) {
         case 'key':
-          if (!values.key) throw userError('Choose the key: press it, or pick it from the list.');
+          if (!values.key) throw userError(t('key.missing'));
           built = { kind: 'key', page: values.key.page, usage: values.key.usage };
           break;
         case 'chord':
-          if (!values.chord.key) throw userError('Choose the key to press with the modifiers.');
-          if (!values.chord.modifiers.length) throw userError('Tick at least one modifier key, or choose “Key”.');
+          if (!values.chord.key) throw userError(t('chord.keyMissing'));
+          if (!values.chord.modifiers.length) throw userError(t('chord.modifierMissing'));
           built = { kind: 'chord', modifiers: values.chord.modifiers, page: values.chord.key.page, usage: values.chord.key.usage };
           break;
         case 'media': {
@@ -451,35 +520,43 @@
           break;
         }
         case 'macro':
-          if (!values.macro.length) throw userError('The macro has no actions: record keys or add actions.');
+          if (!values.macro.length) throw userError(t('macro.none'));
           built = { kind: 'macro', blocks: values.macro };
           break;
         default: built = { kind: 'layer' };
       }
-      const finalName = nameInput.value.trim();
-      const problem = finalName ? model.textProblem(finalName) : null;
-      if (problem) {
-        nameError.textContent = 'The name ' + problem + '.';
-        throw userError('The name ' + problem + '.');
-      }
       let out = cmds.blocksFor(built);
       // Unchanged: the command keeps its own actions (and what the page does not know of them).
-      if (original && JSON.stringify(cmds.plainBlocks(out)) === original) out = originalBlocks;
-      return { blocks: out, name: finalName, summary: cmds.summary(cmds.shapeOf(out)) };
+      const unchanged = original && JSON.stringify(cmds.plainBlocks(out)) === original;
+      if (unchanged) out = originalBlocks;
+      let finalName = nameInput.value.trim();
+      // The command's name described its old action (a key's name, a library command's):
+      // left as it was, it would now mislabel the new one, so the new action names it.
+      if (!unchanged && name && !nameTyped && finalName === name.trim()) finalName = '';
+      const problem = finalName ? model.textProblem(finalName, 'name') : null;
+      if (problem) {
+        nameError.textContent = problem;
+        throw userError(problem);
+      }
+      const iconPath = iconPicker.path();
+      const iconProblem = iconPath ? model.textProblem(iconPath, 'path') : null;
+      if (iconProblem) throw userError(iconProblem);
+      return { blocks: out, name: finalName, icon: iconPath, summary: cmds.summary(cmds.shapeOf(out)) };
     }
 
     const element = h('div.command-editor', null,
-      h('fieldset.group', null, h('legend', null, 'Action'), radios),
+      h('fieldset.group', null, h('legend', null, t('command.action')), radios),
       params,
-      labelled('Name', nameInput, 'Optional. Shown on the mouse picture instead of the action.'), nameError,
+      labelled(t('command.name'), nameInput, t('command.nameHint')), nameError,
+      iconPicker.element,
       h('div.command-tools', null,
-        h('button', { type: 'button', onclick: () => fromLibrary().catch(report) }, icon('commands'), 'From library…'),
-        h('button', { type: 'button', onclick: () => saveFavourite().catch(report) }, icon('star'), 'Save as favourite…')));
+        h('button', { type: 'button', onclick: () => fromLibrary().catch(report) }, icon('commands'), t('command.fromLibrary')),
+        h('button', { type: 'button', onclick: () => saveFavourite().catch(report) }, icon('star'), t('command.saveFavourite'))));
 
     async function saveFavourite() {
       const built = result();
-      const wanted = await askName('Save as favourite', 'Name of the favourite', built.name || built.summary,
-        (n) => model.textProblem(n) ? 'The name ' + model.textProblem(n) + '.' : (n.trim() ? null : 'Enter a name.'), 'Save');
+      const wanted = await askName(t('favourite.title'), t('favourite.name'), built.name || built.summary,
+        (n) => model.textProblem(n, 'name') || (n.trim() ? null : t('name.empty')), t('button.save'));
       if (!wanted) return;
       await app.addFavourite(wanted, built.blocks);
     }
@@ -489,11 +566,11 @@
 
   // Picks a command from the library or the favourites; resolves with {name, blocks} or nothing.
   function chooseCommand(app) {
-    return modal('Choose a command', (close) => {
-      const groups = app.library.groups.concat(app.favourites.list.length ? [{ name: 'Favourites', commands: app.favourites.list }] : []);
+    return modal(t('library.choose'), (close) => {
+      const groups = app.library.groups.concat(app.favourites.list.length ? [{ name: t('favourites.title'), commands: app.favourites.list }] : []);
       if (!groups.length) {
-        return h('div', null, h('p.dialog-message', null, 'There are no commands in the library and no favourites yet.'),
-          h('div.dialog-buttons', null, h('button.primary', { type: 'button', onclick: () => close() }, 'Close')));
+        return h('div', null, h('p.dialog-message', null, t('library.nothing')),
+          h('div.dialog-buttons', null, h('button.primary', { type: 'button', onclick: () => close() }, t('button.close'))));
       }
       const name = uid('library');
       let chosen = null;
@@ -503,8 +580,8 @@
           h('span.library-name', null, c.name),
           h('span.library-summary', null, c.description || cmds.summary(cmds.shapeOf(c.blocks))))))));
       return h('div', null, body, h('div.dialog-buttons', null,
-        h('button.primary', { type: 'button', onclick: () => close(chosen) }, 'Use'),
-        h('button', { type: 'button', onclick: () => close() }, 'Cancel')));
+        h('button.primary', { type: 'button', onclick: () => close(chosen) }, t('button.use')),
+        h('button', { type: 'button', onclick: () => close() }, t('button.cancel'))));
     }, { wide: true });
   }
 
@@ -513,14 +590,15 @@
     const list = h('div.bands');
     const status = h('p.record-status', { role: 'status', 'aria-live': 'polite' });
     function summaryOf(row) {
-      if (!row.blocks) return 'Nothing';
+      if (!row.blocks) return t('band.nothing');
       return row.name || cmds.summary(cmds.shapeOf(row.blocks));
     }
     async function change(row) {
-      const done = await editCommandDialog('Command: ' + row.label(), row.blocks, row.name, app);
+      const done = await editCommandDialog(t('band.command', { band: row.label() }), row.blocks, row.name, app, row.icon);
       if (done) {
         row.blocks = done.blocks;
         row.name = done.name;
+        row.icon = done.icon;
         render();
       }
     }
@@ -529,17 +607,17 @@
       rows.forEach((row, i) => {
         let threshold = null;
         if (!options.fixed) {
-          threshold = h('input.number', { type: 'number', value: String(row.threshold), step: '1', 'aria-label': 'Band ' + (i + 1) + ': up to this value' });
+          threshold = h('input.number', { type: 'number', value: String(row.threshold), step: '1', 'aria-label': t('band.upToValue', { n: i + 1 }) });
           threshold.addEventListener('change', () => { row.threshold = Number(threshold.value); });
         }
         list.appendChild(h('div.band-row', null,
-          options.fixed ? h('span.band-label', null, row.label()) : h('label.band-label', null, h('span', null, 'Up to'), threshold, h('span', null, options.unit || '')),
+          options.fixed ? h('span.band-label', null, row.label()) : h('label.band-label', null, h('span', null, t('band.upTo')), threshold, h('span', null, options.unit || '')),
           h('span.band-command' + (row.blocks ? '' : '.muted'), null, summaryOf(row)),
-          h('button', { type: 'button', 'aria-label': 'Change the command of ' + row.label(), onclick: () => change(row).catch(report) }, 'Change…'),
-          row.blocks ? h('button', { type: 'button', 'aria-label': 'Clear the command of ' + row.label(), onclick: () => { row.blocks = null; row.name = ''; render(); } }, 'Clear') : null,
-          options.fixed ? null : h('button.icon-button', { type: 'button', 'aria-label': 'Remove band ' + (i + 1), onclick: () => { rows.splice(i, 1); render(); status.textContent = 'Band removed.'; } }, icon('trash'))));
+          h('button', { type: 'button', 'aria-label': t('band.changeOf', { band: row.label() }), onclick: () => change(row).catch(report) }, t('band.change')),
+          row.blocks ? h('button', { type: 'button', 'aria-label': t('band.clearOf', { band: row.label() }), onclick: () => { row.blocks = null; row.name = ''; row.icon = ''; render(); } }, t('band.clear')) : null,
+          options.fixed ? null : h('button.icon-button', { type: 'button', 'aria-label': t('band.remove', { n: i + 1 }), onclick: () => { rows.splice(i, 1); render(); status.textContent = t('band.removed'); } }, icon('trash'))));
       });
-      if (!rows.length) list.appendChild(h('p.muted', null, 'No bands yet.'));
+      if (!rows.length) list.appendChild(h('p.muted', null, t('band.none')));
     }
     render();
     const add = options.fixed ? null : h('button', { type: 'button', onclick: () => {
@@ -547,34 +625,39 @@
       const row = makeRow(Math.min(last + 25, 100), null, '', null, options);
       rows.push(row);
       render();
-      status.textContent = 'Band added.';
-    } }, icon('plus'), 'Add band');
+      status.textContent = t('band.added');
+    } }, icon('plus'), t('band.add'));
     return {
       element: h('div', null, options.help ? h('p.explain', null, options.help) : null, list, add, status),
       result() {
-        const out = rows.map((r) => ({ threshold: r.threshold, blocks: r.blocks, name: r.name, json: r.json }));
+        const out = rows.map((r) => ({ threshold: r.threshold, blocks: r.blocks, name: r.name, icon: r.icon, json: r.json }));
         for (const r of out) {
           if (!Number.isInteger(r.threshold) || r.threshold < -2147483648 || r.threshold > 2147483647) {
-            throw userError('A band’s value must be a whole number.');
+            throw userError(t('band.whole'));
           }
         }
-        if (new Set(out.map((r) => r.threshold)).size !== out.length) throw userError('Two bands have the same value: give each band its own.');
+        if (new Set(out.map((r) => r.threshold)).size !== out.length) throw userError(t('band.same'));
         if (!options.fixed) out.sort((a, b) => a.threshold - b.threshold);
-        if (!out.some((r) => r.blocks)) throw userError('Give at least one band a command, or choose “Not programmed”.');
+        if (!out.some((r) => r.blocks)) throw userError(t('band.noCommand'));
         return out;
       },
     };
   }
 
   function makeRow(threshold, blocks, name, json, options) {
-    return { threshold, blocks, name, json,
-      label() { return options.fixed ? hid.HAT_DIRECTIONS[this.threshold - 1] || 'Value ' + this.threshold : 'Up to ' + this.threshold + (options.unit || ''); } };
+    const icon = json && model.isObject(json.command) && typeof json.command.icon === 'string' ? json.command.icon : '';
+    return { threshold, blocks, name, json, icon,
+      label() {
+        if (!options.fixed) return t('band.upToUnit', { value: this.threshold, unit: options.unit || '' });
+        const direction = hid.HAT_DIRECTIONS[this.threshold - 1];
+        return direction ? named(direction) : t('band.value', { value: this.threshold });
+      } };
   }
 
-  function editCommandDialog(title, blocks, name, app) {
+  function editCommandDialog(title, blocks, name, app, iconPath) {
     let editor = null;
     return modal(title, (close) => {
-      editor = commandEditor(blocks, name, app, { noLayer: true });
+      editor = commandEditor(blocks, name, app, { noLayer: true, icon: iconPath });
       const error = h('p.field-error', { role: 'alert' });
       return h('form', { onsubmit: (e) => {
         e.preventDefault();
@@ -584,8 +667,8 @@
           error.textContent = err.userMessage || err.message;
         }
       } }, editor.element, error, h('div.dialog-buttons', null,
-        h('button.primary', { type: 'submit' }, 'OK'),
-        h('button', { type: 'button', onclick: () => { editor.stop(); close(); } }, 'Cancel')));
+        h('button.primary', { type: 'submit' }, t('button.ok')),
+        h('button', { type: 'button', onclick: () => { editor.stop(); close(); } }, t('button.cancel'))));
     }, { wide: true, onCancel: () => { editor.stop(); } });
   }
 
@@ -615,20 +698,22 @@
       if (isMotion && mode !== 'unprogrammed') mode = 'none';
     }
     const inherited = doc.resolve(shift, element);
-    const inheritedText = inherited && inherited.shift !== shift ? app.describeTrigger(inherited.trigger) + ' (from “' + doc.shiftName(inherited.shift) + '”)' : null;
-    const modes = [['none', isMotion ? 'Moves the pointer' : isAxis || isHat ? 'Not used' : 'Not programmed', inheritedText ? 'Does what “' + doc.shiftName(fallback) + '” says: ' + inheritedText :
-      (isMotion ? 'The mouse’s own motion moves the pointer; it takes no commands.' : isAxis ? 'The axis does nothing in this state.' : 'Works as the mouse’s own control.')]];
-    if (fallback || mode === 'unprogrammed') modes.push(['unprogrammed', 'Left to “' + (fallback ? doc.shiftName(fallback) : 'the fallback state') + '”', 'Marked as left to the fallback state, whatever this state says elsewhere.']);
+    const inheritedText = inherited && inherited.shift !== shift ? t('mode.inheritedFrom', { what: app.describeTrigger(inherited.trigger), state: doc.shiftName(inherited.shift) }) : null;
+    const modes = [['none', isMotion ? t('mode.movesPointer') : isAxis || isHat ? t('mode.notUsed') : t('mode.notProgrammed'), inheritedText ? t('mode.doesWhat', { state: doc.shiftName(fallback), what: inheritedText }) :
+      (isMotion ? t('mode.motionHint') : isAxis ? t('mode.axisNothing') : t('mode.ownControl'))]];
+    if (fallback || mode === 'unprogrammed') {
+      modes.push(['unprogrammed', fallback ? t('mode.leftTo', { state: doc.shiftName(fallback) }) : t('mode.leftToFallback'), t('mode.leftHint')]);
+    }
     if (isMotion) {
       // Nothing more to choose.
     } else if (isAxis) {
-      modes.push(['mouse-x', 'Moves the pointer sideways', null], ['mouse-y', 'Moves the pointer up and down', null],
-        ['bands', 'Runs commands by position', 'The axis position (0 to 100 %) picks a band; each band runs its command.']);
+      modes.push(['mouse-x', t('role.x'), null], ['mouse-y', t('role.y'), null],
+        ['bands', t('mode.byPosition'), t('mode.byPositionHint')]);
     } else if (isHat) {
-      modes.push(['bands', 'Runs a command per direction', null]);
+      modes.push(['bands', t('mode.perDirection'), null]);
     } else {
-      modes.push(['command', 'Runs a command', null]);
-      if (mode === 'bands') modes.push(['bands', 'Runs commands by value', null]);
+      modes.push(['command', t('mode.command'), null]);
+      if (mode === 'bands') modes.push(['bands', t('mode.byValue'), null]);
     }
 
     let editor = null;
@@ -645,11 +730,12 @@
       if (mode === 'command') {
         const first = bands[0];
         editor = commandEditor(first && first.command ? model.blocksOf(first.command) : null,
-          first && first.command && typeof first.command.name === 'string' ? first.command.name : '', app);
+          first && first.command && typeof first.command.name === 'string' ? first.command.name : '', app,
+          { icon: first && first.command && typeof first.command.icon === 'string' ? first.command.icon : '' });
         body.appendChild(editor.element);
       } else if (mode === 'bands') {
         const options = isHat ? { fixed: true } : { unit: isAxis ? ' %' : '',
-          help: 'A value runs the command of the first band whose value is at least as high. Leave a band without command to do nothing there.' };
+          help: t('band.help') };
         let rows;
         if (isHat) {
           rows = hid.HAT_DIRECTIONS.map((d, i) => {
@@ -665,7 +751,7 @@
       }
     }
 
-    const modeList = h('div.mode-list', { role: 'radiogroup', 'aria-label': 'What it does' }, modes.map(([value, label, hint]) =>
+    const modeList = h('div.mode-list', { role: 'radiogroup', 'aria-label': t('mode.label') }, modes.map(([value, label, hint]) =>
       h('label.mode', null,
         h('input', { type: 'radio', name: modeName, value, checked: value === mode, onchange: () => { mode = value; renderMode(); } }),
         h('span.mode-text', null, h('span', null, label), hint ? h('span.hint', null, hint) : null))));
@@ -675,14 +761,14 @@
     let percent = null;
     if (control.kind === 'button' || control.kind === 'precision') {
       latched = h('input', { type: 'checkbox', checked: doc.isLatched(element) });
-      extras.appendChild(h('label.check', null, latched, h('span', null, 'Latching: a press starts the command, the next press stops it (all shift states)')));
+      extras.appendChild(h('label.check', null, latched, h('span', null, t('latching'))));
     }
     if (control.kind === 'precision') {
       const value = doc.percentage(element) || 50;
-      percent = h('input.range', { type: 'range', min: '10', max: '100', step: '5', value: String(value), 'aria-label': 'Pointer speed while held, in percent' });
+      percent = h('input.range', { type: 'range', min: '10', max: '100', step: '5', value: String(value), 'aria-label': t('precision.label') });
       const out = h('output.range-value', null, value + ' %');
       percent.addEventListener('input', () => { out.textContent = percent.value + ' %'; });
-      extras.appendChild(h('div.field', null, h('span.label', null, 'Pointer speed while held (precision aim)'), h('div.inline', null, percent, out)));
+      extras.appendChild(h('div.field', null, h('span.label', null, t('precision.field')), h('div.inline', null, percent, out)));
     }
     renderMode();
 
@@ -694,7 +780,7 @@
         else if (mode === 'unprogrammed' || mode === 'mouse-x' || mode === 'mouse-y') doc.setRole(shift, element, mode);
         else if (mode === 'command') {
           const r = editor.result();
-          doc.setCommand(shift, element, r.blocks, r.name);
+          doc.setCommand(shift, element, r.blocks, r.name, r.icon);
         } else if (mode === 'bands') {
           const rows = bandEditor.result();
           doc.setBands(shift, element, rows, isAxis ? 'bands' : (own && own.role === 'bands' ? 'bands' : null));
@@ -707,14 +793,14 @@
         if (!err.userMessage) report(err);
       }
     } },
-    h('p.dialog-context', null, 'In shift state “' + stateName + '”' + (fallback ? ', which falls back to “' + doc.shiftName(fallback) + '”' : '') + '.'),
-    h('fieldset.group', null, h('legend', null, 'What it does'), modeList),
+    h('p.dialog-context', null, fallback ? t('dialog.inStateFallback', { state: stateName, fallback: doc.shiftName(fallback) }) : t('dialog.inState', { state: stateName })),
+    h('fieldset.group', null, h('legend', null, t('mode.label')), modeList),
     body, extras, error,
     h('div.dialog-buttons', null,
-      h('button.primary', { type: 'submit' }, 'Apply'),
-      h('button', { type: 'button', onclick: () => { if (editor) editor.stop(); close(false); } }, 'Cancel'))),
+      h('button.primary', { type: 'submit' }, t('button.apply')),
+      h('button', { type: 'button', onclick: () => { if (editor) editor.stop(); close(false); } }, t('button.cancel')))),
     { wide: true, onCancel: () => { if (editor) editor.stop(); } });
   }
 
-  root.Assign = { assignmentDialog, commandEditor, chooseCommand, editCommandDialog, KeyTap, pathProblem };
+  root.Assign = { assignmentDialog, commandEditor, chooseCommand, editCommandDialog, KeyTap, pathProblem, iconURL };
 })(typeof self !== 'undefined' ? self : this);
