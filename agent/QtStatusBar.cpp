@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QStyle>
@@ -18,16 +19,10 @@ using log::ZVLogLevel;
 
 class QtStatusBar::Item : public StatusItem {
  public:
-  explicit Item(QtStatusBar& bar) : bar_(bar), icon_(std::make_unique<QSystemTrayIcon>()) {
-    icon_->setContextMenu(bar_.contextMenu_.get());
-    QObject::connect(icon_.get(), &QSystemTrayIcon::activated,
-                     [this](QSystemTrayIcon::ActivationReason reason) {
-                       if (reason == QSystemTrayIcon::Trigger && view_) view_->mouseDown();
-                     });
-  }
+  explicit Item(QtStatusBar& bar) : bar_(bar) {}
   ~Item() override {
     if (bar_.shown_ == this) bar_.shown_ = nullptr;
-    icon_->hide();
+    if (icon_) icon_->hide();
   }
 
   void setToolTip(const std::string& toolTip) override {
@@ -37,8 +32,22 @@ class QtStatusBar::Item : public StatusItem {
 
   void setView(ZVStatusView& view) override {
     view_ = &view;
+    if (bar_.iconsShown()) makeIcon();
+  }
+
+  // The icon, once the desktop can show it.
+  void makeIcon() {
+    if (!view_) return;
+    if (!icon_) {
+      icon_ = std::make_unique<QSystemTrayIcon>();
+      icon_->setContextMenu(bar_.contextMenu_.get());
+      QObject::connect(icon_.get(), &QSystemTrayIcon::activated,
+                       [this](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::Trigger && view_) view_->mouseDown();
+                       });
+    }
     QIcon image;
-    if (!view.image.empty()) image = QIcon(QString::fromStdString(view.image.string()));
+    if (!view_->image.empty()) image = QIcon(QString::fromStdString(view_->image.string()));
     if (image.isNull()) image = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
     icon_->setIcon(image);
     showToolTip();
@@ -52,6 +61,7 @@ class QtStatusBar::Item : public StatusItem {
   // The view lies over the item: its tool tip is the one seen, the item's stands in
   // while the view has none.
   void showToolTip() {
+    if (!icon_) return;
     const bool own = view_ && !view_->toolTip.empty();
     icon_->setToolTip(own ? QString::fromStdString(view_->toolTip) : itemToolTip_);
   }
@@ -70,13 +80,41 @@ QtStatusBar::~QtStatusBar() {
   if (menu_) menu_->setChangeHandler({});
 }
 
+void QtStatusBar::watchHosts(std::unique_ptr<platform::BusConnection> bus,
+                             std::chrono::milliseconds grace) {
+  auto host = TrayHost::open(
+      std::move(bus), [this] { hostsChanged(); }, grace);
+  if (!host) {
+    ZV_LOG(ZVLogLevel::Error, nullptr, "cannot follow the desktop's tray: %@",
+           host.failure().message);
+    return;
+  }
+  host_ = std::move(*host);
+}
+
+bool QtStatusBar::iconsShown() {
+  if (!host_) return true;
+  const auto present = host_->present();
+  if (present == true) return true;
+  // Until the first answer (a moment), nothing is decided.
+  if (!present) return false;
+  // An X11 system tray shows icons too; asking Qt about it settles Qt's choice, which is
+  // right now that no status-notifier host is there.
+  if (QGuiApplication::platformName() == "xcb" && QSystemTrayIcon::isSystemTrayAvailable()) {
+    host_->shownOtherwise();
+    return true;
+  }
+  return false;
+}
+
+void QtStatusBar::hostsChanged() {
+  if (shown_ && !shown_->icon() && iconsShown()) shown_->makeIcon();
+}
+
 std::unique_ptr<StatusItem> QtStatusBar::statusItemWithLength() {
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-    ZV_LOG_ONCE(noTray_, ZVLogLevel::Critical, nullptr,
-                "the desktop shows no tray icons, so perch's icon and profile menu stay hidden "
-                "(on GNOME the AppIndicator extension adds a tray). perch runs all the same: "
-                "switch profiles with 'kinetra use NAME' ('kinetra profiles' lists them, "
-                "'kinetra use --none' turns them off)");
+  if (!host_ && !QSystemTrayIcon::isSystemTrayAvailable()) {
+    ZV_LOG_ONCE(noTray_, ZVLogLevel::Critical, nullptr, "%@: %@", TrayHost::noticeSummary(),
+                TrayHost::noticeBody());
   }
   auto item = std::make_unique<Item>(*this);
   shown_ = item.get();

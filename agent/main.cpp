@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AgentOutput.h"
+#include "FocusExtensionSetup.h"
 #include "InputPriority.h"
 #include "InstanceLock.h"
 #include "TrayModule.h"
@@ -154,6 +155,9 @@ int main(int argc, char** argv) {
                  "running without the tray\n");
     options.headless = true;
   }
+
+  // Before the switcher opens the focus provider, which listens to the extension.
+  enableFocusExtensionOnFirstStart();
 
   std::shared_ptr<menuAppDelegate> agent;
   const auto launch = [&](std::shared_ptr<StatusBar> statusBar) {

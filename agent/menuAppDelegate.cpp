@@ -195,6 +195,8 @@ void menuAppDelegate::applicationWillTerminate() {
     preferencesObserver_ = 0;
   }
   profileSwitcher_.reset();
+  // A provider that loaded a script into the desktop unloads it now.
+  store::ZVProfileSwitcher::closeSharedFrontmostApplication();
   if (const auto store = profileStore()) {
     // Stops the shift state's commands and hands the overridden buttons back to the
     // driver, so the mouse works as a plain mouse once the agent is gone.

@@ -11,6 +11,9 @@
 //                (record line "event …"), event → key
 //       library  report → daemon → this program's library (the demo profile, run as the
 //                agent runs it) → key at its recording output: every press
+//       floor    the same reports to a forked copy of this program blocked in recv(),
+//                stamped as it wakes: what one wake-up across processes costs here, the
+//                least any hop of the other paths can take
 //     Writes DIR/<path>-<rate>.us (one latency per line, microseconds), DIR/hops-<rate>.us
 //     (to uhid, to perch, perch to key) and DIR/memory.txt (the daemon's and perch's
 //     memory after each chain run).
@@ -25,7 +28,9 @@
 // tell apart even when a late one comes after the next.
 // Times are CLOCK_MONOTONIC everywhere: this program's, the daemon's and perch's stamps.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -328,6 +333,46 @@ std::vector<Nanos> answersOf(const Stream& stream, std::vector<Answer> answers, 
   return matched;
 }
 
+int measureFloor(const fs::path& out, const std::vector<int>& rates, double seconds) {
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return 1;
+  const auto most =
+      static_cast<std::size_t>(seconds * *std::max_element(rates.begin(), rates.end()));
+  void* shared = ::mmap(nullptr, most * sizeof(Nanos), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) return 1;
+  auto* woken = static_cast<Nanos*>(shared);
+  // Forked before any thread exists: the child only receives and stamps.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pair[0]);
+    std::uint8_t report[64];
+    for (;;) {
+      if (::recv(pair[1], report, sizeof report, 0) < 7) ::_exit(0);
+      const Nanos at = now();
+      std::uint32_t sequence;
+      std::memcpy(&sequence, report + 3, 4);
+      if (sequence < most) woken[sequence] = at;
+    }
+  }
+  ::close(pair[1]);
+  for (int rate : rates) {
+    std::fill(woken, woken + most, 0);
+    const Stream stream =
+        pace(rate, seconds, [&](const std::uint8_t* r) { ::send(pair[0], r, 7, MSG_NOSIGNAL); });
+    sleepUntil(now() + kSecond / 10);  // the last ones arrive
+    std::vector<double> latencies;
+    for (std::size_t i = 0; i < stream.sent.size(); ++i) {
+      if (woken[i] > 0) latencies.push_back(micros(stream.sent[i], woken[i]));
+    }
+    writeMicros(out / ("floor-" + std::to_string(rate) + ".us"), latencies);
+  }
+  ::close(pair[0]);
+  ::waitpid(child, nullptr, 0);
+  ::munmap(shared, most * sizeof(Nanos));
+  return 0;
+}
+
 int measureChain(const fs::path& out, const std::vector<int>& rates, double seconds) {
   Chain chain(out / "errors");
   if (!chain.waitUntilConnected()) {
@@ -500,8 +545,9 @@ std::string cell(double value) {
   return text;
 }
 
-const char* const kPaths[] = {"daemon", "library", "chain"};
-const char* const kPathTitles[] = {"daemon: report -> uhid", "library: report -> engine -> key",
+const char* const kPaths[] = {"floor", "daemon", "library", "chain"};
+const char* const kPathTitles[] = {"floor: packet -> another process woken",
+                                   "daemon: report -> uhid", "library: report -> engine -> key",
                                    "whole chain: report -> daemon -> perch -> key"};
 
 int table(const std::vector<fs::path>& conditions) {
@@ -632,6 +678,7 @@ int main(int argc, char** argv) {
   if (out.empty() || rates.empty() || seconds <= 0) return 2;
   fs::create_directories(out);
   if (soakSeconds) return soak(out, *soakSeconds);
+  if (const int status = measureFloor(out, rates, seconds); status != 0) return status;
   if (const int status = measureChain(out, rates, seconds); status != 0) return status;
   return measureLibrary(out, rates, seconds);
 }

@@ -1,6 +1,9 @@
 // Cost of one input report through the report path (ReportPipeline::handleReport, which
-// runs ZVReportHandler::handleReport), for the type-1 layout (no report IDs, 7 bytes) and
-// the type-2 replacement descriptor (report IDs, 16-byte game pad report), with and without
+// runs ZVReportHandler::handleReport), for the type-1 layout of the demo mouse (no report
+// IDs, 7 bytes), the type-2 replacement descriptor (report IDs, 16-byte game pad report),
+// and two mice without a configuration read from data/mice: the receiver that splits its
+// buttons (report 1) from its 12-bit X and Y (report 2) beside a consumer report 3, and the
+// sixteen-button mouse with 16-bit fields behind report ID 0x1A; each with and without
 // precision aim and overrides. The mouse reporter runs its real thread.
 //
 // Every allocation of the process is counted (global operator new is replaced below); the
@@ -8,13 +11,16 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "core/ReportPipeline.h"
 #include "core/SampleDescriptors.h"
+#include "replay/DescriptorFile.h"
 
 namespace {
 std::atomic<std::uint64_t> gAllocations{0};
@@ -134,6 +140,71 @@ void BM_Type2_PrecisionOverridesAndAxes(benchmark::State& state) {
   benchmark::DoNotOptimize(client.events);
 }
 BENCHMARK(BM_Type2_PrecisionOverridesAndAxes);
+
+std::unique_ptr<ReportPipeline> makeMousePipeline(const char* name) {
+  std::string error;
+  const auto descriptor = zv::driver::replay::readDescriptorFile(
+      std::string(ZV_SOURCE_DIR) + "/data/mice/" + name + ".hid", &error);
+  if (!descriptor) {
+    std::fprintf(stderr, "bench_report_handler: %s\n", error.c_str());
+    std::exit(1);
+  }
+  return std::make_unique<ReportPipeline>(0x0B00, *descriptor,
+                                          [](const std::uint8_t*, std::size_t) {});
+}
+
+// The split receiver, nothing set: its buttons report, its motion report and its consumer
+// report in turn.
+void BM_SplitReceiver_Plain(benchmark::State& state) {
+  auto pipeline = makeMousePipeline("split-receiver");
+  run(state, *pipeline, {{0x01, 0x01, 0x00, 0x00}, {0x02, 0x03, 0xD0, 0xFF}, {0x03, 0xE9, 0x00}});
+}
+BENCHMARK(BM_SplitReceiver_Plain);
+
+// The split receiver with precision on button 5 (held in report 1, scaling the 12-bit X and
+// Y of report 2 with their remainder), button 4 overridden and toggling, button 2 forced.
+// One mouse of data/mice with precision at 50 % on one button, another overridden and a
+// mask forced, run over the given reports.
+void runWithPrecisionAndOverrides(benchmark::State& state, const char* mouse,
+                                  std::uint32_t precision, std::uint32_t overridden,
+                                  std::uint64_t mask,
+                                  const std::vector<std::vector<std::uint8_t>>& reports) {
+  auto pipeline = makeMousePipeline(mouse);
+  ZVReportHandler& handler = *pipeline->reportHandler();
+  CountingClient client;
+  handler.addUserClient(&client);
+  handler.setPrecAimPercentage(precision, 50);
+  handler.setElementOverride(overridden, true);
+  handler.setButtonOverrides(mask);
+  run(state, *pipeline, reports);
+  benchmark::DoNotOptimize(client.events);
+}
+
+void BM_SplitReceiver_PrecisionAndOverrides(benchmark::State& state) {
+  runWithPrecisionAndOverrides(state, "split-receiver", 0x90005, 0x90004, 0x2,
+                               {{0x01, 0x18, 0x00, 0x00},
+                                {0x02, 0x03, 0xD0, 0xFF},
+                                {0x01, 0x10, 0x00, 0x00},
+                                {0x02, 0x03, 0xD0, 0xFF}});
+}
+BENCHMARK(BM_SplitReceiver_PrecisionAndOverrides);
+
+// The sixteen-button mouse, nothing set: 11-byte reports with ID 0x1A.
+void BM_SixteenButton_Plain(benchmark::State& state) {
+  auto pipeline = makeMousePipeline("sixteen-button");
+  run(state, *pipeline, {{0x1A, 0x01, 0x00, 0x05, 0x00, 0xFB, 0xFF, 0x01, 0x00, 0x00, 0x00}});
+}
+BENCHMARK(BM_SixteenButton_Plain);
+
+// The sixteen-button mouse with precision on button 6 held, button 9 overridden and
+// toggling, and button 16 forced.
+void BM_SixteenButton_PrecisionAndOverrides(benchmark::State& state) {
+  runWithPrecisionAndOverrides(
+      state, "sixteen-button", 0x90006, 0x90009, 0x8000,
+      {{0x1A, 0x20, 0x01, 0xF9, 0xFF, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00},
+       {0x1A, 0x20, 0x00, 0xF9, 0xFF, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00}});
+}
+BENCHMARK(BM_SixteenButton_PrecisionAndOverrides);
 
 }  // namespace
 

@@ -30,6 +30,7 @@ set(ZV_INSTALL_DATADIR share/kinetra)               # Devices/, MainstreamDevice
 set(ZV_INSTALL_DOCDIR share/doc/kinetra)
 set(ZV_INSTALL_MANDIR share/man)
 set(ZV_INSTALL_DESKTOP share/applications)
+set(ZV_INSTALL_METAINFO share/metainfo)
 set(ZV_INSTALL_SYSTEMD_USER lib/systemd/user)
 # Debian 12 keeps system units and udev rules in /lib, not /usr/lib.
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
@@ -44,8 +45,12 @@ if(CMAKE_INSTALL_PREFIX MATCHES "^/usr(/local)?$")
 else()
   set(ZV_INSTALL_AUTOSTART etc/xdg/autostart)
 endif()
+# GNOME Shell's system-wide extensions (desktop/gnome-shell).
+set(ZV_INSTALL_GNOME_SHELL_EXTENSIONS share/gnome-shell/extensions)
+set(ZV_GNOME_SHELL_EXTENSION focus@kinetra.zenvor.com)
 # The folders that belong to the suite alone: uninstall.sh removes them once empty.
-set(ZV_INSTALL_OWNED_FOLDERS ${ZV_INSTALL_LIBDIR} ${ZV_INSTALL_DATADIR} ${ZV_INSTALL_DOCDIR})
+set(ZV_INSTALL_OWNED_FOLDERS ${ZV_INSTALL_LIBDIR} ${ZV_INSTALL_DATADIR} ${ZV_INSTALL_DOCDIR}
+    ${ZV_INSTALL_GNOME_SHELL_EXTENSIONS}/${ZV_GNOME_SHELL_EXTENSION})
 
 # zv_install_link(<link, relative to the prefix> <target, relative to the prefix>)
 # Installs a relative symbolic link, e.g. bin/kinetra -> ../lib/kinetra/Applications/….

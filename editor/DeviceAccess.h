@@ -1,7 +1,8 @@
 // Whether this user may use the devices the suite needs: /dev/uinput (the virtual
 // keyboard and wheel, and the key tap's re-emitted keys) and the mouse's hidraw nodes.
-// The editor checks at start-up and, when access is missing, tells the user how to get
-// it and ends, as it would without the permission to post input elsewhere.
+// The editor checks at start-up and, when access is missing, opens all the same (it sends
+// no keys itself): standard error and a banner of its page say what will not work and
+// how to get access.
 #pragma once
 
 #include <cstdint>
@@ -34,9 +35,9 @@ std::vector<std::filesystem::path> hidrawNodesOf(
     const std::filesystem::path& hidrawClass = "/sys/class/hidraw",
     const std::filesystem::path& devFolder = "/dev");
 
-// The alert's message ("<Brand> Editor needs your permission to run").
+// The message ("<Brand> Editor needs your permission to run"), on standard error.
 std::string accessAlertMessage(const std::string& brand);
-// The alert's informative text: what is refused and how a Linux user gets access.
+// What is refused and how a Linux user gets access, below the message.
 std::string accessAlertAdvice(const std::vector<RefusedNode>& refused);
 
 }  // namespace zv::editor

@@ -200,6 +200,13 @@ void EditorScriptObject::unlinkAppFromProfile(const QString& application, const 
 QStringList EditorScriptObject::appsLinkedToProfile(const QString& name) {
   return list(editor_.appsLinkedToProfile(text(name)));
 }
+QVariant EditorScriptObject::focusStatus() {
+  const auto status = editor_.focusStatus();
+  return QVariantMap{{"linksWork", status.linksWork},
+                     {"canLink", status.canLink},
+                     {"provider", QString::fromStdString(status.provider)},
+                     {"reason", QString::fromStdString(status.reason)}};
+}
 QVariant EditorScriptObject::appNameAtPath(const QString& path) {
   return orNull(ZVEditorWindow::appNameAtPath(text(path)));
 }

@@ -153,6 +153,9 @@ class EditorScriptObject : public HTMLWindowScriptObject {
   Q_INVOKABLE void openAppLinkDialogForProfile(const QString& profileName);
   Q_INVOKABLE void unlinkAppFromProfile(const QString& application, const QString& profileName);
   Q_INVOKABLE QStringList appsLinkedToProfile(const QString& profileName);
+  // Whether links fire on this desktop: { linksWork, canLink, provider, reason } (see
+  // ZVEditorWindow::FocusStatus).
+  Q_INVOKABLE QVariant focusStatus();
   // The application's name for an executable's path, a link key or an application
   // folder; null when the path is none of these.
   Q_INVOKABLE QVariant appNameAtPath(const QString& path);

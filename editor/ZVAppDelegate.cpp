@@ -172,6 +172,7 @@ bool ZVAppDelegate::applicationDidFinishLaunching() {
   widget_->setWindowTitle(QString::fromStdString(brand() + " Editor — " + device->name()));
   EditorWindowOptions windowOptions;
   windowOptions.frontmost = store::ZVProfileSwitcher::sharedFrontmostApplication();
+  windowOptions.frontmostUnavailable = store::ZVProfileSwitcher::frontmostApplicationUnavailable();
   windowOptions.page = options_.page;
   windowOptions.refusedNodes = std::move(refused);
   windowOptions.pageFailed = [this](const std::string& reason) {

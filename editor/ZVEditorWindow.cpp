@@ -543,6 +543,26 @@ std::vector<std::string> ZVEditorWindow::appsLinkedToProfile(const std::string& 
   return switcher_ ? switcher_->mappingsForProfile(profileName) : std::vector<std::string>{};
 }
 
+ZVEditorWindow::FocusStatus ZVEditorWindow::focusStatus() const {
+  FocusStatus status;
+  const auto& provider = options_.frontmost;
+  if (!provider) {
+    status.reason = options_.frontmostUnavailable.empty()
+                        ? "this desktop does not tell which application has the focus"
+                        : options_.frontmostUnavailable;
+    return status;
+  }
+  status.canLink = true;
+  status.provider = std::string(provider->providerName());
+  if (!provider->connected()) {
+    status.reason = provider->disconnectReason();
+  } else {
+    status.reason = provider->waitingFor();
+  }
+  status.linksWork = status.reason.empty();
+  return status;
+}
+
 std::optional<std::string> ZVEditorWindow::appNameAtPath(const std::string& given) {
   std::string text = given;
   if (text.rfind("file:", 0) == 0) {

@@ -60,8 +60,10 @@ class ZVProfileSwitcher;
 namespace zv::editor {
 
 struct EditorWindowOptions {
-  // The focused-application provider the switcher follows; none: links stay inactive.
+  // The focused-application provider the switcher follows; none: links stay inactive,
+  // and `frontmostUnavailable` says why.
   std::shared_ptr<platform::FrontmostApplication> frontmost;
+  std::string frontmostUnavailable;
   // The software update's options (a test's update location and installer).
   update::ZVSoftwareUpdateOptions update;
   // Asks the driver for exclusive use of the mouse (test mode) or gives it up. Default:
@@ -124,6 +126,14 @@ class ZVEditorWindow : public ZVHTMLWindow,
   void openAppLinkDialogForProfile(const std::string& profileName);
   void unlinkApp(const std::string& application, const std::string& profileName);
   std::vector<std::string> appsLinkedToProfile(const std::string& profileName) const;
+  // Whether links to applications switch profiles here, for the page's Applications view.
+  struct FocusStatus {
+    bool linksWork = false;  // a provider hears the focus
+    bool canLink = false;    // a provider exists: links work once `reason` is remedied
+    std::string provider;    // "GNOME Shell", "X11", …; empty without one
+    std::string reason;      // why links do not work (yet), with what to do; empty when they do
+  };
+  FocusStatus focusStatus() const;
   // The program a chosen application path is linked as: the file its symbolic links lead
   // to, as the focus providers report it. A path that does not resolve stays as given.
   static std::string linkedProgram(const std::string& application);

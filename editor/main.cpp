@@ -19,6 +19,7 @@
 #include "output/InputDevices.h"
 #include "output/RunLoopFdWatcher.h"
 #include "platform/RunLoop.h"
+#include "store/ZVProfileSwitcher.h"
 
 int main(int argc, char** argv) {
   CLI::App cli(
@@ -130,6 +131,8 @@ int main(int argc, char** argv) {
   zv::editor::ZVAppDelegate delegate(options);
   if (!delegate.applicationDidFinishLaunching()) return 1;
   const int status = application.exec();
+  // A provider that loaded a script into the desktop unloads it now.
+  zv::store::ZVProfileSwitcher::closeSharedFrontmostApplication();
   zv::output::setDefaultTapWatcher(nullptr);
   return status;
 }

@@ -2,7 +2,8 @@
 # the list of everything this install put down (the install manifest so far, without
 # DESTDIR, plus the two files written here), and uninstall.sh from its template.
 # Expects ZV_UNINSTALL_DIR (relative to the prefix), ZV_UNINSTALL_TEMPLATE,
-# ZV_PACKAGE_NAME and ZV_OWNED_FOLDERS (relative to the prefix).
+# ZV_PACKAGE_NAME, ZV_OWNED_FOLDERS (relative to the prefix) and ZV_USER_UNITS_FILE (the
+# shell function that reaches every user's service manager).
 set(zv_destdir "$ENV{DESTDIR}")
 set(zv_dir "${CMAKE_INSTALL_PREFIX}/${ZV_UNINSTALL_DIR}")
 set(zv_paths "")
@@ -27,6 +28,10 @@ foreach(folder IN LISTS ZV_OWNED_FOLDERS)
 endforeach()
 string(STRIP "${ZV_OWNED_FOLDERS_ABSOLUTE}" ZV_OWNED_FOLDERS)
 set(ZV_UNINSTALL_DIR "${zv_dir}")
+
+file(READ "${ZV_USER_UNITS_FILE}" ZV_USER_UNITS)
+string(REGEX REPLACE "^# shellcheck[^\n]*\n" "" ZV_USER_UNITS "${ZV_USER_UNITS}")
+string(STRIP "${ZV_USER_UNITS}" ZV_USER_UNITS)
 
 file(MAKE_DIRECTORY "${zv_destdir}${zv_dir}")
 file(WRITE "${zv_destdir}${zv_dir}/uninstall.manifest" "${zv_manifest}\n")

@@ -420,23 +420,29 @@ void ZVReportHandler::handleMouseReport(std::uint8_t* report, std::size_t length
   std::int64_t x = 0;
   std::int64_t y = 0;
   bool holdsAxis = false;
+  // Most reports have no axis assigned and no precision held: one test each per report.
+  const bool axes = xAxisElement_ != 0 || yAxisElement_ != 0;
   for (ZVHIDElement& e : entry->elements) {
     if (!present(e)) continue;
     e.value = readField(report, e.bitOffset, e.bitSize);
-    if (e.element != 0 && (e.element == xAxisElement_ || e.element == yAxisElement_)) {
-      holdsAxis = true;
+    if (axes) {
+      holdsAxis |= (xAxisElement_ != 0 && e.element == xAxisElement_) ||
+                   (yAxisElement_ != 0 && e.element == yAxisElement_);
+      addAxisMotion(e, report, x, y);
     }
-    addAxisMotion(e, report, x, y);
     if (precisionHeld_ && e.relative && e.bitSize <= 32 &&
         (e.element == hid::kXAxisElement || e.element == hid::kYAxisElement)) {
       scalePrecisely(e, report);
     }
-    suppressIfOverridden(e, report);
+    if (e.overridden) suppressIfOverridden(e, report);
   }
 
   if (pointerLayout_ && pointerLayout_->hasButtons() && id == pointerLayout_->buttonsReportID()) {
     pointerLayout_->forceButtons(report, length, buttonOverrides_);
-    heldButtons_ = static_cast<std::uint16_t>(pointerLayout_->buttonsOf(report, length));
+    // The button word only rides along with axis motion: not read while no axis is set.
+    if (xAxisElement_ != 0 || yAxisElement_ != 0) {
+      heldButtons_ = static_cast<std::uint16_t>(pointerLayout_->buttonsOf(report, length));
+    }
   }
   // Motion of assigned axes holds until a report that carries them changes it.
   if (holdsAxis) {

@@ -199,6 +199,8 @@
   }
 
   async function loadLinks() {
+    // Whether links fire on this desktop (ZVEditorWindow::FocusStatus), for the view.
+    state.focus = await ed('focusStatus').catch(() => null);
     const keys = state.edited ? await ed('appsLinkedToProfile', state.edited) : [];
     const list = Array.isArray(keys) ? keys.filter((k) => typeof k === 'string') : [];
     const names = await Promise.all(list.map((k) => ed('appNameAtPath', k).catch(() => null)));

@@ -11,12 +11,16 @@
 
   function viewApps() {
     const wrap = h('section.view.view-apps');
+    // No link is offered where none could fire; the banner says why and what instead.
+    const focus = state.focus && typeof state.focus === 'object' ? state.focus : null;
+    const canLink = !focus || focus.canLink !== false;
     wrap.appendChild(h('div.view-top', null, heading(t('nav.apps'), t('apps.sub', { name: state.edited })),
-      h('button.primary#link-app', { type: 'button', onclick: () => serial(async () => {
+      canLink ? h('button.primary#link-app', { type: 'button', onclick: () => serial(async () => {
         await call('openAppLinkDialogForProfile', [state.edited]);
         await loadLinks();
         render();
-      }) }, icon('link'), t('apps.link'))));
+      }) }, icon('link'), t('apps.link')) : null));
+    if (focus && focus.linksWork === false) wrap.appendChild(focusBanner(focus, canLink));
     if (!state.links.length) {
       wrap.appendChild(h('p.empty', null, t('apps.none', { name: state.edited })));
       return wrap;
@@ -34,6 +38,15 @@
         }) }, t('apps.unlink')));
     })));
     return wrap;
+  }
+
+  // Why links to applications do not switch profiles here (the editor's words), and
+  // what to do instead.
+  function focusBanner(focus, canLink) {
+    const reason = typeof focus.reason === 'string' && focus.reason ? focus.reason : t('apps.focusUnknown');
+    return h('div.banner#focus-status', { role: 'status' },
+      h('p', null, reason.charAt(0).toUpperCase() + reason.slice(1) + '.'),
+      h('p', null, t(canLink ? 'apps.focusLater' : 'apps.focusInstead')));
   }
 
   function call(method, args) {

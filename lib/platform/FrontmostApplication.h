@@ -94,6 +94,11 @@ class FrontmostApplication {
   bool connected() const { return connected_; }
   const std::string& disconnectReason() const { return disconnectReason_; }
 
+  // Empty while the provider hears from the desktop. Otherwise why it does not (yet), in
+  // words for the user that say what to do, for example a desktop extension of ours that
+  // is not enabled; reports may still come later, once it is.
+  virtual std::string waitingFor() const { return {}; }
+
  protected:
   FrontmostApplication() = default;
   // Records `application` as current and tells every observer, in the order they were

@@ -2,8 +2,11 @@
 
 #include <cstdlib>
 
+#include "platform/Paths.h"
 #include "platform/linux/FifoFrontmostApplication.h"
+#include "platform/linux/GnomeShellFrontmostApplication.h"
 #include "platform/linux/HyprlandFrontmostApplication.h"
+#include "platform/linux/KWinFrontmostApplication.h"
 #include "platform/linux/SwayFrontmostApplication.h"
 #include "platform/linux/X11FrontmostApplication.h"
 
@@ -22,7 +25,26 @@ FrontmostApplicationChoice unavailable(std::string why) {
   return {nullptr, std::move(why) + kInactive};
 }
 
+template <typename Provider>
+FrontmostApplicationChoice chosen(base::Result<std::unique_ptr<Provider>> provider,
+                                  const std::string& desktop) {
+  if (!provider) return unavailable(desktop + ": " + provider.failure().message);
+  return {std::move(*provider), {}};
+}
+
 }  // namespace
+
+bool currentDesktopIs(std::string_view desktop) {
+  const std::string list = variable("XDG_CURRENT_DESKTOP");
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    if (std::string_view(list).substr(start, end - start) == desktop) return true;
+    start = end + 1;
+  }
+  return false;
+}
 
 FrontmostApplicationChoice openFrontmostApplication(RunLoop& loop, ExecutableLookup lookup) {
   std::string error;
@@ -46,7 +68,19 @@ FrontmostApplicationChoice openFrontmostApplication(RunLoop& loop, ExecutableLoo
       return unavailable(std::string(name) + " names a socket that does not answer: " + error);
     return {std::move(provider), {}};
   }
-  if (!variable("WAYLAND_DISPLAY").empty()) {
+  const bool wayland = !variable("WAYLAND_DISPLAY").empty();
+  if (wayland && (currentDesktopIs("GNOME") || currentDesktopIs("KDE"))) {
+    auto bus = BusConnection::openSession(loop);
+    if (!bus) return unavailable(bus.failure().message);
+    if (currentDesktopIs("GNOME")) {
+      return chosen(GnomeShellFrontmostApplication::open(std::move(*bus), std::move(lookup)),
+                    "GNOME Shell");
+    }
+    return chosen(
+        KWinFrontmostApplication::open(std::move(*bus), runtimeFolder(), std::move(lookup)),
+        "KWin");
+  }
+  if (wayland) {
     std::string desktop = variable("XDG_CURRENT_DESKTOP");
     if (desktop.empty()) desktop = "this Wayland compositor";
     return unavailable("the desktop (" + desktop +

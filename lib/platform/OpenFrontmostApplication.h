@@ -5,16 +5,23 @@
 //                                 (linux/FifoFrontmostApplication.h), whatever the desktop
 //   HYPRLAND_INSTANCE_SIGNATURE   Hyprland's event and request sockets
 //   SWAYSOCK, I3SOCK              the sway / i3 IPC socket
-//   WAYLAND_DISPLAY (any other compositor, e.g. GNOME or KDE Plasma on Wayland): none —
-//                                 these do not tell other programs which window has the
-//                                 focus, and their X11 compatibility server only knows
-//                                 about X11 windows
-//   DISPLAY                       X11 (EWMH window managers: GNOME and Plasma on X11,
-//                                 Xfce, i3, Openbox, ...)
+//   WAYLAND_DISPLAY with XDG_CURRENT_DESKTOP naming GNOME
+//                                 GNOME Shell, through our Shell extension on the session
+//                                 bus (linux/GnomeShellFrontmostApplication.h)
+//   WAYLAND_DISPLAY with XDG_CURRENT_DESKTOP naming KDE
+//                                 KWin, through our script loaded over the session bus
+//                                 (linux/KWinFrontmostApplication.h)
+//   WAYLAND_DISPLAY (any other compositor): none — it does not tell other programs which
+//                                 window has the focus, and its X11 compatibility server
+//                                 only knows about X11 windows
+//   DISPLAY                       X11 (EWMH window managers: GNOME and Plasma on X11 too,
+//                                 Xfce, i3, Openbox, ...); the X server tells every
+//                                 client, so no extension is needed there
 #pragma once
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/FrontmostApplication.h"
 #include "platform/RunLoop.h"
@@ -27,6 +34,9 @@ struct FrontmostApplicationChoice {
   // Then this says why, in words for the user, ending in what it means for links.
   std::string unavailable;
 };
+
+// Whether the colon-separated list of $XDG_CURRENT_DESKTOP names `desktop` ("GNOME", "KDE").
+bool currentDesktopIs(std::string_view desktop);
 
 // Opens the provider on `loop` (call on the loop's thread).
 FrontmostApplicationChoice openFrontmostApplication(RunLoop& loop,

@@ -41,6 +41,14 @@ std::shared_ptr<platform::FrontmostApplication> ZVProfileSwitcher::sharedFrontmo
   return shared.provider;
 }
 
+void ZVProfileSwitcher::closeSharedFrontmostApplication() {
+  SharedProvider& shared = sharedProvider();
+  // Never opens it: a process that did not use it has nothing to close.
+  std::call_once(shared.opened, [] {});
+  shared.provider.reset();
+  shared.unavailable = "the process is ending";
+}
+
 std::string ZVProfileSwitcher::frontmostApplicationUnavailable() {
   sharedFrontmostApplication();
   return sharedProvider().unavailable;

@@ -53,6 +53,10 @@ class ZVProfileSwitcher : public platform::VDKQueueDelegate {
   // reason then goes to the system log once and stays in frontmostApplicationUnavailable().
   static std::shared_ptr<platform::FrontmostApplication> sharedFrontmostApplication();
   static std::string frontmostApplicationUnavailable();
+  // At the end of the process: lets go of the shared provider, so that one which put
+  // something into the desktop (KWin's script) takes it out while the process can still
+  // wait for the desktop. Later calls of sharedFrontmostApplication() answer null.
+  static void closeSharedFrontmostApplication();
 
   // initWithDevice: a switcher for the device's profile store (nothing when the device
   // has no ZVProfileStore), following `frontmost` (none: links stay inactive). Reads or

@@ -20,6 +20,10 @@ class FakeFrontmostApplication : public platform::FrontmostApplication {
   }
   void focusNothing() { report({}); }
 
+  // What waitingFor() answers: a desktop part that is missing.
+  std::string waiting;
+  std::string waitingFor() const override { return waiting; }
+
  private:
   pid_t lastPid_ = 1000;
 };

@@ -1,7 +1,9 @@
 #include "testing/LineReader.h"
 
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace zv::testing {
@@ -21,6 +23,27 @@ void readLines(int fd, const std::function<void(std::string line)>& onLine) {
     }
   }
   ::close(fd);
+}
+
+std::string readFirstLine(int fd, std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  std::string line;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{fd, POLLIN, 0};
+    const int result = ::poll(&ready, 1, static_cast<int>(std::max<long>(0, left.count())));
+    if (result < 0 && errno == EINTR) continue;
+    char c;
+    if (result <= 0 || ::read(fd, &c, 1) <= 0) {
+      line.clear();
+      break;
+    }
+    if (c == '\n') break;
+    line += c;
+  }
+  ::close(fd);
+  return line;
 }
 
 }  // namespace zv::testing

@@ -1,10 +1,9 @@
 #include "testing/XvfbServer.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "testing/LineReader.h"
 
 namespace zv::testing {
 
@@ -32,18 +31,7 @@ std::unique_ptr<XvfbServer> XvfbServer::start(std::string* why) {
   }
   // Xvfb writes the display number once it accepts connections, and closes the pipe if
   // it dies first. The bound is a safety net.
-  std::string number;
-  for (;;) {
-    pollfd ready{fds[0], POLLIN, 0};
-    const int result = ::poll(&ready, 1, 20'000);
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) break;
-    char c;
-    const ssize_t n = ::read(fds[0], &c, 1);
-    if (n <= 0 || c == '\n') break;
-    number += c;
-  }
-  ::close(fds[0]);
+  const std::string number = readFirstLine(fds[0], std::chrono::seconds(20));
   if (number.empty()) {
     *why = "Xvfb did not come up";
     return nullptr;

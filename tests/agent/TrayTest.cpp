@@ -12,6 +12,8 @@
 #include "QtStatusBar.h"
 #include "desktop/RunLoopNotifier.h"
 #include "platform/RunLoop.h"
+#include "platform/linux/BusConnection.h"
+#include "testing/PrivateBus.h"
 
 namespace zv::agent::testing {
 namespace {
@@ -85,6 +87,93 @@ TEST_F(TrayTest, TheItemFollowsHideStatusMenuAndItsMenuRunsTheAgentsActions) {
 
   agent->applicationWillTerminate();
   EXPECT_EQ(tray->trayIcon(), nullptr);
+}
+
+// The desktop's side on a private bus: a notification server that keeps the summaries
+// it is sent, and a status-notifier watcher with a host, which the test makes appear.
+class DesktopStandIn {
+ public:
+  explicit DesktopStandIn(const std::filesystem::path& folder) {
+    std::string why;
+    bus_ = zv::testing::PrivateBus::start(folder, &why);
+    EXPECT_TRUE(bus_) << why;
+    if (!bus_) return;
+    auto connection = platform::BusConnection::open(platform::RunLoop::main(), bus_->address());
+    EXPECT_TRUE(connection);
+    if (connection) connection_ = std::move(*connection);
+  }
+  bool ready() const { return connection_ != nullptr; }
+  const std::string& address() const { return bus_->address(); }
+
+  void offer(const char* name, const char* path, const char* interface,
+             const sd_bus_vtable* vtable) {
+    sd_bus_slot* slot = nullptr;
+    EXPECT_GE(sd_bus_add_object_vtable(connection_->bus(), &slot, path, interface, vtable, this),
+              0);
+    slots_.emplace_back(slot);
+    EXPECT_GE(sd_bus_request_name(connection_->bus(), name, 0), 0);
+    connection_->update();
+  }
+  void offerNotifications() {
+    static const sd_bus_vtable kVtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_METHOD("Notify", "susssasa{sv}i", "u", notify, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_VTABLE_END};
+    offer("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+          "org.freedesktop.Notifications", kVtable);
+  }
+  void offerWatcherWithHost() {
+    static const sd_bus_vtable kVtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_PROPERTY("IsStatusNotifierHostRegistered", "b", hostRegistered, 0,
+                        SD_BUS_VTABLE_PROPERTY_CONST),
+        SD_BUS_VTABLE_END};
+    offer("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+          "org.kde.StatusNotifierWatcher", kVtable);
+  }
+
+  vector<string> summaries;
+
+ private:
+  static int notify(sd_bus_message* m, void* self, sd_bus_error*) {
+    const char *application, *icon, *summary;
+    std::uint32_t replaces;
+    if (sd_bus_message_read(m, "suss", &application, &replaces, &icon, &summary) > 0) {
+      static_cast<DesktopStandIn*>(self)->summaries.emplace_back(summary);
+    }
+    return sd_bus_reply_method_return(m, "u", 1u);
+  }
+  static int hostRegistered(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply,
+                            void*, sd_bus_error*) {
+    return sd_bus_message_append(reply, "b", 1);
+  }
+
+  std::unique_ptr<zv::testing::PrivateBus> bus_;
+  std::unique_ptr<platform::BusConnection> connection_;
+  std::vector<platform::BusSlot> slots_;
+};
+
+TEST_F(TrayTest, WithoutAStatusIconHostTheUserIsToldOnceAndTheIconComesWithTheHost) {
+  installDemoBundle();
+  DesktopStandIn desktop(tree.path("bus"));
+  ASSERT_TRUE(desktop.ready());
+  desktop.offerNotifications();
+  auto tray = std::make_shared<QtStatusBar>();
+  auto bus = platform::BusConnection::open(platform::RunLoop::main(), desktop.address());
+  ASSERT_TRUE(bus);
+  tray->watchHosts(std::move(*bus), std::chrono::milliseconds(0));
+  launchAndWaitForProfile(tray);
+
+  ASSERT_TRUE(waitForQt([&] { return !desktop.summaries.empty(); }));
+  EXPECT_EQ(desktop.summaries, vector<string>{TrayHost::noticeSummary()});
+  EXPECT_EQ(tray->trayIcon(), nullptr) << "no icon before a host can show it";
+
+  desktop.offerWatcherWithHost();
+  ASSERT_TRUE(waitForQt([&] { return tray->trayIcon() != nullptr; }));
+  EXPECT_TRUE(tray->trayIcon()->isVisible());
+  EXPECT_EQ(tray->trayIcon()->toolTip().toStdString(), "Demo Mouse");
+  EXPECT_EQ(desktop.summaries.size(), 1u) << "said once";
+  agent->applicationWillTerminate();
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "store/ProfileFilesStoreFactory.h"
 #include "store/ZVProfileStore.h"
 #include "testing/EngineHarness.h"
+#include "testing/FakeFrontmostApplication.h"
 #include "testing/FakeInputDevices.h"
 #include "testing/TemporaryTree.h"
 
@@ -336,6 +337,33 @@ TEST_F(EditorWindowTest, ChoosersAndLocale) {
   EXPECT_FALSE(ZVEditorWindow::appNameAtPath("/no/such/program"));
   EXPECT_FALSE(ZVEditorWindow::appNameAtPath("relative"));
   EXPECT_TRUE(ZVEditorWindow::appNameAtPath("file:/bin/sh"));
+}
+
+TEST_F(EditorWindowTest, FocusStatusSaysWhetherLinksToApplicationsFire) {
+  const auto statusWith = [this](std::shared_ptr<platform::FrontmostApplication> provider,
+                                 const std::string& unavailable) {
+    EditorWindowOptions options;
+    options.frontmost = std::move(provider);
+    options.frontmostUnavailable = unavailable;
+    return ZVEditorWindow::create(host_, platform_, device_, options)->focusStatus();
+  };
+  const auto none = statusWith(nullptr, "this compositor does not tell");
+  EXPECT_FALSE(none.canLink);
+  EXPECT_FALSE(none.linksWork);
+  EXPECT_EQ(none.reason, "this compositor does not tell");
+
+  auto provider = std::make_shared<zv::testing::FakeFrontmostApplication>();
+  provider->waiting = "enable the extension";
+  const auto waiting = statusWith(provider, "");
+  EXPECT_TRUE(waiting.canLink);
+  EXPECT_FALSE(waiting.linksWork);
+  EXPECT_EQ(waiting.provider, "fake");
+  EXPECT_EQ(waiting.reason, "enable the extension");
+
+  provider->waiting.clear();
+  const auto working = statusWith(provider, "");
+  EXPECT_TRUE(working.linksWork);
+  EXPECT_EQ(working.reason, "");
 }
 
 }  // namespace

@@ -32,6 +32,8 @@ for path in \
   usr/share/kinetra/MainstreamDevices/DemoMouse.bundle/Contents/Info.plist \
   usr/share/kinetra/Devices/DemoMouse.bundle/Contents/Info.plist \
   usr/share/applications/gable.desktop \
+  usr/share/gnome-shell/extensions/focus@kinetra.zenvor.com/metadata.json \
+  usr/share/gnome-shell/extensions/focus@kinetra.zenvor.com/extension.js \
   usr/share/man/man1/kinetra.1.gz \
   usr/share/man/man1/gable.1.gz \
   usr/share/doc/kinetra/copyright; do

@@ -32,4 +32,18 @@ UhidDevice::Setup demoMouseSetup(const std::string& uniq, int descriptorType) {
   return setup;
 }
 
+UsbGadgetMouse::Setup usbDemoMouseSetup(const std::string& serial, int descriptorType) {
+  UsbGadgetMouse::Setup setup;
+  setup.vendor = kDemoVendor;
+  setup.product = kDemoProduct;
+  // The host names the device "<manufacturer> <product>".
+  setup.manufacturer = "Zenvor";
+  setup.productName = "Demo Mouse";
+  setup.serial = serial;
+  const auto descriptor = zv::driver::sampleDescriptorForType(descriptorType);
+  setup.descriptor.assign(descriptor.begin(), descriptor.end());
+  setup.reportLength = kDemoReportLength;
+  return setup;
+}
+
 }  // namespace zv::vmtest

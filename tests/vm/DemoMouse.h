@@ -8,6 +8,7 @@
 #include <string>
 
 #include "UhidDevice.h"
+#include "UsbGadgetMouse.h"
 
 namespace zv::vmtest {
 
@@ -35,5 +36,9 @@ std::array<std::uint8_t, kDemoReportLength> demoMouseReport(const MouseInput& in
 // non-negative `descriptorType` presents another device type's descriptor instead of type
 // 1's (a deliberately wrong one).
 UhidDevice::Setup demoMouseSetup(const std::string& uniq, int descriptorType = kDemoDeviceType);
+
+// The same mouse as a USB gadget; `serial` becomes the host side's HID_UNIQ.
+UsbGadgetMouse::Setup usbDemoMouseSetup(const std::string& serial,
+                                        int descriptorType = kDemoDeviceType);
 
 }  // namespace zv::vmtest

@@ -21,45 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// `kinetra driver --services DIR ARGS...`, which must succeed.
-std::string kinetraDriver(GuestSession& session, std::vector<std::string> args) {
-  std::vector<std::string> argv = {session.program("kinetra"), "driver", "--services",
-                                   kServicesFolder};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::string command;
-  for (std::size_t i = 1; i < argv.size(); ++i) command += (i > 1 ? " " : "") + argv[i];
-  std::string problem;
-  auto child = ChildProcess::start(argv, "/tmp/kinetra-driver.log", &problem);
-  expect(child != nullptr, problem);
-  const auto status = child->waitForExit(session.options.bound * 4);
-  expect(status.has_value(), "kinetra " + command + " did not end" + child->outputTail());
-  expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
-         "kinetra " + command + " " + ChildProcess::describeStatus(*status) + child->outputTail());
-  return child->output();
-}
-
-// A client that prints the element events it gets, connected before this returns.
-std::unique_ptr<ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
-                                              int count) {
-  std::string problem;
-  auto child = ChildProcess::start(
-      {session.program("kinetra"), "driver", "--services", kServicesFolder, "events", run.deviceId,
-       "--count", std::to_string(count), "--seconds", "60"},
-      "/tmp/kinetra-events.log", &problem);
-  expect(child != nullptr, problem);
-  expect(child->waitForOutput("listening for element events", session.options.bound * 4),
-         "kinetra driver events did not connect" + child->outputTail());
-  return child;
-}
-
-void expectEvents(GuestSession& session, ChildProcess& listener,
-                  const std::vector<std::string>& events) {
-  for (const std::string& event : events) {
-    expect(listener.waitForOutput(event, session.options.bound),
-           "the client did not get '" + event + "'" + listener.outputTail());
-  }
-}
-
 std::string adoptMouse(GuestSession& session, DriverRun& run) {
   startDriver(session, run);
   return "presented as " + fs::path(run.presented.sysfsPath).filename().string() + " " +

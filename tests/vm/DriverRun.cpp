@@ -1,6 +1,7 @@
 #include "DriverRun.h"
 
 #include <linux/input.h>
+#include <sys/wait.h>
 
 #include <deque>
 #include <filesystem>
@@ -52,8 +53,13 @@ bool isPresented(const HidDeviceInfo& info) {
 }
 
 void startDriver(GuestSession& session, DriverRun& run) {
-  expect(!session.usbMouseInfo.hidraw.empty(), "the USB mouse has no hidraw node");
-  const std::string hidraw = session.usbMouseInfo.hidraw.front();
+  startDriverOn(session, session.usbMouseInfo, isPresented, run);
+}
+
+void startDriverOn(GuestSession& session, const HidDeviceInfo& device,
+                   const HidDeviceMatch& isPresentedMouse, DriverRun& run) {
+  expect(!device.hidraw.empty(), device.sysfsPath + " has no hidraw node");
+  const std::string hidraw = device.hidraw.front();
   run.deviceId = fs::path(hidraw).filename().string();
   std::string problem;
   run.daemon = ChildProcess::start(
@@ -65,7 +71,7 @@ void startDriver(GuestSession& session, DriverRun& run) {
       [&] {
         if (!run.daemon->running()) return true;
         run.socket = findSocket(run.deviceId);
-        presented = waitForHidDevice(isPresented, std::chrono::milliseconds(0));
+        presented = waitForHidDevice(isPresentedMouse, std::chrono::milliseconds(0));
         return presented.has_value() && !run.socket.empty();
       },
       session.options.bound * 4);
@@ -79,6 +85,45 @@ void startDriver(GuestSession& session, DriverRun& run) {
                                   kServicesFolder + daemonSaid(*run.daemon));
   run.presented = *presented;
   run.presentedEvdev = session.pointerNode(*presented);
+}
+
+// `kinetra driver --services DIR ARGS...`, which must succeed.
+std::string kinetraDriver(GuestSession& session, std::vector<std::string> args) {
+  std::vector<std::string> argv = {session.program("kinetra"), "driver", "--services",
+                                   kServicesFolder};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::string command;
+  for (std::size_t i = 1; i < argv.size(); ++i) command += (i > 1 ? " " : "") + argv[i];
+  std::string problem;
+  auto child = ChildProcess::start(argv, "/tmp/kinetra-driver.log", &problem);
+  expect(child != nullptr, problem);
+  const auto status = child->waitForExit(session.options.bound * 4);
+  expect(status.has_value(), "kinetra " + command + " did not end" + child->outputTail());
+  expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
+         "kinetra " + command + " " + ChildProcess::describeStatus(*status) + child->outputTail());
+  return child->output();
+}
+
+// A client that prints the element events it gets, connected before this returns.
+std::unique_ptr<ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
+                                              int count) {
+  std::string problem;
+  auto child = ChildProcess::start(
+      {session.program("kinetra"), "driver", "--services", kServicesFolder, "events", run.deviceId,
+       "--count", std::to_string(count), "--seconds", "60"},
+      "/tmp/kinetra-events.log", &problem);
+  expect(child != nullptr, problem);
+  expect(child->waitForOutput("listening for element events", session.options.bound * 4),
+         "kinetra driver events did not connect" + child->outputTail());
+  return child;
+}
+
+void expectEvents(GuestSession& session, ChildProcess& listener,
+                  const std::vector<std::string>& events) {
+  for (const std::string& event : events) {
+    expect(listener.waitForOutput(event, session.options.bound),
+           "the client did not get '" + event + "'" + listener.outputTail());
+  }
 }
 
 // A press of a hidden button followed by motion: the presented device's first frame after

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ChildProcess.h"
 #include "GuestSession.h"
@@ -25,6 +26,19 @@ struct DriverRun {
 // Starts the daemon on the USB mouse and waits until it is ready; fails the check (with
 // what the daemon said) when it ends or does not get there.
 void startDriver(GuestSession& session, DriverRun& run);
+// The same on any HID device, as udev starts it for an adopted mouse; `isPresentedMouse`
+// finds the mouse the daemon presents for it.
+void startDriverOn(GuestSession& session, const HidDeviceInfo& device,
+                   const HidDeviceMatch& isPresentedMouse, DriverRun& run);
+
+// `kinetra driver --services DIR ARGS...`, which must succeed; answers its output.
+std::string kinetraDriver(GuestSession& session, std::vector<std::string> args);
+// A client that prints the element events it gets, connected before this returns.
+std::unique_ptr<ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
+                                              int count);
+// Fails the check unless the listener printed each of `events` (in order) within the bound.
+void expectEvents(GuestSession& session, ChildProcess& listener,
+                  const std::vector<std::string>& events);
 
 // The daemon's output and its latest lines in the system log, for failure messages.
 std::string daemonSaid(ChildProcess& daemon);

@@ -47,8 +47,8 @@ struct GuestSession {
   HidDeviceInfo mouseInfo;            // its sysfs entry and nodes
   std::string mouseEvdev;             // its pointer's evdev node
 
-  // The same mouse on a USB bus (a gadget on dummy_hcd): the one a driver that refuses
-  // virtual devices takes.
+  // The same mouse on a USB bus (a gadget on dummy_hcd), as the driver daemon's checks
+  // use it.
   std::unique_ptr<UsbGadgetMouse> usbMouse;
   HidDeviceInfo usbMouseInfo;
   std::string usbMouseEvdev;

@@ -93,6 +93,7 @@ std::unique_ptr<UsbGadgetMouse> UsbGadgetMouse::create(const Setup& setup, std::
       writeAttribute(function / "protocol", "0", problem) &&
       writeAttribute(function / "report_length", std::to_string(setup.reportLength), problem) &&
       writeAttribute(function / "report_desc", descriptor, problem) &&
+      (!setup.setReportsByControl || writeAttribute(function / "no_out_endpoint", "1", problem)) &&
       makeFolder(config / "strings/0x409", problem) &&
       writeAttribute(config / "strings/0x409/configuration", "mouse", problem) &&
       writeAttribute(config / "MaxPower", "100", problem);
@@ -151,6 +152,17 @@ bool UsbGadgetMouse::sendInput(std::span<const std::uint8_t> report,
       return false;
     }
   }
+}
+
+std::optional<std::vector<std::uint8_t>> UsbGadgetMouse::readSetReport(
+    std::chrono::milliseconds bound) {
+  pollfd watch{fd_, POLLIN, 0};
+  if (::poll(&watch, 1, static_cast<int>(bound.count())) <= 0) return std::nullopt;
+  std::vector<std::uint8_t> data(4096);
+  const ssize_t n = ::read(fd_, data.data(), data.size());
+  if (n <= 0) return std::nullopt;
+  data.resize(static_cast<std::size_t>(n));
+  return data;
 }
 
 bool UsbGadgetMouse::unplug(std::string* problem) {

@@ -1,7 +1,7 @@
 // A mouse on a real USB bus: a HID function of the kernel's USB gadget framework (configfs)
 // bound to dummy_hcd, the software pair of a USB device controller and a host controller.
 // The host side enumerates it like any plugged-in mouse (usbcore, usbhid, hid-generic), so
-// it is not under the uhid parent, and a driver that refuses virtual devices takes it.
+// it is not under the uhid parent.
 // Input reports are written to its /dev/hidgN node; the host polls them every frame (1 ms).
 //
 //   <configfs>/usb_gadget/<name>/                 idVendor, idProduct, UDC, strings/0x409/
@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ class UsbGadgetMouse {
     std::string serial;  // the host side's HID_UNIQ
     std::vector<std::uint8_t> descriptor;
     unsigned reportLength = 0;
+    // No interrupt OUT endpoint: the host's SET_REPORT requests (feature and output
+    // reports) then reach the function, and readSetReport() hands out their data.
+    bool setReportsByControl = false;
   };
 
   struct Roots {
@@ -57,6 +61,10 @@ class UsbGadgetMouse {
   // `bound`, until the host has polled the previous one.
   bool sendInput(std::span<const std::uint8_t> report, std::chrono::milliseconds bound,
                  std::string* problem);
+  // The data of the latest SET_REPORT from the host (report ID first), waiting at most
+  // `bound`; nullopt when none came. Only with setReportsByControl (the function keeps the
+  // latest request alone).
+  std::optional<std::vector<std::uint8_t>> readSetReport(std::chrono::milliseconds bound);
   // Unbinds the gadget from its controller: to the host, the mouse was pulled out.
   bool unplug(std::string* problem);
   // Binds it again after unplug(): the host enumerates it anew, with new nodes.

@@ -8,31 +8,16 @@
 #include "HidrawNode.h"
 #include "Latency.h"
 #include "Wait.h"
-#include "core/SampleDescriptors.h"
 
 namespace zv::vmtest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-UsbGadgetMouse::Setup usbDemoMouseSetup(int descriptorType) {
-  UsbGadgetMouse::Setup setup;
-  setup.vendor = kDemoVendor;
-  setup.product = kDemoProduct;
-  // The host names the device "<manufacturer> <product>".
-  setup.manufacturer = "Zenvor";
-  setup.productName = "Demo Mouse";
-  setup.serial = kUsbMouseUniq;
-  const auto descriptor = zv::driver::sampleDescriptorForType(descriptorType);
-  setup.descriptor.assign(descriptor.begin(), descriptor.end());
-  setup.reportLength = kDemoReportLength;
-  return setup;
-}
-
 std::string plugUsbMouse(GuestSession& session) {
   const int type = session.options.breakLink == "wrong-descriptor" ? 4 : kDemoDeviceType;
   std::string problem;
-  session.usbMouse = UsbGadgetMouse::create(usbDemoMouseSetup(type), &problem);
+  session.usbMouse = UsbGadgetMouse::create(usbDemoMouseSetup(kUsbMouseUniq, type), &problem);
   expect(session.usbMouse != nullptr, problem);
   // USB enumeration under emulation is slower than a uhid device.
   auto info = waitForHidDevice(matchHidDevice(kDemoVendor, kDemoProduct, kUsbMouseUniq),

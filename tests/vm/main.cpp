@@ -12,6 +12,7 @@
 #include <string>
 
 #include "AgentChecks.h"
+#include "AnyMouseChecks.h"
 #include "DriverChecks.h"
 #include "GuestSession.h"
 #include "KernelPathChecks.h"
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
   zv::vmtest::addAgentChecks(session);
   zv::vmtest::addSuiteProgramChecks(session);
   zv::vmtest::addUsbUnplugCheck(session);
+  zv::vmtest::addAnyMouseChecks(session);
   zv::vmtest::addUnplugCheck(session);
 
   if (list) {

@@ -12,7 +12,7 @@
 # (linux-image-amd64 → linux-image-6.1.*), downloaded once into the cache and reused.
 #
 # Environment:
-#   VMTEST_TIMEOUT=S      bound on the boot and the checks together (default 170)
+#   VMTEST_TIMEOUT=S      bound on the boot and the checks together (default 195)
 #   VMTEST_ONLY=a,b       run only these guest checks
 #   VMTEST_REPORTS=N      reports per latency measurement
 #   VMTEST_BREAK=LINK     break a link on purpose; the run must then fail:
@@ -53,7 +53,7 @@ done
 [[ -n "$cache" && -n "$work" && -f "$init" && -x "$guest" ]] ||
   fail "usage: run_vm_test.sh --cache DIR --work DIR --init FILE --guest PROGRAM [--binary P]... [--data S:D]..."
 
-timeout_seconds=${VMTEST_TIMEOUT:-170}
+timeout_seconds=${VMTEST_TIMEOUT:-195}
 break_link=${VMTEST_BREAK:-}
 case "$break_link" in
   "" | uinput-missing | wrong-descriptor | no-grab | no-agent-output) ;;

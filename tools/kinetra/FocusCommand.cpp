@@ -86,8 +86,8 @@ void define(CLI::App& command) {
       "Prints each change of the application that has the focus, as the agent sees it: the\n"
       "application, its key for kinetra link, and the profile its link would make current.\n"
       "The desktop is asked through its own interface (X11 window-manager hints, the sway/i3\n"
-      "IPC socket or Hyprland's sockets); desktops that do not tell (GNOME and KDE Plasma\n"
-      "on Wayland) are reported as such.\n");
+      "IPC socket, Hyprland's sockets, the package's GNOME Shell extension or a KWin script\n"
+      "on KDE Plasma); `kinetra desktop` says which, and why not where none works.\n");
   command.add_flag("--switch", options->doSwitch, "also switch the profile, as the agent would");
   command
       .add_option("--count", options->count, "end after N changes (default: run until interrupted)")

@@ -1,7 +1,7 @@
 // Starts `tessel --devel` in a private folder tree on the simulated mouse, connects
 // Playwright to the editor's own web engine over the DevTools protocol and hands the
 // bridge test page to the tests.
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { once } from 'node:events';
 import { mkdtempSync, mkdirSync, writeFileSync, readFileSync, existsSync, rmSync, openSync, writeSync, closeSync } from 'node:fs';
 import { createServer } from 'node:net';
@@ -70,9 +70,14 @@ export class Editor {
     if (options.page) args.push('--page', options.page);
     if (options.bundles) args.push('--bundles', options.bundles);
     if (options.args) args.push(...options.args);
+    // The focused application comes from a FIFO (so links can be made here); a test of a
+    // desktop without one names another path in options.env.
+    const focusFifo = join(this.root, 'focus');
+    spawnSync('mkfifo', [focusFifo]);
     this.child = spawn(process.env.TESSEL, args, {
       env: {
         ...process.env,
+        KINETRA_FOCUS_FIFO: focusFifo,
         QT_QPA_PLATFORM: 'offscreen',
         TESSEL_SCRIPTED_DESKTOP: this.desktop,
         LANG: 'en_GB.UTF-8',

@@ -383,6 +383,7 @@ describe('the profile editor page', () => {
 
   test('a linked application follows its profile’s rename, and is unlinked', async () => {
     await page.click('#nav-apps');
+    assert.equal(await page.locator('#focus-status').count(), 0, 'links fire here: nothing to say');
     editor.answerChooser('applications', '/bin/sh\n');
     await page.click('#link-app');
     await editor.until(() => document.querySelector('.app-row'));
@@ -560,5 +561,27 @@ describe('the profile editor page at 200 % zoom', () => {
     assert.equal((await editor.screenshots('demo', '200')).length, 18);
     const sideways = await editor.page.evaluate(() => document.documentElement.scrollWidth > innerWidth);
     assert.equal(sideways, false, 'nothing runs off the side');
+  });
+});
+
+// A desktop that does not tell which application has the focus: the Applications view
+// says why and what to do instead, and offers no link that would never fire.
+describe('the Applications view without a focus provider', () => {
+  let editor;
+  before(async () => {
+    editor = await Editor.start({ env: { KINETRA_FOCUS_FIFO: '/dev/null' } });
+    await editor.until(() => window.EditorApp && EditorApp.state.doc !== null);
+  });
+  after(async () => { if (editor) await editor.stop(); });
+
+  test('says why links do not fire, and offers none', async () => {
+    await editor.page.click('#nav-apps');
+    await editor.until(() => document.getElementById('focus-status'));
+    const text = await editor.page.locator('#focus-status').textContent();
+    assert.match(text, /not a FIFO/);
+    assert.match(text, /kinetra use NAME/);
+    assert.equal(await editor.page.locator('#link-app').count(), 0);
+    const status = await editor.page.evaluate(() => Page.ed('focusStatus'));
+    assert.deepEqual([status.canLink, status.linksWork], [false, false]);
   });
 });
