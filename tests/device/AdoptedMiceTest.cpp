@@ -49,6 +49,9 @@ struct CapabilityCase {
   std::size_t buttons;
   bool wheel, pan;
 };
+void PrintTo(const CapabilityCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class Capabilities : public ::testing::TestWithParam<CapabilityCase> {};
 
