@@ -132,7 +132,8 @@ int adopt(const CLI::App& self, const Options& options) {
   record.name = mouse->node.product;
   record.descriptor = mouse->node.descriptor;
   const fs::path rule = zv::device::adoptionRulePath(target->vendor, target->product);
-  const bool again = fs::exists(rule);
+  std::error_code ec;
+  const bool again = fs::exists(rule, ec);
   std::string error;
   if (!zv::platform::writeFileAtomically(rule, zv::device::adoptionRule(record), &error, 0644)) {
     return fail(kName, "cannot write the udev rule: " + error);
