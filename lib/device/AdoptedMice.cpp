@@ -162,12 +162,12 @@ std::vector<AdoptedMouse> adoptedMice(const fs::path& folder, std::vector<std::s
        it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (!name.starts_with(kRulePrefix) || !name.ends_with(kRuleSuffix)) continue;
-    std::string text, error;
-    if (!platform::readFile(it->path(), text, &error, kRuleFileLimit)) {
-      if (problems) problems->push_back(error);
+    const base::Result<std::string> text = platform::readFile(it->path(), kRuleFileLimit);
+    if (!text) {
+      if (problems) problems->push_back(text.failure().message);
       continue;
     }
-    auto mouse = parseAdoptionRule(text);
+    auto mouse = parseAdoptionRule(*text);
     if (!mouse) {
       if (problems) problems->push_back(it->path().string() + ": " + mouse.failure().message);
       continue;

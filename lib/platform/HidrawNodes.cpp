@@ -1,7 +1,6 @@
 #include "platform/HidrawNodes.h"
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
 
 #include "platform/ReadFile.h"
@@ -35,13 +34,13 @@ std::optional<HidrawNode> readNode(const fs::path& entry) {
   std::error_code ec;
   node.hidDevice = fs::canonical(entry / "device", ec);
   if (ec) return std::nullopt;
-  std::string uevent;
-  if (!readFile(node.hidDevice / "uevent", uevent, nullptr, kMaxUevent)) return std::nullopt;
-  const std::optional<HidId> id = parseHidId(ueventValue(uevent, "HID_ID"));
+  const base::Result<std::string> uevent = readFile(node.hidDevice / "uevent", kMaxUevent);
+  if (!uevent) return std::nullopt;
+  const std::optional<HidId> id = parseHidId(ueventValue(*uevent, "HID_ID"));
   if (!id) return std::nullopt;
   node.id = *id;
-  node.product = ueventValue(uevent, "HID_NAME");
-  node.phys = ueventValue(uevent, "HID_PHYS");
+  node.product = ueventValue(*uevent, "HID_NAME");
+  node.phys = ueventValue(*uevent, "HID_PHYS");
   node.descriptor = readReportDescriptor(node.hidDevice);
   node.underUhid = isUnderUhid(node.hidDevice.string());
   return node;
@@ -64,13 +63,9 @@ std::vector<HidrawNode> listHidrawNodes(const fs::path& root) {
 }
 
 std::vector<std::uint8_t> readReportDescriptor(const fs::path& hidDevice) {
-  std::ifstream file(hidDevice / "report_descriptor", std::ios::binary);
-  std::vector<std::uint8_t> bytes;
-  if (!file) return bytes;
-  bytes.resize(kMaxDescriptor);
-  file.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-  bytes.resize(std::size_t(std::max<std::streamsize>(file.gcount(), 0)));
-  return bytes;
+  const base::Result<std::string> bytes = readFile(hidDevice / "report_descriptor", kMaxDescriptor);
+  if (!bytes) return {};
+  return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
 }
 
 std::string ueventValue(std::string_view uevent, std::string_view key) {

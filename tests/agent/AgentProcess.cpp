@@ -22,8 +22,9 @@ AgentProcess::AgentProcess(const std::filesystem::path& executable,
   options.standardOutput = out[1];
   std::vector<std::string> argv{executable.string(), "--headless", "--output", "record"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  process_ = zv::testing::ChildProcess::start(argv, options);
+  auto started = zv::testing::ChildProcess::start(argv, options);
   ::close(out[1]);
+  if (started) process_.emplace(std::move(*started));
   if (!process_) {
     ::close(out[0]);
     return;

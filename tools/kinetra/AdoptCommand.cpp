@@ -134,9 +134,10 @@ int adopt(const CLI::App& self, const Options& options) {
   const fs::path rule = zv::device::adoptionRulePath(target->vendor, target->product);
   std::error_code ec;
   const bool again = fs::exists(rule, ec);
-  std::string error;
-  if (!zv::platform::writeFileAtomically(rule, zv::device::adoptionRule(record), &error, 0644)) {
-    return fail(kName, "cannot write the udev rule: " + error);
+  if (const auto written =
+          zv::platform::writeFileAtomically(rule, zv::device::adoptionRule(record), 0644);
+      !written) {
+    return fail(kName, "cannot write the udev rule: " + written.failure().message);
   }
   step(*tools, kName, {"udevadm", "control", "--reload"},
        "the rule takes effect when the mouse is plugged in again");

@@ -7,8 +7,8 @@
 #include <optional>
 #include <sstream>
 
-#include "platform/ChildProcess.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace kinetra {
 
@@ -21,16 +21,12 @@ class LinuxSystemTools : public SystemTools {
   zv::base::Result<int> run(const std::vector<std::string>& command) override {
     auto& loop = zv::platform::RunLoop::main();
     std::optional<zv::platform::ChildExit> ended;
-    std::string error;
-    const pid_t pid = zv::platform::spawnProcess(command, {}, &error, loop,
-                                                 [&](const zv::platform::ChildExit& exit) {
-                                                   ended = exit;
-                                                   loop.stop();
-                                                 });
-    if (pid == 0) {
-      return zv::base::Failure{zv::base::kSystemDomain, 0,
-                               "cannot run " + command.front() + ": " + error};
-    }
+    const auto pid =
+        zv::platform::spawnProcess(command, {}, loop, [&](const zv::platform::ChildExit& exit) {
+          ended = exit;
+          loop.stop();
+        });
+    if (!pid) return pid.failure();
     while (!ended) loop.run();
     return ended->exited ? ended->status : 128 + ended->signal;
   }
