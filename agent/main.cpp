@@ -43,6 +43,7 @@ const char kDescription[] =
     "line) from a FIFO instead of the desktop; KINETRA_LOG sets how much is logged.\n";
 
 struct Options {
+  std::string device;
   bool headless = false;
   std::string output = "uinput";
   std::vector<std::string> files;
@@ -96,6 +97,10 @@ int main(int argc, char** argv) {
                  "on standard output), record:FILE, or uinput+record[:FILE] (the desktop, and "
                  "the record as well)")
       ->type_name("WHERE");
+  app.add_option("--device", options.device,
+                 "serve the device with this alias instead of the one of perch's Info.plist: an "
+                 "adopted mouse (Mouse-046D-C52B, see kinetra mice) or Mouse, the first adopted")
+      ->type_name("ALIAS");
   app.add_option("files", options.files, "files given to open (accepted and left alone)")
       ->type_name("FILE");
   // Qt's own options (-platform, -style, …) pass through to Qt.
@@ -127,7 +132,9 @@ int main(int argc, char** argv) {
         "it finds its Info.plist; set KINETRA_APP_BUNDLE to that folder otherwise");
   }
   const zv::json::Value alias = bundle->objectForInfoDictionaryKey("Alias");
-  auto lock = InstanceLock::acquire(alias.isString() ? alias.asString() : std::string());
+  auto lock = InstanceLock::acquire(!options.device.empty() ? options.device
+                                    : alias.isString()      ? alias.asString()
+                                                            : std::string());
   if (!lock) {
     if (lock.failure().is(InstanceLock::kInstanceLockDomain, InstanceLock::kHeld)) {
       // Started twice (the autostart entry and the user unit): the first one serves.
@@ -143,6 +150,7 @@ int main(int argc, char** argv) {
 
   AgentServices services;
   services.bundle = *bundle;
+  services.alias = options.device;
   services.trace = (*output)->record();
 
   if (!options.headless && !haveDisplay()) {

@@ -4,6 +4,8 @@
 #include <system_error>
 
 #include "device/DriverSets.h"
+#include "device/PresentMice.h"
+#include "device/SimulatedHidManager.h"
 #include "device/ZVDeviceManager.h"
 #include "engine/CommandThreads.h"
 #include "engine/ZVProfile.h"
@@ -27,10 +29,13 @@ std::string infoText(const support::Bundle& bundle, std::string_view key) {
   return value.isString() ? value.asString() : std::string();
 }
 
-bool launchDetached(const fs::path& application, std::string* error) {
+bool launchDetached(const fs::path& application, const std::vector<std::string>& arguments,
+                    std::string* error) {
   const auto executable = output::applicationExecutable(application.string(), error);
   if (!executable) return false;
-  const int failure = output::spawnDetached(*executable, {*executable});
+  std::vector<std::string> argv{*executable};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const int failure = output::spawnDetached(*executable, argv);
   if (failure != 0) {
     if (error) *error = "cannot start " + *executable + ": " + std::strerror(failure);
     return false;
@@ -75,7 +80,7 @@ menuAppDelegate::menuAppDelegate(AgentServices services) : services_(std::move(s
   if (services_.deviceFolders.empty()) {
     services_.deviceFolders = device::ZVDeviceManager::applicationDeviceFolders();
   }
-  alias_ = infoText(services_.bundle, "Alias");
+  alias_ = services_.alias.empty() ? infoText(services_.bundle, "Alias") : services_.alias;
   brand_ = infoText(services_.bundle, "Brand");
 }
 
@@ -101,6 +106,7 @@ void menuAppDelegate::applicationDidFinishLaunching() {
          "no device bundle describes the device '%@' (looked in %@); perch keeps running and "
          "starts as soon as one is installed",
          alias_, folders);
+  sayWhichMiceWaitForAdoption();
   if (services_.trace) services_.trace->waitingForDevice(alias_);
   bundleWatch_ = std::make_unique<DeviceBundleWatch>(
       services_.deviceFolders,
@@ -175,8 +181,24 @@ void menuAppDelegate::finishLaunching() {
   session_->setSwitcher(profileSwitcher_);
   started_ = true;
   noteCurrentProfile();
+  if (!device::simulatedDevicesRequested() && !devicePluggedIn(*device_)) {
+    sayWhichMiceWaitForAdoption();
+  }
   // 10. Last, so that connect and element callbacks find every delegate in place.
   device::startMatching();
+}
+
+bool menuAppDelegate::devicePluggedIn(const device::DeviceController& device) {
+  for (const device::PresentMouse& mouse : device::presentMice()) {
+    if (mouse.vendor() == device.vendorId() && mouse.product() == device.productId()) return true;
+  }
+  return false;
+}
+
+void menuAppDelegate::sayWhichMiceWaitForAdoption() {
+  for (const std::string& notice : device::notAdoptedNotices()) {
+    ZV_LOG(ZVLogLevel::Critical, nullptr, "%@", notice);
+  }
 }
 
 bool menuAppDelegate::applicationOpenFile(const std::string&) {
@@ -244,7 +266,10 @@ void menuAppDelegate::showEditor() {
     if (!editor.empty()) application = platform::applicationsFolder() / (editor + ".app");
   }
   std::string error;
-  if (!services_.launchApplication(application, &error)) {
+  // An agent told which device to serve has the editor edit that one.
+  std::vector<std::string> arguments;
+  if (!services_.alias.empty()) arguments = {"--device", services_.alias};
+  if (!services_.launchApplication(application, arguments, &error)) {
     ZV_LOG(ZVLogLevel::Critical, nullptr, "cannot open the editor %@: %@", application, error);
   }
 }

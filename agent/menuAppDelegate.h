@@ -73,10 +73,14 @@ class AgentTrace {
 struct AgentServices {
   // The agent's own application folder: "Alias", "Brand", "MenuIcon" and its texts.
   support::Bundle bundle{std::filesystem::path()};
+  // The alias of the device to serve instead of the bundle's "Alias" (perch --device): an
+  // adopted mouse ("Mouse-046D-C52B"), or "Mouse" for the first adopted one.
+  std::string alias;
   std::shared_ptr<StatusBar> statusBar;  // none: a HeadlessStatusBar
-  // Starts the application at the path (an "<Name>.app" folder); false with `error` set
-  // when it cannot. Default: its executable, detached.
-  std::function<bool(const std::filesystem::path& application, std::string* error)>
+  // Starts the application at the path (an "<Name>.app" folder) with the arguments;
+  // false with `error` set when it cannot. Default: its executable, detached.
+  std::function<bool(const std::filesystem::path& application,
+                     const std::vector<std::string>& arguments, std::string* error)>
       launchApplication;
   // The focused application; default: ZVProfileSwitcher::sharedFrontmostApplication().
   std::function<std::shared_ptr<platform::FrontmostApplication>()> frontmostApplication;
@@ -168,6 +172,12 @@ class menuAppDelegate : public device::DeviceControllerDelegate,
   explicit menuAppDelegate(AgentServices services);
   // Step 2: the scan; true when a device was found.
   bool findDevice();
+  // Whether a mouse with the device's vendor and product is plugged in (its hidraw node).
+  static bool devicePluggedIn(const device::DeviceController& device);
+  // Logs "found mouse VVVV:PPPP (name), not adopted: kinetra adopt VVVV:PPPP" for each
+  // mouse plugged in that the suite does not serve: where the agent's own mouse is
+  // missing, the user's mouse is likely one of them.
+  static void sayWhichMiceWaitForAdoption();
   // Steps 3 to 10, once a device exists.
   void finishLaunching();
   std::string localized(const std::string& key) const;

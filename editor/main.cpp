@@ -50,6 +50,11 @@ int main(int argc, char** argv) {
       ->check(CLI::ExistingFile);
   cli.add_option("--bundles", bundles, "device bundles offered in devel mode")->type_name("DIR");
   cli.add_option("--driver", driver, "the zenvor-driver to start in devel mode")->type_name("PATH");
+  std::string device;
+  cli.add_option("--device", device,
+                 "edit the device with this alias instead of the one of the editor's Info.plist: "
+                 "an adopted mouse (Mouse-046D-C52B, see kinetra mice) or Mouse, the first adopted")
+      ->type_name("ALIAS");
   std::string page;
   cli.add_option("--page", page,
                  "in devel mode, load FILE of the device bundle's resources instead of its "
@@ -133,6 +138,7 @@ int main(int argc, char** argv) {
   if (devel && !uinput.empty()) {
     options.accessCheck = [uinput] { return zv::editor::refusedNodes({uinput}); };
   }
+  options.alias = device;
   if (develMode) {
     options.page = page;
     options.keyInput = develMode->keyInput();

@@ -1,5 +1,7 @@
 #include "device/DeviceDescriptions.h"
 
+#include "device/AdoptedDescriptions.h"
+
 namespace zv::device {
 
 void CopyDeviceSettingFromRoot(std::string_view key, json::Dictionary& description,
@@ -17,14 +19,24 @@ std::vector<json::DictionaryPtr> deviceDescriptions(const support::Bundle& bundl
 std::vector<json::DictionaryPtr> deviceDescriptions(const json::Dictionary& root) {
   std::vector<json::DictionaryPtr> result;
   const json::Value* devices = root.find("Devices");
-  if (!devices || !devices->isDictionary()) return result;
-  for (const auto& [key, value] : *devices->asDictionary()) {
+  static const json::Dictionary none;
+  for (const auto& [key, value] :
+       devices && devices->isDictionary() ? *devices->asDictionary() : none) {
     if (!value.isDictionary()) continue;
     json::DictionaryPtr description = value.deepCopy().asDictionary();
     for (std::string_view defaultKey : kRootDefaults) {
       CopyDeviceSettingFromRoot(defaultKey, *description, root);
     }
     result.push_back(std::move(description));
+  }
+  if (const json::Value* adopted = root.find("AdoptedMice");
+      adopted && adopted->isBoolean() && adopted->asBoolean()) {
+    for (json::DictionaryPtr& description : adoptedDescriptions()) {
+      for (std::string_view defaultKey : kRootDefaults) {
+        CopyDeviceSettingFromRoot(defaultKey, *description, root);
+      }
+      result.push_back(std::move(description));
+    }
   }
   return result;
 }

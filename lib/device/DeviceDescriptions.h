@@ -20,8 +20,10 @@ void CopyDeviceSettingFromRoot(std::string_view key, json::Dictionary& descripti
                                const json::Dictionary& root);
 
 // Deep copies of the bundle's device descriptions, in the order of its "Devices"
-// dictionary, each completed with kRootDefaults. Empty when the Info.plist is missing,
-// damaged or has no "Devices" dictionary; entries that are not dictionaries are skipped.
+// dictionary, each completed with kRootDefaults. A root whose "AdoptedMice" is true also
+// describes every adopted mouse, after its own devices (AdoptedDescriptions.h). Empty
+// when the Info.plist is missing, damaged or has neither; entries that are not
+// dictionaries are skipped.
 std::vector<json::DictionaryPtr> deviceDescriptions(const support::Bundle& bundle);
 // The same from an Info.plist's root dictionary already read.
 std::vector<json::DictionaryPtr> deviceDescriptions(const json::Dictionary& root);

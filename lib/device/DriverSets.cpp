@@ -2,6 +2,7 @@
 
 #include "device/DriverInterface.h"
 #include "device/HIDUtilities.h"
+#include "device/MouseCapabilities.h"
 #include "device/SimulatedHidManager.h"
 #include "log/Log.h"
 #include "platform/RunLoop.h"
@@ -104,8 +105,10 @@ void DeviceMatchedCallback(const platform::HidDeviceRef& device) {
   const std::int64_t productId = IOHIDDevice_GetProductID(device.get());
   const std::int32_t usage = IOHIDDevice_GetPrimaryUsage(device.get());
   // Also a set without interfaces yet keeps only a mouse or game pad, so that which node
-  // of a product an interface gets does not depend on whether it registered first.
-  if (!isMouseOrGamePad(usage)) return;
+  // of a product an interface gets does not depend on whether it registered first. A
+  // mouse whose descriptor opens with another collection (a keyboard, consumer keys) is
+  // a mouse too when it has a mouse collection further on.
+  if (!isMouseOrGamePad(usage) && !mouseCapabilities(device->reportDescriptor())) return;
   DriverSet* set = findRegisteredDeviceByVidPid(vendorId, productId);
   if (!set) {
     registry().sets.push_back(DriverSet{vendorId, productId, device, {}});

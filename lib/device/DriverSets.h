@@ -5,8 +5,9 @@
 //
 // Matching: a device whose identifiers have a set with interfaces is connected to each
 // of them, in order, DriverTiming::matchDelay after it was matched, provided its primary
-// usage is mouse (2) or game pad (5); a device of any other usage is ignored and leaves
-// the set as it was. (A mouse has several hidraw nodes under the same identifiers, its
+// usage is mouse (2) or game pad (5), or its report descriptor has a Mouse or Pointer
+// collection after another one (MouseCapabilities.h); a device of any other usage is ignored and
+// leaves the set as it was. (A mouse has several hidraw nodes under the same identifiers, its
 // keyboard and vendor interfaces among them; only the mouse node is the device.) An
 // interface that registers while its set holds a device connects at once.
 //

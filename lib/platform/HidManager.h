@@ -56,6 +56,9 @@ class HidDevice {
   virtual HidProperty property(std::string_view key) const = 0;
   // Where the device lives ("/dev/hidraw3"); names the device in messages.
   virtual std::string path() const = 0;
+  // The device's report descriptor as the system read it; empty when unknown (a
+  // simulated device).
+  virtual std::vector<std::uint8_t> reportDescriptor() const { return {}; }
 
   // Opens the device for reports. A failure with a message a user can act on when the
   // node cannot be opened (commonly: no permission). Opening an open device succeeds.

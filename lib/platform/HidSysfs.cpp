@@ -44,6 +44,10 @@ bool isUnderUhid(std::string_view syspath) {
   return syspath.find("/devices/virtual/misc/uhid/") != std::string_view::npos;
 }
 
+bool isPresentedByOurDriver(std::string_view phys, std::string_view name) {
+  return phys.starts_with(kOurDriverPhysPrefix) || name.ends_with(kOurDriverNameSuffix);
+}
+
 std::string transportName(std::uint16_t bus) {
   switch (bus) {
     case BUS_USB:

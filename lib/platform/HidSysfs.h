@@ -22,8 +22,19 @@ struct HidId {
 std::optional<HidId> parseHidId(std::string_view text);
 
 // Whether a HID device's sysfs path lies below the virtual uhid device: a device that a
-// program (our driver daemon among them) presents through /dev/uhid, never a mouse.
+// program presents through /dev/uhid. Bluetooth LE mice arrive that way (BlueZ presents
+// them), and so does the mouse our driver daemon presents.
 bool isUnderUhid(std::string_view syspath);
+
+// The mark of the mouse our driver daemon presents: its phys ("HID_PHYS") starts with
+// kOurDriverPhysPrefix, followed by the real mouse's phys; its name ends with
+// kOurDriverNameSuffix. It carries the real mouse's bus, vendor and product, so it is
+// told apart by the mark alone: matched, it would connect the mouse to itself.
+inline constexpr std::string_view kOurDriverPhysPrefix = "zenvor-driver/";
+inline constexpr std::string_view kOurDriverNameSuffix = " (zenvor-driver)";
+// Whether a uhid device with this phys and name is the one our daemon presents (either
+// part of the mark is enough; daemons before the phys mark set only the name).
+bool isPresentedByOurDriver(std::string_view phys, std::string_view name);
 
 // The bus as a word for the "Transport" property: "USB", "Bluetooth", "I2C", "Virtual",
 // else "Bus 0xNN".

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/HidManager.h"
 #include "platform/HidPrimaryUsage.h"
@@ -22,6 +23,7 @@ class LinuxHidDevice : public HidDevice {
     HidId id;
     std::optional<HidUsage> usage;
     std::string product;  // HID_NAME
+    std::vector<std::uint8_t> descriptor;
   };
 
   LinuxHidDevice(Info info, RunLoop& loop);
@@ -31,6 +33,7 @@ class LinuxHidDevice : public HidDevice {
 
   HidProperty property(std::string_view key) const override;
   std::string path() const override { return info_.devnode; }
+  std::vector<std::uint8_t> reportDescriptor() const override { return info_.descriptor; }
   base::Result<void> open() override;
   void close() override;
   bool isOpen() const override;

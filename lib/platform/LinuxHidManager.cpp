@@ -4,20 +4,17 @@
 #include <sys/epoll.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 #include <mutex>
 
 #include "platform/HidPrimaryUsage.h"
 #include "platform/HidSysfs.h"
+#include "platform/HidrawNodes.h"
 #include "platform/LinuxHidDevice.h"
 
 namespace zv::platform {
 
 namespace {
-
-// The largest report descriptor the kernel keeps (HID_MAX_DESCRIPTOR_SIZE).
-constexpr std::size_t kMaxDescriptor = 4096;
 
 // One object per present hidraw node, shared by every manager of the process.
 std::mutex registryMutex;
@@ -26,18 +23,8 @@ std::map<std::string, std::weak_ptr<LinuxHidDevice>>& registry() {
   return *devices;
 }
 
-std::vector<std::uint8_t> readDescriptor(const std::string& hidSyspath) {
-  std::ifstream file(hidSyspath + "/report_descriptor", std::ios::binary);
-  std::vector<std::uint8_t> bytes;
-  if (!file) return bytes;
-  bytes.resize(kMaxDescriptor);
-  file.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-  bytes.resize(std::size_t(std::max<std::streamsize>(file.gcount(), 0)));
-  return bytes;
-}
-
 // What a hidraw node's HID parent says about it; nothing for nodes never matched (no
-// HID parent, a uhid device, unreadable identifiers).
+// HID parent, the mouse our driver presents, unreadable identifiers).
 std::optional<LinuxHidDevice::Info> describe(udev_device* hidraw) {
   const char* devnode = udev_device_get_devnode(hidraw);
   const char* syspath = udev_device_get_syspath(hidraw);
@@ -45,7 +32,12 @@ std::optional<LinuxHidDevice::Info> describe(udev_device* hidraw) {
   udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
   if (!hid) return std::nullopt;
   const char* hidSyspath = udev_device_get_syspath(hid);
-  if (!hidSyspath || isUnderUhid(hidSyspath)) return std::nullopt;
+  if (!hidSyspath) return std::nullopt;
+  const char* phys = udev_device_get_property_value(hid, "HID_PHYS");
+  const char* name = udev_device_get_property_value(hid, "HID_NAME");
+  if (isUnderUhid(hidSyspath) && isPresentedByOurDriver(phys ? phys : "", name ? name : "")) {
+    return std::nullopt;
+  }
   const char* hidId = udev_device_get_property_value(hid, "HID_ID");
   const std::optional<HidId> id = hidId ? parseHidId(hidId) : std::nullopt;
   if (!id) return std::nullopt;
@@ -53,9 +45,9 @@ std::optional<LinuxHidDevice::Info> describe(udev_device* hidraw) {
   info.devnode = devnode;
   info.syspath = syspath;
   info.id = *id;
-  const std::vector<std::uint8_t> descriptor = readDescriptor(hidSyspath);
-  info.usage = primaryUsage(descriptor);
-  if (const char* name = udev_device_get_property_value(hid, "HID_NAME")) info.product = name;
+  info.descriptor = readReportDescriptor(hidSyspath);
+  info.usage = primaryUsage(info.descriptor);
+  if (name) info.product = name;
   return info;
 }
 

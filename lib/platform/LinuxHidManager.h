@@ -3,8 +3,9 @@
 //
 // A device's vendor and product come from its HID parent's "HID_ID", its primary usage
 // from the report descriptor in sysfs (HidPrimaryUsage.h). Devices presented through
-// /dev/uhid are never matched: the driver daemon presents the rewritten mouse that way,
-// under the real mouse's identifiers, and matching it would connect the mouse to itself.
+// /dev/uhid are matched like any other (Bluetooth LE mice arrive that way), except the
+// rewritten mouse our driver daemon presents, under the real mouse's identifiers: it
+// carries a mark (HidSysfs.h), and matching it would connect the mouse to itself.
 //
 // One hidraw node is one HidDevice object in the whole process, however many managers
 // report it, so that a device matched by one manager and removed by another is

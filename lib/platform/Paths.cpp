@@ -64,4 +64,14 @@ std::filesystem::path servicesFolder() {
   return "/run/kinetra/services";
 }
 
+std::filesystem::path udevRulesFolder() {
+  if (const char* v = fromEnvironment("KINETRA_UDEV_RULES_DIR")) return v;
+  return "/etc/udev/rules.d";
+}
+
+std::filesystem::path sysfsRoot() {
+  if (const char* v = fromEnvironment("KINETRA_SYSFS_ROOT")) return v;
+  return "/sys";
+}
+
 }  // namespace zv::platform

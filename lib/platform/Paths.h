@@ -8,6 +8,8 @@
 //   KINETRA_HOME          the home folder of the user the suite serves ($HOME, else passwd)
 //   KINETRA_RUNTIME_DIR   private runtime files                   ($XDG_RUNTIME_DIR, else /tmp)
 //   KINETRA_SERVICES_DIR  driver service sockets                  (/run/kinetra/services)
+//   KINETRA_UDEV_RULES_DIR udev rules, where adopted mice have theirs (/etc/udev/rules.d)
+//   KINETRA_SYSFS_ROOT    the kernel's device tree, read for hidraw nodes (/sys)
 #pragma once
 
 #include <filesystem>
@@ -27,5 +29,7 @@ std::filesystem::path userDataFolder();
 std::filesystem::path preferencesFolder();
 std::filesystem::path runtimeFolder();
 std::filesystem::path servicesFolder();
+std::filesystem::path udevRulesFolder();
+std::filesystem::path sysfsRoot();
 
 }  // namespace zv::platform

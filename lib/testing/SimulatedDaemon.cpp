@@ -23,7 +23,8 @@ constexpr std::string_view kReady = "ready ";
 }  // namespace
 
 SimulatedDaemon::SimulatedDaemon(const std::filesystem::path& executable,
-                                 const std::string& product, Input input) {
+                                 const std::string& product, Input input,
+                                 const std::vector<std::string>& arguments) {
   int in[2];
   int out[2];
   const int made = input == Input::binary
@@ -47,6 +48,7 @@ SimulatedDaemon::SimulatedDaemon(const std::filesystem::path& executable,
     argv.push_back(const_cast<char*>("--input-format"));
     argv.push_back(const_cast<char*>("binary"));
   }
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   if (::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);

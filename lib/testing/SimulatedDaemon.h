@@ -31,9 +31,11 @@ class SimulatedDaemon {
  public:
   enum class Input { script, binary };
 
-  // Starts the daemon and waits (up to 10 s) for its "ready PATH" line.
+  // Starts the daemon and waits (up to 10 s) for its "ready PATH" line. `arguments` follow
+  // "--simulate PRODUCT" (a mouse's own descriptor: "--descriptor", "HEX").
   explicit SimulatedDaemon(const std::filesystem::path& executable,
-                           const std::string& product = "0x1704", Input input = Input::script);
+                           const std::string& product = "0x1704", Input input = Input::script,
+                           const std::vector<std::string>& arguments = {});
   // Ends the daemon (SIGTERM) and waits for it.
   ~SimulatedDaemon();
   SimulatedDaemon(const SimulatedDaemon&) = delete;

@@ -12,7 +12,7 @@ TemporaryTree::TemporaryTree(Roots roots) {
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
   root_ = pattern;
   if (roots == Roots::kept) return;
-  for (const char* folder : {"home", "share", "Applications", "run", "services"}) {
+  for (const char* folder : {"home", "share", "Applications", "run", "services", "udev", "sys"}) {
     std::filesystem::create_directories(root_ / folder);
   }
   setVariable("KINETRA_PREFIX", root_ / "prefix");
@@ -21,6 +21,8 @@ TemporaryTree::TemporaryTree(Roots roots) {
   setVariable("KINETRA_APPLICATIONS", root_ / "Applications");
   setVariable("KINETRA_RUNTIME_DIR", root_ / "run");
   setVariable("KINETRA_SERVICES_DIR", root_ / "services");
+  setVariable("KINETRA_UDEV_RULES_DIR", root_ / "udev");
+  setVariable("KINETRA_SYSFS_ROOT", root_ / "sys");
 }
 
 TemporaryTree::~TemporaryTree() {

@@ -12,15 +12,17 @@ namespace zv::agent::testing {
 
 AgentProcess::AgentProcess(const std::filesystem::path& executable,
                            const std::filesystem::path& errorLog,
-                           const std::map<std::string, std::string>& environment) {
+                           const std::map<std::string, std::string>& environment,
+                           const std::vector<std::string>& arguments) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return;
   zv::testing::ChildOptions options;
   options.environment = environment;
   options.output = errorLog;
   options.standardOutput = out[1];
-  auto started = zv::testing::ChildProcess::start(
-      {executable.string(), "--headless", "--output", "record"}, options);
+  std::vector<std::string> argv{executable.string(), "--headless", "--output", "record"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  auto started = zv::testing::ChildProcess::start(argv, options);
   ::close(out[1]);
   if (started) process_.emplace(std::move(*started));
   if (!process_) {

@@ -25,10 +25,11 @@ class AgentProcess {
  public:
   static constexpr std::chrono::seconds kPatience{15};
 
-  // Starts `executable --headless --output record` with `environment` added to the
-  // test's own. started() tells whether it could be started.
+  // Starts `executable --headless --output record` and `arguments` with `environment`
+  // added to the test's own. started() tells whether it could be started.
   AgentProcess(const std::filesystem::path& executable, const std::filesystem::path& errorLog,
-               const std::map<std::string, std::string>& environment);
+               const std::map<std::string, std::string>& environment,
+               const std::vector<std::string>& arguments = {});
   ~AgentProcess();
   AgentProcess(const AgentProcess&) = delete;
   AgentProcess& operator=(const AgentProcess&) = delete;

@@ -113,7 +113,8 @@ void AgentTest::launch(std::shared_ptr<StatusBar> bar) {
   AgentServices services;
   services.bundle = support::Bundle(tree.path("Applications/Perch.app"));
   services.statusBar = bar ? std::move(bar) : statusBar;
-  services.launchApplication = [this](const fs::path& application, std::string* error) {
+  services.launchApplication = [this](const fs::path& application, const std::vector<std::string>&,
+                                      std::string* error) {
     launched.push_back(application);
     if (!launchSucceeds && error) *error = "refused";
     return launchSucceeds;

@@ -69,6 +69,11 @@ TEST(HidSysfs, HidIdUhidAndTransport) {
   EXPECT_FALSE(
       isUnderUhid("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/"
                   "0003:5A56:1704.0003"));
+  // Bluetooth LE mice come through BlueZ's uhid devices: only our daemon's mark excludes.
+  EXPECT_FALSE(isPresentedByOurDriver("a4:c1:38:0e:11:22", "BLE Mouse"));
+  EXPECT_FALSE(isPresentedByOurDriver("", ""));
+  EXPECT_TRUE(isPresentedByOurDriver("zenvor-driver/usb-0000:00:14.0-2/input0", "Mouse"));
+  EXPECT_TRUE(isPresentedByOurDriver("usb-0000:00:14.0-2/input0", "Mouse (zenvor-driver)"));
   EXPECT_EQ(transportName(3), "USB");
   EXPECT_EQ(transportName(5), "Bluetooth");
   EXPECT_EQ(transportName(0x42), "Bus 0x42");

@@ -10,6 +10,7 @@ driver=$2
 data=$3
 work=$(mktemp -d)
 export KINETRA_SERVICES_DIR=$work/services KINETRA_HOME=$work/home KINETRA_DATA_ROOT=$work/share
+export KINETRA_UDEV_RULES_DIR=$work/udev KINETRA_SYSFS_ROOT=$work/sys
 mkdir -p "$KINETRA_SERVICES_DIR"
 daemon=""
 events=""

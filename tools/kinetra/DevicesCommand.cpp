@@ -10,6 +10,7 @@
 #include "DeviceSession.h"
 #include "device/DeviceController.h"
 #include "device/DriverSets.h"
+#include "device/PresentMice.h"
 #include "platform/Paths.h"
 #include "text/Numbers.h"
 
@@ -69,9 +70,15 @@ int run(const CLI::App& self, const Options& options) {
   if (!controllers) return 1;
   waitForConnections(*controllers, std::chrono::milliseconds(options.devices.waitMs));
 
+  // A mouse plugged in that nothing serves is most likely the one the user looks for.
+  const auto sayUnservedMice = [&options] {
+    if (options.devices.simulated) return;
+    for (const std::string& notice : zv::device::notAdoptedNotices()) std::cout << notice << "\n";
+  };
   if (controllers->empty()) {
     std::cout << (options.match.empty() ? "no device descriptions found\n"
                                         : "no device description matches\n");
+    sayUnservedMice();
     return 0;
   }
   std::filesystem::path bundle;
@@ -90,6 +97,7 @@ int run(const CLI::App& self, const Options& options) {
                 << ":" << hex4(interface->productId()) << ": " << connectionOf(*interface) << "\n";
     }
   }
+  sayUnservedMice();
   return 0;
 }
 
@@ -100,6 +108,8 @@ void define(CLI::App& command) {
       "driver daemons, then prints each selected description (by udid, name and vendor:\n"
       "product), whether its device is connected, and for each of its driver interfaces the\n"
       "service class, the HID device it matched and its connection.\n\n"
+      "Each mouse plugged in that the suite does not serve is named last: found mouse\n"
+      "VVVV:PPPP (name), not adopted: kinetra adopt VVVV:PPPP.\n\n"
       "--match KEY=VALUE selects descriptions as an application's criteria do: every KEY\n"
       "must equal the description's value, or else the bundle's. true/false are booleans,\n"
       "whole numbers (1, 0x1704) numbers, anything else text.\n");
