@@ -44,6 +44,22 @@ std::string shiftStateName(const std::shared_ptr<engine::ZVShiftState>& state) {
   return state ? state->name() : std::string();
 }
 
+// Hands what the device session routes to the agent's trace.
+class SessionTrace : public store::DeviceSessionObserver {
+ public:
+  explicit SessionTrace(std::shared_ptr<AgentTrace> trace) : trace_(std::move(trace)) {}
+  void elementEvent(std::uint32_t element, std::int32_t value, bool routed) override {
+    trace_->elementEvent(element, value, routed);
+  }
+  void shiftStateChanged(const std::shared_ptr<engine::ZVShiftState>& before,
+                         const std::shared_ptr<engine::ZVShiftState>& after) override {
+    trace_->shiftStateChanged(shiftStateName(before), shiftStateName(after));
+  }
+
+ private:
+  std::shared_ptr<AgentTrace> trace_;
+};
+
 }  // namespace
 
 std::shared_ptr<menuAppDelegate> menuAppDelegate::create(AgentServices services) {
@@ -144,15 +160,21 @@ void menuAppDelegate::finishLaunching() {
   // 6. The store, made now when this is the device's first use, and its "NoProfile".
   if (!device_->profileStore()) device_->createProfileStore();
   const auto store = profileStore();
-  noProfile_ = store && store->noProfile();
+  session_ = std::make_shared<store::DeviceSession>(device_);
+  session_->setNoProfile(store && store->noProfile());
   // 7. The menu, filled each time it shows.
   currentProfileMenu_.setDelegate(this);
   // 8.
-  device_->setDelegate(weak);
+  if (services_.trace) {
+    sessionTrace_ = std::make_shared<SessionTrace>(services_.trace);
+    session_->setObserver(sessionTrace_);
+  }
+  session_->attach(weak);
   if (store) store->setDelegate(weak);
   // 9. Links follow the focused application from now on.
   profileSwitcher_ = store::ZVProfileSwitcher::create(device_, services_.frontmostApplication());
   if (profileSwitcher_) profileSwitcher_->start();
+  session_->setSwitcher(profileSwitcher_);
   started_ = true;
   noteCurrentProfile();
   // 10. Last, so that connect and element callbacks find every delegate in place.
@@ -264,7 +286,7 @@ bool menuAppDelegate::menuUpdateItem(Menu& menu, MenuItem& item, int index, bool
     // Compared with the profile's own name, before the first entry takes its title.
     if (entry->title == currentProfileNameOfStore()) {
       entry->enabled = true;
-      if (!noProfile_) entry->on = true;
+      if (!noProfile()) entry->on = true;
     }
     if (index == 0) entry->title = localized("ZenvorDefault");
   } else if (at == names.size()) {
@@ -291,7 +313,7 @@ void menuAppDelegate::performMenuAction(MenuAction action, const MenuItem& item)
 }
 
 void menuAppDelegate::currentProfileSelect(const MenuItem& item) {
-  noProfile_ = false;
+  if (session_) session_->setNoProfile(false);
   // The first entry shows a localized title, not the profile's name: the entry keeps the
   // name it stands for.
   const std::string& name = item.representedObject.empty() ? item.title : item.representedObject;
@@ -300,7 +322,7 @@ void menuAppDelegate::currentProfileSelect(const MenuItem& item) {
 
 void menuAppDelegate::clearProfile(const MenuItem&) {
   if (const auto store = profileStore()) store->setNoProfile(true);
-  noProfile_ = true;
+  if (session_) session_->setNoProfile(true);
   profileMenuNeedsUpdate_ = true;
   currentProfileMenu_.update();
   noteCurrentProfile();
@@ -318,27 +340,6 @@ void menuAppDelegate::deviceConnected(device::DeviceController& device, bool con
   if (services_.trace) services_.trace->deviceConnected(device, connected);
 }
 
-void menuAppDelegate::onElementEvent(std::uint32_t element, std::int32_t value,
-                                     std::int32_t oldValue) {
-  AgentTrace* trace = services_.trace.get();
-  if (noProfile_) {
-    if (trace) trace->elementEvent(element, value, false);
-    return;
-  }
-  // The focused application's profile must be current before a press or release reaches
-  // a profile.
-  if (value <= 1 && profileSwitcher_) profileSwitcher_->check();
-  const auto store = profileStore();
-  const auto current = store ? store->currentProfile() : nullptr;
-  if (trace) trace->elementEvent(element, value, current != nullptr);
-  if (!current) return;
-  if (!trace) return current->onElementEvent(element, value, oldValue);
-  const auto before = current->currentShiftState();
-  current->onElementEvent(element, value, oldValue);
-  const auto after = current->currentShiftState();
-  if (after != before) trace->shiftStateChanged(shiftStateName(before), shiftStateName(after));
-}
-
 // --- Profile-store delegate -------------------------------------------------------------------
 
 void menuAppDelegate::profileStoreUpdate(store::ZVProfileStore&) {
@@ -350,7 +351,7 @@ void menuAppDelegate::profileStoreDeleted(store::ZVProfileStore&) {}
 void menuAppDelegate::activeProfileHasChanged() {
   profileMenuNeedsUpdate_ = true;
   const auto store = profileStore();
-  noProfile_ = !store || !store->currentProfile();
+  if (session_) session_->setNoProfile(!store || !store->currentProfile());
   noteCurrentProfile();
 }
 
@@ -384,7 +385,7 @@ void menuAppDelegate::noteCurrentProfile() {
   if (!services_.trace || !started_) return;
   const auto store = profileStore();
   std::optional<std::string> name;
-  if (!noProfile_ && store && store->currentProfile()) name = currentProfileNameOfStore();
+  if (!noProfile() && store && store->currentProfile()) name = currentProfileNameOfStore();
   if (tracedAnyProfile_ && name == tracedProfile_) return;
   tracedAnyProfile_ = true;
   tracedProfile_ = name;

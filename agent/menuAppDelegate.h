@@ -39,6 +39,7 @@
 #include "ZVStatusView.h"
 #include "device/DeviceController.h"
 #include "platform/FrontmostApplication.h"
+#include "store/DeviceSession.h"
 #include "store/ZVProfileStoreDelegate.h"
 #include "support/Bundle.h"
 #include "support/NotificationCenter.h"
@@ -130,8 +131,9 @@ class menuAppDelegate : public device::DeviceControllerDelegate,
   void clearProfile(const MenuItem& item);
 
   // --- Device delegate ----------------------------------------------------------------------
+  // The element events go through the device session (store/DeviceSession.h), which drops
+  // them while no profile runs and has the switcher check the focused application first.
   void deviceConnected(device::DeviceController& device, bool connected) override;
-  void onElementEvent(std::uint32_t element, std::int32_t value, std::int32_t oldValue) override;
 
   // --- Profile-store delegate ---------------------------------------------------------------
   void profileStoreUpdate(store::ZVProfileStore& store) override;
@@ -147,7 +149,7 @@ class menuAppDelegate : public device::DeviceControllerDelegate,
   const std::shared_ptr<store::ZVPreferencesFile>& preferencesFile() const {
     return preferencesFile_;
   }
-  bool noProfile() const { return noProfile_; }
+  bool noProfile() const { return session_ && session_->noProfile(); }
   Menu& currentProfileMenu() { return currentProfileMenu_; }
   const std::shared_ptr<store::ZVProfileSwitcher>& profileSwitcher() const {
     return profileSwitcher_;
@@ -175,7 +177,8 @@ class menuAppDelegate : public device::DeviceControllerDelegate,
   ZVStatusView statusView_;
   std::unique_ptr<StatusItem> statusItem_;
   std::shared_ptr<store::ZVPreferencesFile> preferencesFile_;
-  bool noProfile_ = false;
+  std::shared_ptr<store::DeviceSession> session_;
+  std::shared_ptr<store::DeviceSessionObserver> sessionTrace_;
   Menu currentProfileMenu_;
   std::shared_ptr<store::ZVProfileSwitcher> profileSwitcher_;
   bool profileMenuNeedsUpdate_ = false;

@@ -53,7 +53,9 @@ class LineChild {
     options.environment = std::move(environment);
     options.standardInput = in[0];
     options.standardOutput = out[1];
-    process_ = zv::testing::ChildProcess::start(argv, options);
+    if (auto started = zv::testing::ChildProcess::start(argv, options)) {
+      process_.emplace(std::move(*started));
+    }
     ::close(in[0]);
     ::close(out[1]);
     input_ = in[1];

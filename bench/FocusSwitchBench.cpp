@@ -127,8 +127,10 @@ void BM_FocusChangeToLinkedProfileX11(benchmark::State& state) {
   const auto server = testing::XvfbServer::start(&why);
   if (!server) return state.SkipWithError(why.c_str());
   Profiles profiles;
-  std::shared_ptr<FrontmostApplication> provider =
+  auto opened =
       platform::X11FrontmostApplication::open(platform::RunLoop::main(), server->display());
+  if (!opened) return state.SkipWithError(opened.failure().message.c_str());
+  std::shared_ptr<FrontmostApplication> provider = std::move(*opened);
   testing::X11WindowManagerStandIn wm(server->display());
   // This program stands for the linked application, the X server for the other one.
   const std::uint32_t windows[2] = {wm.window(::getpid(), "game"),
@@ -144,9 +146,10 @@ void BM_FocusChangeToLinkedProfileSway(benchmark::State& state) {
   std::string why;
   const auto sway = testing::SwaySession::start(profiles.path("sway"), &why);
   if (!sway) return state.SkipWithError(why.c_str());
-  std::shared_ptr<FrontmostApplication> provider =
+  auto opened =
       platform::SwayFrontmostApplication::open(platform::RunLoop::main(), sway->socket().string());
-  if (!provider) return state.SkipWithError("sway does not answer");
+  if (!opened) return state.SkipWithError("sway does not answer");
+  std::shared_ptr<FrontmostApplication> provider = std::move(*opened);
   const fs::path apps[2] = {profiles.path("bin/game"), profiles.path("bin/other")};
   pid_t pids[2];
   for (int i : {0, 1}) {

@@ -27,9 +27,7 @@ using namespace zv;
 
 const std::string& prototypeText() {
   static const std::string text = [] {
-    std::string bytes;
-    platform::readFile(ZV_SOURCE_DIR "/data/tevnodes.prototype", bytes);
-    return bytes;
+    return platform::readFile(ZV_SOURCE_DIR "/data/tevnodes.prototype").valueOr(std::string());
   }();
   return text;
 }

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::editor {
 
@@ -114,13 +114,13 @@ std::unique_ptr<DevelMode> DevelMode::start(const DevelOptions& options, std::st
 
   platform::SpawnOptions spawn;
   spawn.nullInput = true;
-  std::string spawnError;
-  mode.driver_ = platform::spawnProcess(
+  const auto driver = platform::spawnProcess(
       {options.driver.string(), "--simulate", hex4(options.product), "--input", mouse.string(),
        "--services", (mode.root_ / "services").string()},
-      spawn, &spawnError, platform::RunLoop::main());
-  if (mode.driver_ == 0) {
-    *error = "cannot start the simulated driver: " + spawnError;
+      spawn, platform::RunLoop::main());
+  mode.driver_ = driver.valueOr(0);
+  if (!driver) {
+    *error = "cannot start the simulated driver: " + driver.failure().message;
     return nullptr;
   }
   return owner;

@@ -13,9 +13,9 @@
 
 #include "AppLinkDialog.h"
 #include "MouseSettings.h"
-#include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::editor {
 
@@ -61,15 +61,14 @@ void QtEditorPlatform::openMouseSettings() {
   const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
   const auto launch = mouseSettingsLaunch(desktop ? desktop : "", platform::isExecutableInPath);
   if (!launch.command.empty()) {
-    std::string error;
     platform::SpawnOptions options;
     options.newSession = true;
     options.nullInput = true;
-    if (platform::spawnProcess(launch.command, options, &error, platform::RunLoop::main()) != 0) {
-      return;
-    }
-    QMessageBox::warning(nullptr, QStringLiteral("Mouse settings"),
-                         QString::fromStdString("Cannot open the mouse settings: " + error));
+    const auto started = platform::spawnProcess(launch.command, options, platform::RunLoop::main());
+    if (started) return;
+    QMessageBox::warning(
+        nullptr, QStringLiteral("Mouse settings"),
+        QString::fromStdString("Cannot open the mouse settings: " + started.failure().message));
     return;
   }
   QMessageBox::information(nullptr, QStringLiteral("Mouse settings"),

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "DeviceScriptOperations.h"
 #include "ZVEditorWindow.h"
 #include "ZVHTMLWindow.h"
 #include "device/DeviceController.h"
@@ -277,7 +278,7 @@ QVariant DeviceScriptObject::call(const char* scriptName,
                                   std::initializer_list<QVariant> arguments) {
   std::vector<json::Value> values;
   for (const auto& argument : arguments) values.push_back(toValue(argument));
-  auto result = device_->callScriptOperation(scriptName, values);
+  auto result = callDeviceScriptOperation(*device_, scriptName, values);
   if (!result) {
     ZV_LOG(log::ZVLogLevel::Notice, nullptr,
            "device.%@: no such operation on %@, or wrong arguments", scriptName,

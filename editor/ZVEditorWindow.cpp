@@ -165,7 +165,15 @@ ZVEditorWindow::ZVEditorWindow(HTMLWindowHost& host, EditorPlatform& platform,
       options_(std::move(options)) {}
 
 void ZVEditorWindow::initialize() {
-  device_->setDelegate(std::weak_ptr<device::DeviceControllerDelegate>(shared_from_this()));
+  // The editor runs no profile of the store: element events reach the profile it edits,
+  // and only in test mode, where its actions are reported to the page. No profile is
+  // switched off here and no switcher checks the focused application first.
+  session_ = std::make_shared<store::DeviceSession>(device_);
+  session_->setProfileSource([weak = weak_from_this()]() -> std::shared_ptr<engine::ZVProfile> {
+    const auto window = weak.lock();
+    return window && window->testMode() ? window->profile_ : nullptr;
+  });
+  session_->attach(std::weak_ptr<device::DeviceControllerDelegate>(shared_from_this()));
   auto store = profileStore();
   if (store) {
     store->setDelegate(std::weak_ptr<store::ZVProfileStoreDelegate>(shared_from_this()));
@@ -492,11 +500,6 @@ void ZVEditorWindow::setDeviceActionCallback(const std::string& functionName) {
   }
 }
 
-void ZVEditorWindow::onElementEvent(std::uint32_t element, std::int32_t value,
-                                    std::int32_t oldValue) {
-  if (testMode() && profile_) profile_->onElementEvent(element, value, oldValue);
-}
-
 void ZVEditorWindow::onProfileActionWithPage(std::uint32_t page, std::uint32_t usage,
                                              std::uint32_t value, const std::string& string) {
   // From a command thread: the text is built and evaluated on the main loop, and only
@@ -594,11 +597,11 @@ std::string ZVEditorWindow::commandXML() const {
 }
 
 std::optional<std::string> ZVEditorWindow::favouriteCommandJSON() const {
-  std::string text;
   std::error_code error;
   if (!std::filesystem::is_regular_file(favouritesPath_, error)) return std::nullopt;
-  if (!platform::readFile(favouritesPath_, text) || !text::isValidUtf8(text)) return std::nullopt;
-  return text;
+  base::Result<std::string> text = platform::readFile(favouritesPath_);
+  if (!text || !text::isValidUtf8(*text)) return std::nullopt;
+  return std::move(*text);
 }
 
 void ZVEditorWindow::setFavouriteCommandJSON(const std::string& text) {
@@ -610,9 +613,8 @@ void ZVEditorWindow::setFavouriteCommandJSON(const std::string& text) {
            target.string());
     return;
   }
-  std::string message;
-  if (!platform::writeFileAtomically(target, text, &message)) {
-    ZV_LOG(ZVLogLevel::Error, nullptr, "favourites not written: %@", message);
+  if (const auto written = platform::writeFileAtomically(target, text); !written) {
+    ZV_LOG(ZVLogLevel::Error, nullptr, "favourites not written: %@", written.failure().message);
   }
 }
 
@@ -636,14 +638,12 @@ std::optional<std::string> ZVEditorWindow::deviceLayoutJSON() const {
     return std::nullopt;
   }
   const auto path = device_->bundle().resourcePath() / name.asString();
-  std::string text;
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error) || !platform::readFile(path, text) ||
-      !text::isValidUtf8(text)) {
+  auto text = platform::readFile(path);
+  if (!text || !text::isValidUtf8(*text)) {
     ZV_LOG(ZVLogLevel::Error, nullptr, "layout %@ cannot be read", path.string());
     return std::nullopt;
   }
-  return text;
+  return std::move(*text);
 }
 
 void ZVEditorWindow::systemMouseSettings() {

@@ -42,6 +42,7 @@
 #include "ZVHTMLWindow.h"
 #include "device/DeviceController.h"
 #include "engine/ZVProfileNotifications.h"
+#include "store/DeviceSession.h"
 #include "store/ZVProfileStoreDelegate.h"
 #include "update/ZVSoftwareUpdate.h"
 #include "update/ZVSoftwareUpdateDelegate.h"
@@ -184,7 +185,6 @@ class ZVEditorWindow : public ZVHTMLWindow,
 
   // --- Delegate calls -----------------------------------------------------------------------
   void deviceConnected(device::DeviceController& device, bool connected) override;
-  void onElementEvent(std::uint32_t element, std::int32_t value, std::int32_t oldValue) override;
   void onProfileActionWithPage(std::uint32_t page, std::uint32_t usage, std::uint32_t value,
                                const std::string& string) override;
   void profileStoreUpdate(store::ZVProfileStore& store) override;
@@ -218,6 +218,8 @@ class ZVEditorWindow : public ZVHTMLWindow,
   EditorWindowOptions options_;
   std::shared_ptr<engine::ZVProfile> profile_;
   std::shared_ptr<store::ZVProfileSwitcher> switcher_;
+  // Routes the device's element events (see initialize()).
+  std::shared_ptr<store::DeviceSession> session_;
   std::unique_ptr<update::ZVSoftwareUpdate> softwareUpdate_;
   std::filesystem::path favouritesPath_;
   std::string frameName_;

@@ -23,7 +23,7 @@ class NoHidManager : public zv::platform::HidManager {
  public:
   void setDeviceMatchingCallback(DeviceCallback) override {}
   void setDeviceRemovalCallback(DeviceCallback) override {}
-  bool scheduleWithRunLoop(zv::platform::RunLoop&, std::string*) override { return true; }
+  zv::base::Result<void> scheduleWithRunLoop(zv::platform::RunLoop&) override { return {}; }
   void unscheduleFromRunLoop() override {}
   std::vector<zv::platform::HidDeviceRef> devices() const override { return {}; }
 };

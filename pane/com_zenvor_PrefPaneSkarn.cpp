@@ -11,9 +11,9 @@
 #include <system_error>
 
 #include "com_Zenvor_PreferencesFile_Skarn.h"
-#include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::pane {
 
@@ -196,9 +196,10 @@ void com_zenvor_PrefPaneSkarn::openEditor() {
   platform::SpawnOptions options;
   options.newSession = true;
   options.nullInput = true;
-  std::string error;
-  if (!platform::spawnProcess({executable->string()}, options, &error, platform::RunLoop::main())) {
-    warn(qt("The editor could not be started: " + error));
+  if (const auto started =
+          platform::spawnProcess({executable->string()}, options, platform::RunLoop::main());
+      !started) {
+    warn(qt("The editor could not be started: " + started.failure().message));
   }
 }
 
@@ -235,8 +236,8 @@ void com_zenvor_PrefPaneSkarn::uninstallAlertEnded(int returnCode) {
   platform::SpawnOptions options;
   options.newSession = true;  // the removal goes on if this window closes
   options.nullInput = true;
-  const pid_t pid = platform::spawnProcess(
-      {"pkexec", "/bin/sh", script->string()}, options, &error, platform::RunLoop::main(),
+  const auto started = platform::spawnProcess(
+      {"pkexec", "/bin/sh", script->string()}, options, platform::RunLoop::main(),
       [this, alive = alive_](const platform::ChildExit& exit) {
         if (!*alive) return;
         if (exit.exited &&
@@ -244,8 +245,8 @@ void com_zenvor_PrefPaneSkarn::uninstallAlertEnded(int returnCode) {
           normalState();
         }
       });
-  if (!pid) {
-    warn(qt("The uninstaller could not be started: " + error));
+  if (!started) {
+    warn(qt("The uninstaller could not be started: " + started.failure().message));
     return;
   }
   uninstalledState();

@@ -3,7 +3,7 @@
 namespace zv::driver {
 
 ZVMouseReporter::ZVMouseReporter(Dispatch dispatch, Mode mode, std::chrono::milliseconds step,
-                                 Clock& clock)
+                                 DriverClock& clock)
     : dispatch_(std::move(dispatch)), mode_(mode), step_(step), clock_(clock) {
   if (mode_ == Mode::thread) thread_ = std::thread([this] { run(); });
 }
@@ -73,7 +73,7 @@ void ZVMouseReporter::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (running_) {
     waiting_.store(true);
-    clock_.waitUntil(wake_, lock, Clock::kNever,
+    clock_.waitUntil(wake_, lock, DriverClock::kNever,
                      [this] { return !running_ || moving(motion_.load()); });
     waiting_.store(false);
     // Step while deflected; the timed wait returns early only when destruction asks.

@@ -8,8 +8,8 @@
 //        *    *    *    *    *    (nothing: stopped)     * = dispatch(3, 0, buttons)
 //
 // Two ways to run it:
-//   - Mode::thread: a std::thread does the stepping, timed by a Clock (the real one unless
-//     a test hands in a ManualClock). SetXYAxis never blocks and takes no lock while the
+//   - Mode::thread: a std::thread does the stepping, timed by a DriverClock (the real one unless
+//     a test hands in a ManualDriverClock). SetXYAxis never blocks and takes no lock while the
 //     thread is stepping or the motion stays 0; it only takes the mutex to wake an idle
 //     thread. Destruction stops the thread at once, also in the middle of a step.
 //   - Mode::manual: no thread; time is data. SetXYAxis makes the immediate dispatch on the
@@ -25,7 +25,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/Clock.h"
+#include "core/DriverClock.h"
 
 namespace zv::driver {
 
@@ -40,7 +40,8 @@ class ZVMouseReporter {
   // `clock` times the thread's steps and must outlive the reporter; manual mode does not
   // use it.
   explicit ZVMouseReporter(Dispatch dispatch, Mode mode = Mode::thread,
-                           std::chrono::milliseconds step = kStep, Clock& clock = Clock::steady());
+                           std::chrono::milliseconds step = kStep,
+                           DriverClock& clock = DriverClock::steady());
   ~ZVMouseReporter();
   ZVMouseReporter(const ZVMouseReporter&) = delete;
   ZVMouseReporter& operator=(const ZVMouseReporter&) = delete;
@@ -66,7 +67,7 @@ class ZVMouseReporter {
   const Dispatch dispatch_;
   const Mode mode_;
   const std::chrono::milliseconds step_;
-  Clock& clock_;
+  DriverClock& clock_;
 
   // x in bits 0-15, y in 16-31, buttons in 32-47.
   std::atomic<std::uint64_t> motion_{0};

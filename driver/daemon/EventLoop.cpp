@@ -85,9 +85,9 @@ void EventLoop::post(Task task) {
   [[maybe_unused]] ssize_t n = write(wake_, &one, sizeof one);
 }
 
-EventLoop::TimerId EventLoop::addTimer(Clock::duration delay, Task task) {
+EventLoop::TimerId EventLoop::addTimer(LoopClock::duration delay, Task task) {
   const TimerId id = nextTimer_++;
-  timers_.emplace(Clock::now() + delay, std::make_pair(id, std::move(task)));
+  timers_.emplace(LoopClock::now() + delay, std::make_pair(id, std::move(task)));
   armTimer();
   return id;
 }
@@ -105,7 +105,7 @@ void EventLoop::cancelTimer(TimerId id) {
 void EventLoop::armTimer() {
   itimerspec spec{};
   if (!timers_.empty()) {
-    const auto left = timers_.begin()->first - Clock::now();
+    const auto left = timers_.begin()->first - LoopClock::now();
     const auto ns = std::max<std::int64_t>(
         1, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
     spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
@@ -150,7 +150,7 @@ void EventLoop::stop() {
 void EventLoop::runDueTimers() {
   std::uint64_t expirations;
   [[maybe_unused]] ssize_t n = read(timer_, &expirations, sizeof expirations);
-  const auto now = Clock::now();
+  const auto now = LoopClock::now();
   // Only those due now: a timer added by a timer task runs in a later round.
   std::vector<Task> due;
   while (!timers_.empty() && timers_.begin()->first <= now) {

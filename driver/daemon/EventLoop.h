@@ -26,7 +26,7 @@ namespace zv::driver {
 
 class EventLoop {
  public:
-  using Clock = std::chrono::steady_clock;
+  using LoopClock = std::chrono::steady_clock;
   using Task = std::function<void()>;
   // Receives the ready epoll events (EPOLLIN, EPOLLOUT, EPOLLHUP, EPOLLERR).
   using Handler = std::function<void(std::uint32_t events)>;
@@ -50,7 +50,7 @@ class EventLoop {
   void post(Task task);
 
   // Runs the task once, `delay` from now.
-  TimerId addTimer(Clock::duration delay, Task task);
+  TimerId addTimer(LoopClock::duration delay, Task task);
   void cancelTimer(TimerId id);
 
   // Takes the signals away from normal delivery (blocks them in the calling thread, so call
@@ -86,7 +86,7 @@ class EventLoop {
   std::unordered_map<int, std::uint64_t> watchIds_;                    // fd → watch id
 
   TimerId nextTimer_ = 1;
-  std::multimap<Clock::time_point, std::pair<TimerId, Task>> timers_;
+  std::multimap<LoopClock::time_point, std::pair<TimerId, Task>> timers_;
 
   mutable std::mutex mutex_;  // guards posted_ and stop_
   std::vector<Task> posted_;

@@ -1,7 +1,7 @@
 #include "daemon/MethodDispatch.h"
 
+#include "daemon/ConnectedClient.h"
 #include "daemon/DriverLog.h"
-#include "daemon/UserClient.h"
 #include "daemon/ZenvorDriver.h"
 
 namespace zv::driver {

@@ -24,10 +24,10 @@ std::string hexNumber(std::uint64_t value) {
 
 }  // namespace
 
-SimulatedInput::SimulatedInput(EventLoop& loop, FakeHidraw& hidraw, ZenvorDriver& driver,
+SimulatedInput::SimulatedInput(EventLoop& loop, ReportFeed& feed, ZenvorDriver& driver,
                                LineWriter out)
     : loop_(loop),
-      hidraw_(hidraw),
+      feed_(feed),
       driver_(driver),
       out_(std::move(out)),
       alive_(std::make_shared<bool>(true)) {}
@@ -104,7 +104,7 @@ void SimulatedInput::process() {
     // would overtake the reports before it. A report that does not fit yet waits too: the
     // loop must not block on the socket it alone empties.
     const bool report = isReportLine(line);
-    if (!report && hidraw_.hasUnreadReports()) {
+    if (!report && feed_.hasUnreadReports()) {
       deferUntilRead();
       return;
     }
@@ -141,12 +141,12 @@ SimulatedInput::SendResult SimulatedInput::sendReportLine(const std::string& lin
                                                           std::string* error) {
   std::optional<ReplayCommand> parsed;
   if (!replay::parseReplayLine(line, &parsed, error)) return SendResult::failed;
-  switch (hidraw_.trySendReport(parsed->bytes)) {
-    case FakeHidraw::Send::sent:
+  switch (feed_.trySendReport(parsed->bytes)) {
+    case ReportFeed::Send::sent:
       return SendResult::sent;
-    case FakeHidraw::Send::full:
+    case ReportFeed::Send::full:
       return SendResult::full;
-    case FakeHidraw::Send::unplugged:
+    case ReportFeed::Send::unplugged:
       break;
   }
   *error = "the simulated mouse is unplugged";
@@ -158,7 +158,7 @@ bool SimulatedInput::runLine(const std::string& line, std::string* error) {
   if (first != std::string::npos && line.compare(first, 6, "unplug") == 0 &&
       line.find_first_not_of(" \t\r", first + 6) == std::string::npos) {
     out_("unplug");
-    hidraw_.unplug();
+    feed_.unplug();
     return true;
   }
   std::optional<ReplayCommand> parsed;

@@ -22,8 +22,8 @@
 #include <string>
 
 #include "daemon/EventLoop.h"
+#include "daemon/ReportFeed.h"
 #include "daemon/ZenvorDriver.h"
-#include "fakes/FakeHidraw.h"
 
 namespace zv::driver {
 
@@ -32,7 +32,7 @@ class SimulatedInput {
   // Writes one finished output line (without line feed).
   using LineWriter = std::function<void(const std::string& line)>;
 
-  SimulatedInput(EventLoop& loop, FakeHidraw& hidraw, ZenvorDriver& driver, LineWriter out);
+  SimulatedInput(EventLoop& loop, ReportFeed& feed, ZenvorDriver& driver, LineWriter out);
   ~SimulatedInput();
 
   // Reads from `path` ("-" or empty: standard input). Answers false with *error when the
@@ -52,7 +52,7 @@ class SimulatedInput {
   void deferUntilRead();
 
   EventLoop& loop_;
-  FakeHidraw& hidraw_;
+  ReportFeed& feed_;
   ZenvorDriver& driver_;
   LineWriter out_;
   int fd_ = -1;

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "daemon/AccessRule.h"
+#include "daemon/ConnectedClient.h"
 #include "daemon/EventLoop.h"
-#include "daemon/UserClient.h"
 #include "protocol/UserClientProtocol.h"
 
 namespace zv::driver {

@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "daemon/HidrawDevice.h"
+#include "daemon/ReportFeed.h"
 
 namespace zv::driver {
 
-class FakeHidraw : public HidrawDevice {
+class FakeHidraw : public HidrawDevice, public ReportFeed {
  public:
   // Throws std::system_error when no socket pair can be made.
   FakeHidraw(HidDeviceIdentity identity, std::vector<std::uint8_t> descriptor);
@@ -43,15 +44,11 @@ class FakeHidraw : public HidrawDevice {
   // Sends one input report as the mouse would. Answers false once unplugged (or when the
   // driver's end is full).
   bool sendReport(std::span<const std::uint8_t> report);
-  // The same without waiting: `full` when the driver has not read enough of the earlier
-  // reports yet (the caller retries once it has).
-  enum class Send { sent, full, unplugged };
-  Send trySendReport(std::span<const std::uint8_t> report);
-  // The mouse goes away: the driver's next read finds the device gone.
-  void unplug();
+  // ReportFeed.
+  Send trySendReport(std::span<const std::uint8_t> report) override;
+  void unplug() override;
+  bool hasUnreadReports() const override;
   int deviceFd() const { return deviceEnd_; }
-  // Whether reports wait that the driver has not read yet.
-  bool hasUnreadReports() const;
 
   // Feature report `id` answers `bytes` (the first byte being the ID, as hidraw gives it).
   void setFeatureReport(std::uint8_t id, std::vector<std::uint8_t> bytes);

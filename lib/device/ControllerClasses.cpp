@@ -52,17 +52,20 @@ std::filesystem::path bundleCodePath(const support::Bundle& bundle) {
   return bundle.bundlePath() / "Contents" / "Linux" / (name + ".so");
 }
 
-bool loadBundleCode(const support::Bundle& bundle, std::string* error) {
+base::Result<void> loadBundleCode(const support::Bundle& bundle) {
   const std::filesystem::path path = bundleCodePath(bundle);
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return true;
+  if (!std::filesystem::exists(path, ec)) return {};
+  const auto answered = [](const std::string& answer) -> base::Result<void> {
+    if (answer.empty()) return {};
+    return base::Failure{kBundleCodeDomain, kBundleCodeNotLoaded, answer};
+  };
   Classes& c = classes();
   std::string answer;
   {
     std::lock_guard lock(c.mutex);
     if (const auto known = c.loaded.find(path); known != c.loaded.end()) {
-      if (error) *error = known->second;
-      return known->second.empty();
+      return answered(known->second);
     }
   }
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -79,8 +82,7 @@ bool loadBundleCode(const support::Bundle& bundle, std::string* error) {
   }
   std::lock_guard lock(c.mutex);
   c.loaded[path] = answer;
-  if (error) *error = answer;
-  return answer.empty();
+  return answered(answer);
 }
 
 }  // namespace zv::device

@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Result.h"
 #include "json/Value.h"
 #include "support/Bundle.h"
 
@@ -42,9 +43,13 @@ ControllerFactory controllerClass(std::string_view name);
 
 // Where the bundle's code would be (whether or not it exists).
 std::filesystem::path bundleCodePath(const support::Bundle& bundle);
-// Loads the bundle's code once per process and runs its registration. True when the
-// bundle has no code or it loaded; false, with the loader's reason in `error`, when it
-// does not load or lacks the registration function (asked again, it answers the same).
-bool loadBundleCode(const support::Bundle& bundle, std::string* error = nullptr);
+// The bundle's code does not load, or lacks the registration function.
+inline constexpr const char* kBundleCodeDomain = "BundleCode";
+enum BundleCodeCode { kBundleCodeNotLoaded = 1 };
+
+// Loads the bundle's code once per process and runs its registration. Success when the
+// bundle has no code or it loaded; a failure with the loader's reason when it does not
+// load or lacks the registration function (asked again, it answers the same).
+base::Result<void> loadBundleCode(const support::Bundle& bundle);
 
 }  // namespace zv::device

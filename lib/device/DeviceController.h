@@ -1,10 +1,27 @@
-// The object that stands for one supported device: made from one device description of a
-// device bundle (its Info.plist "Devices" entry, with the bundle's defaults filled in),
-// it names the device, owns its driver interfaces and its profile store, follows the
-// device through connect and disconnect, turns driver events into the events profiles
-// and user interfaces receive, polls the battery, keeps the device settings and offers
-// the editor's page script a fixed set of operations. It also carries the process-wide
-// flag that says whether this process runs profiles.
+// The object that stands for one supported device, made from one device description of a
+// device bundle (its Info.plist "Devices" entry, with the bundle's defaults filled in).
+// Every user-space part holds it. It keeps its operations under their usual names but
+// does its work through parts with one job each:
+//
+//   identity()    DeviceIdentity: the description, the bundle and what is read from them
+//                 (dictionary, bundle, alias, balias, brand, name, title, softwareVersion,
+//                 udid, vendorId, productId, typeId, the menu image)
+//   connection()  DeviceConnection: the driver interfaces (driverInterface, driver,
+//                 elementMap), the element remapping handed to them, connected, the
+//                 device memory and control requests (readFromDeviceMemory,
+//                 enterFirmwareMode, writeSettings' report), and the battery monitor
+//                 (readBatteryStatus, batteryLevel, monitorThreadFunc, startMonitorThread)
+//   settings()    DeviceSettings: getSetting and setSetting in the profile store's
+//                 settings, and the plain values pollingRate, ledOffTimer, dpiLock and
+//                 powerSavingMode
+//
+// The controller itself ties them together: it owns the profile store
+// (createProfileStore), follows connect and disconnect (onConnect, onDisconnect), passes
+// element events to its delegate (onElementEvent), knows the controls of the seed profile
+// (controllerDescription, buttons, controlDescriptionJSON) and carries the process-wide
+// flag that says whether this process runs profiles (setIsExecutive, isExecutive). The
+// operations the editor's page script may call, under their script names, are the
+// editor's (editor/DeviceScriptOperations.h); the JS_ operations stay here.
 //
 // Making one: the constructor reads the description (identity only; it touches no
 // device), which is all `kinetra simulate` and the engine's tests need. initialize()
@@ -16,11 +33,11 @@
 // gets the bundle's element remapping, the profile store is made, the current profile is
 // deactivated and chooses its shift state again (through the profile-store factory, see
 // ProfileStoreFactory.h), every hat control of the seed profile's controller is handed
-// to the interface, the battery timer starts (every 5 s on the main
+// to the interface (setHatElement), the battery timer starts (every 5 s on the main
 // loop; it keeps running while disconnected), the delegate gets the device event
-// "connect" (queued to the main loop) and then deviceConnected(true). A second connect
-// while connected changes nothing; a disconnect from an interface that is not the
-// current one is ignored.
+// "connect" (queued to the main loop, performDeviceEvent) and then deviceConnected(true).
+// A second connect while connected changes nothing; a disconnect from an interface that
+// is not the current one is ignored.
 //
 // Threads: made, initialised and connected on the main thread. driverInterface(),
 // elementMap() and the identity accessors may be called from any thread (command threads
@@ -40,6 +57,9 @@
 #include <string_view>
 #include <vector>
 
+#include "device/DeviceConnection.h"
+#include "device/DeviceIdentity.h"
+#include "device/DeviceSettings.h"
 #include "device/DriverInterface.h"
 #include "device/DriverOperations.h"
 #include "device/ProfileStoreInterface.h"
@@ -74,24 +94,13 @@ class DeviceControllerDelegate {
   virtual void deviceConnectComplete(DeviceController& /*device*/) {}
 };
 
-// One operation the editor's page script may call, under its script name.
-struct ScriptOperation {
-  std::string_view scriptName;  // "GetBatteryLevel"
-  std::string_view operation;   // "batteryLevel"
-  int arguments;                // how many the script passes
-};
-
 class DeviceController : public DriverInterfaceDelegate,
                          public std::enable_shared_from_this<DeviceController> {
  public:
-  // How often the battery is read while the timer runs.
-  static constexpr std::chrono::seconds kBatteryInterval{5};
-  // The memory address of the battery level.
-  static constexpr std::int32_t kBatteryAddress = 0xBA;
+  static constexpr std::chrono::seconds kBatteryInterval = DeviceConnection::kBatteryInterval;
+  static constexpr std::int32_t kBatteryAddress = DeviceConnection::kBatteryAddress;
 
-  // `description` is kept as it is (shared, not copied). Missing integers read as 0 and
-  // missing texts as "". When "VendorID" or "ProductID" is 0, the first entry of
-  // "drivers" that has one supplies it.
+  // `description` is kept as it is (shared, not copied); DeviceIdentity says what is read.
   DeviceController(json::DictionaryPtr description, std::filesystem::path bundlePath);
   ~DeviceController() override;
   DeviceController(const DeviceController&) = delete;
@@ -113,39 +122,53 @@ class DeviceController : public DriverInterfaceDelegate,
   // Devices folder: where the command store's command files are.
   static std::filesystem::path bundleDirectory();
 
-  // --- Identity ---------------------------------------------------------------------------
-  const json::DictionaryPtr& dictionary() const { return dictionary_; }
-  const support::Bundle& bundle() const { return bundle_; }
+  // --- The parts ----------------------------------------------------------------------------
+  const DeviceIdentity& identity() const { return identity_; }
+  DeviceConnection& connection() { return connection_; }
+  const DeviceConnection& connection() const { return connection_; }
+  DeviceSettings& settings() { return settings_; }
+
+  // --- Identity (identity()) ------------------------------------------------------------------
+  const json::DictionaryPtr& dictionary() const { return identity_.dictionary(); }
+  const support::Bundle& bundle() const { return identity_.bundle(); }
   // Read from the description at each call: "Alias", "Balias", "Brand".
-  std::string alias() const;
-  std::string balias() const;
-  std::string brand() const;
+  std::string alias() const { return identity_.alias(); }
+  std::string balias() const { return identity_.balias(); }
+  std::string brand() const { return identity_.brand(); }
   // Read at construction: "Name", "Title", "CFBundleVersion".
-  const std::string& name() const { return name_; }
-  const std::string& title() const { return title_; }
-  const std::string& softwareVersion() const { return softwareVersion_; }
+  const std::string& name() const { return identity_.name(); }
+  const std::string& title() const { return identity_.title(); }
+  const std::string& softwareVersion() const { return identity_.softwareVersion(); }
   // "<Alias>-<TypeID>", e.g. "DemoMouse-1": the key of the device among all devices.
-  const std::string& udid() const { return udid_; }
-  std::int64_t vendorId() const { return vendorId_; }
-  std::int64_t productId() const { return productId_; }
-  std::uint16_t typeId() const { return typeId_; }
+  const std::string& udid() const { return identity_.udid(); }
+  std::int64_t vendorId() const { return identity_.vendorId(); }
+  std::int64_t productId() const { return identity_.productId(); }
+  std::uint16_t typeId() const { return identity_.typeId(); }
   // The menu image named by "MenuImage" in the bundle's resources, when that file exists
   // (the user interface loads it).
-  const std::optional<std::filesystem::path>& imagePath() const { return imagePath_; }
+  const std::optional<std::filesystem::path>& imagePath() const { return identity_.imagePath(); }
+  // "DemoMouse-1 (Zenvor Demo Mouse)", for log lines.
+  std::string description() const { return identity_.description(); }
 
-  // --- Driver -----------------------------------------------------------------------------
+  // --- Driver (connection()) ------------------------------------------------------------------
   // The driver interface: nullptr until one is set (a description without product
   // identifier has none). Tools and tests set a recording driver.
-  std::shared_ptr<DriverOperations> driverInterface() const;
-  void setDriverInterface(std::shared_ptr<DriverOperations> driver);
+  std::shared_ptr<DriverOperations> driverInterface() const {
+    return connection_.driverInterface();
+  }
+  void setDriverInterface(std::shared_ptr<DriverOperations> driver) {
+    connection_.setDriverInterface(std::move(driver));
+  }
   // The driver interface when it is the link to the daemon (not a recording one).
-  std::shared_ptr<DriverInterface> driver() const;
+  std::shared_ptr<DriverInterface> driver() const { return connection_.driver(); }
   // Every driver interface initialize() made, in order.
-  std::vector<std::shared_ptr<DriverInterface>> driverInterfaces() const;
+  std::vector<std::shared_ptr<DriverInterface>> driverInterfaces() const {
+    return connection_.driverInterfaces();
+  }
   // The driver interface's element map; empty without a driver interface.
-  ElementMap elementMap() const;
+  ElementMap elementMap() const { return connection_.elementMap(); }
 
-  // --- Profile store ----------------------------------------------------------------------
+  // --- Profile store --------------------------------------------------------------------------
   // The device's profile store; nullptr until one is set or made.
   std::shared_ptr<ProfileStoreInterface> profileStore() const;
   void setProfileStore(std::shared_ptr<ProfileStoreInterface> store);
@@ -153,8 +176,8 @@ class DeviceController : public DriverInterfaceDelegate,
   // created on disk when it does not exist there.
   void createProfileStore();
 
-  // --- Connection -------------------------------------------------------------------------
-  bool connected() const { return connected_.load(); }
+  // --- Connection -----------------------------------------------------------------------------
+  bool connected() const { return connection_.connected(); }
   // Never set by the base class.
   bool connectComplete() const { return false; }
   // The delegate is held weakly. Setting it on a connected controller queues one "connect"
@@ -167,23 +190,27 @@ class DeviceController : public DriverInterfaceDelegate,
   void onDisconnect(DriverInterface& driver) override;
   void onElementEvent(std::uint32_t element, std::int32_t value, std::int32_t oldValue) override;
 
-  // --- Battery ----------------------------------------------------------------------------
-  std::uint8_t batteryLevel() const { return batteryLevel_.load(); }
+  // --- Battery (connection()) -----------------------------------------------------------------
+  std::uint8_t batteryLevel() const { return connection_.batteryLevel(); }
   virtual int batteryState() const { return 0; }
   virtual int batteryPercentage() const { return 0; }
+  // There is no batteryLifeYears in the base controller: the page script's
+  // "GetBatteryLifeYears" fails on it.
   // Reads the battery level from the device (memory address 0xBA) into batteryLevel().
-  void readBatteryStatus();
+  void readBatteryStatus() { connection_.readBatteryStatus(); }
   // The battery timer's work.
-  void monitorThreadFunc();
+  void monitorThreadFunc() { readBatteryStatus(); }
   // Schedules the battery timer on the main loop (once).
   void startMonitorThread();
-  bool batteryTimerRunning() const;
+  bool batteryTimerRunning() const { return connection_.batteryMonitorRunning(); }
 
-  // --- Device operations ------------------------------------------------------------------
+  // --- Device operations (connection()) -------------------------------------------------------
   // The low 16 bits of the data word read from device memory at `address`; 0 without a
   // driver.
-  std::uint16_t readFromDeviceMemory(std::int32_t address);
-  void enterFirmwareMode();
+  std::uint16_t readFromDeviceMemory(std::int32_t address) {
+    return connection_.readFromDeviceMemory(address);
+  }
+  void enterFirmwareMode() { connection_.enterFirmwareMode(); }
   // 200 ms from now, sends the feature report 0x01 0x01 (on the main loop, which stays free
   // meanwhile).
   void writeSettings();
@@ -192,19 +219,18 @@ class DeviceController : public DriverInterfaceDelegate,
   virtual void resetToDefaults() {}
   virtual void saveToDictionary(json::Dictionary& /*dictionary*/) {}
 
-  // --- Settings ---------------------------------------------------------------------------
+  // --- Settings (settings()) ------------------------------------------------------------------
   // The integer under `key` in the store's settings; 0 when there is no store, no such key
   // or the value is not a number.
-  std::int32_t getSetting(std::string_view key) const;
+  std::int32_t getSetting(std::string_view key) const {
+    return DeviceSettings::get(profileStore(), key);
+  }
   // Stores the value under `key` and has the store write its settings.
-  void setSetting(std::string_view key, std::int32_t value);
-  // Plain stored values, 0 at creation; neither persisted nor sent to the device here.
-  std::int32_t pollingRate = 0;
-  std::uint8_t ledOffTimer = 0;
-  bool dpiLock = false;
-  std::int32_t powerSavingMode = 0;
+  void setSetting(std::string_view key, std::int32_t value) {
+    DeviceSettings::set(profileStore(), key, value);
+  }
 
-  // --- Editor -----------------------------------------------------------------------------
+  // --- Controls of the seed profile, and the editor's page ------------------------------------
   // The first controller of the profile store's seed profile, loaded once; null without a
   // store or seed.
   std::shared_ptr<profile::ZVPrototypedObject> controllerDescription();
@@ -213,25 +239,12 @@ class DeviceController : public DriverInterfaceDelegate,
   // controllerDescription() as JSON text; nothing without a profile store.
   std::optional<std::string> controlDescriptionJSON();
   virtual std::string editorJS() const { return {}; }
-  std::string JS_GetVersion() const { return softwareVersion_; }
-  std::string JS_GetName() const { return name_; }
+  std::string JS_GetVersion() const { return softwareVersion(); }
+  std::string JS_GetName() const { return name(); }
   virtual void JS_OverrideElement(std::uint32_t /*element*/, bool /*enabled*/) {}
 
-  // The operations visible to the editor's page script, with their script names. Every
-  // other operation is hidden from the script.
-  static std::span<const ScriptOperation> scriptOperations();
-  // Runs the operation of a script name with the script's arguments and answers its
-  // result (null for operations without one). Nothing when the name is not in the table,
-  // the operation does not exist on this controller ("GetBatteryLifeYears" on the base
-  // class) or the arguments do not fit: the script call fails.
-  virtual std::optional<json::Value> callScriptOperation(std::string_view scriptName,
-                                                         std::span<const json::Value> arguments);
-
-  // "DemoMouse-1 (Zenvor Demo Mouse)", for log lines.
-  std::string description() const;
-
  protected:
-  std::string text(std::string_view key) const;
+  std::string text(std::string_view key) const { return identity_.text(key); }
   // The store's seed profile as the profile-store factory loads it (kept once loaded),
   // and its controller for this device; null without store or seed.
   std::shared_ptr<profile::ZVPrototypedObject> seedProfile();
@@ -239,30 +252,17 @@ class DeviceController : public DriverInterfaceDelegate,
 
  private:
   void performDeviceEvent(const std::string& event);
-  void sendControlRequest(userclient::ZVControlRequest& request);
 
   static std::atomic<bool> executive_;
 
-  json::DictionaryPtr dictionary_;
-  support::Bundle bundle_;
-  std::string name_;
-  std::string title_;
-  std::string softwareVersion_;
-  std::string udid_;
-  std::int64_t vendorId_ = 0;
-  std::int64_t productId_ = 0;
-  std::uint16_t typeId_ = 0;
-  std::optional<std::filesystem::path> imagePath_;
+  DeviceIdentity identity_;
+  DeviceConnection connection_;
+  DeviceSettings settings_;
 
   mutable std::mutex mutex_;
-  std::shared_ptr<DriverOperations> driver_;
-  std::vector<std::shared_ptr<DriverInterface>> interfaces_;
   std::shared_ptr<ProfileStoreInterface> profileStore_;
   std::weak_ptr<DeviceControllerDelegate> delegate_;
 
-  std::atomic<bool> connected_{false};
-  std::atomic<std::uint8_t> batteryLevel_{0};
-  platform::RunLoop::TimerId batteryTimer_ = 0;  // main thread only
   std::shared_ptr<profile::ZVPrototypedObject> seedProfile_;
   std::shared_ptr<profile::ZVPrototypedObject> controllerDescription_;
   std::optional<std::vector<std::shared_ptr<profile::ZVPrototypedObject>>> buttons_;

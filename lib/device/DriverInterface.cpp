@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "device/DaemonConnection.h"
 #include "device/DriverSets.h"
-#include "device/UserClient.h"
 #include "log/Log.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
@@ -162,12 +162,14 @@ bool DriverInterface::openZVDriverConnection() {
 bool DriverInterface::openConnection(const platform::HidDeviceRef& device) {
   const std::vector<std::string> paths = servicePaths(device);
   std::string failure;
-  std::shared_ptr<UserClient> client;
+  std::shared_ptr<DaemonConnection> client;
   for (const std::string& path : paths) {
-    std::string error;
-    client = UserClient::open(path, &error);
-    if (client) break;
-    failure = error;
+    auto opened = DaemonConnection::open(path);
+    if (opened) {
+      client = std::move(*opened);
+      break;
+    }
+    failure = opened.failure().message;
   }
   if (paths.empty()) {
     failure = "no driver service of class " + interfaceName_ + " in " +
@@ -182,7 +184,7 @@ bool DriverInterface::openConnection(const platform::HidDeviceRef& device) {
 
 void DriverInterface::setHIDDevice(platform::HidDeviceRef device) {
   if (!device) {
-    std::shared_ptr<UserClient> client;
+    std::shared_ptr<DaemonConnection> client;
     {
       std::lock_guard lock(mutex_);
       if (!connected_) return;
@@ -199,7 +201,7 @@ void DriverInterface::setHIDDevice(platform::HidDeviceRef device) {
   if (connected()) return;
   if (!openConnection(device)) return;
 
-  std::shared_ptr<UserClient> client;
+  std::shared_ptr<DaemonConnection> client;
   std::uint64_t generation;
   {
     std::lock_guard lock(mutex_);
@@ -222,10 +224,11 @@ void DriverInterface::setHIDDevice(platform::HidDeviceRef device) {
       [self, generation] {
         if (auto interface = self.lock()) interface->connectionEnded(generation);
       });
-  std::string error;
-  if (!client->call(uc::sSetElementEventCallback, {}, {}, 0, 0,
-                    reinterpret_cast<std::uintptr_t>(this), &error)) {
-    ZV_LOG(ZVLogLevel::Error, this, "cannot register for element events: %@", error);
+  if (const auto registered = client->call(uc::sSetElementEventCallback, {}, {}, 0, 0,
+                                           reinterpret_cast<std::uintptr_t>(this));
+      !registered) {
+    ZV_LOG(ZVLogLevel::Error, this, "cannot register for element events: %@",
+           registered.failure().message);
   }
   platform::RunLoop::main().addTimer(timing().registerDelay, [self, generation] {
     if (auto interface = self.lock()) interface->finishConnect(generation);
@@ -243,17 +246,19 @@ void DriverInterface::finishConnect(std::uint64_t generation) {
   }
   for (std::uint32_t element : overrides) callDriver(uc::sElementOverride, {element, 1});
 
-  std::string error;
-  if (device->open(&error)) {
+  if (const auto opened = device->open(); opened) {
     std::weak_ptr<DriverInterface> self = weak_from_this();
     device->setInputReportHandler([self](std::span<const std::uint8_t> report) {
       if (auto interface = self.lock()) interface->onInputReport(report);
     });
-    if (!device->setReport(platform::HidReportType::Output, 0, kConnectReport, &error)) {
-      ZV_LOG(ZVLogLevel::Info, this, "the device did not take the connect report: %@", error);
+    if (const auto sent = device->setReport(platform::HidReportType::Output, 0, kConnectReport);
+        !sent) {
+      ZV_LOG(ZVLogLevel::Info, this, "the device did not take the connect report: %@",
+             sent.failure().message);
     }
   } else {
-    ZV_LOG(ZVLogLevel::Notice, this, "no raw reports from the device: %@", error);
+    ZV_LOG(ZVLogLevel::Notice, this, "no raw reports from the device: %@",
+           opened.failure().message);
   }
   {
     std::lock_guard lock(mutex_);
@@ -372,21 +377,23 @@ std::optional<uc::Reply> DriverInterface::callDriver(std::uint32_t method,
                                                      const std::vector<std::uint8_t>& structure,
                                                      std::uint32_t scalarsOut,
                                                      std::uint32_t structOut) {
-  std::shared_ptr<UserClient> client;
+  std::shared_ptr<DaemonConnection> client;
   {
     std::lock_guard lock(mutex_);
     client = client_;
   }
   if (!client) return std::nullopt;
-  std::string error;
-  auto reply = client->call(method, scalars, structure, scalarsOut, structOut, 0, &error);
+  auto reply = client->call(method, scalars, structure, scalarsOut, structOut);
   if (!reply) {
-    ZV_LOG(ZVLogLevel::Error, this, "%@ failed: %@", uc::methodName(method), error);
-  } else if (reply->result != uc::kReturnSuccess) {
+    ZV_LOG(ZVLogLevel::Error, this, "%@ failed: %@", uc::methodName(method),
+           reply.failure().message);
+    return std::nullopt;
+  }
+  if (reply->result != uc::kReturnSuccess) {
     ZV_LOG(ZVLogLevel::Notice, this, "%@ answered %@", uc::methodName(method),
            uc::returnCodeName(reply->result));
   }
-  return reply;
+  return std::move(*reply);
 }
 
 void DriverInterface::overrideElement(std::uint32_t element, bool enabled) {
@@ -487,10 +494,10 @@ bool DriverInterface::setReport(std::span<const std::uint8_t> bytes) {
   std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
   std::weak_ptr<DriverInterface> self = weak_from_this();
   platform::RunLoop::main().post([self, device, copy = std::move(copy)] {
-    std::string error;
-    if (!device->setReport(platform::HidReportType::Output, 0, copy, &error)) {
+    if (const auto sent = device->setReport(platform::HidReportType::Output, 0, copy); !sent) {
       if (auto interface = self.lock()) {
-        ZV_LOG(ZVLogLevel::Notice, interface.get(), "output report not sent: %@", error);
+        ZV_LOG(ZVLogLevel::Notice, interface.get(), "output report not sent: %@",
+               sent.failure().message);
       }
     }
   });
@@ -500,9 +507,9 @@ bool DriverInterface::setReport(std::span<const std::uint8_t> bytes) {
 bool DriverInterface::setFeature(std::span<const std::uint8_t> bytes) {
   const platform::HidDeviceRef device = hidDevice();
   if (!device || bytes.empty()) return false;
-  std::string error;
-  if (!device->setReport(platform::HidReportType::Feature, bytes[0], bytes, &error)) {
-    ZV_LOG(ZVLogLevel::Notice, this, "feature report not sent: %@", error);
+  if (const auto sent = device->setReport(platform::HidReportType::Feature, bytes[0], bytes);
+      !sent) {
+    ZV_LOG(ZVLogLevel::Notice, this, "feature report not sent: %@", sent.failure().message);
     return false;
   }
   return true;
@@ -517,11 +524,11 @@ bool DriverInterface::getFeature(std::span<std::uint8_t> buffer, std::size_t& le
   }
   std::uint8_t report[kReportBufferSize] = {};
   report[0] = buffer[0];
-  std::string error;
   const auto received = device->getReport(platform::HidReportType::Feature, buffer[0],
-                                          std::span<std::uint8_t>(report, length), &error);
+                                          std::span<std::uint8_t>(report, length));
   if (!received) {
-    ZV_LOG(ZVLogLevel::Notice, this, "feature report %@ not read: %@", unsigned{buffer[0]}, error);
+    ZV_LOG(ZVLogLevel::Notice, this, "feature report %@ not read: %@", unsigned{buffer[0]},
+           received.failure().message);
     length = 0;
     return false;
   }

@@ -47,7 +47,7 @@
 namespace zv::device {
 
 class DriverInterface;
-class UserClient;
+class DaemonConnection;
 
 // What a driver interface tells its owner, on the main run loop. Every operation is
 // optional.
@@ -218,9 +218,9 @@ class DriverInterface : public DriverOperations,
   std::set<std::uint32_t> overrides_;
   ElementMap elementMap_;
   platform::HidDeviceRef hidDevice_;
-  std::shared_ptr<UserClient> client_;
+  std::shared_ptr<DaemonConnection> client_;
   // A connection being made: opened by openZVDriverConnection(), taken by setHIDDevice().
-  std::shared_ptr<UserClient> opened_;
+  std::shared_ptr<DaemonConnection> opened_;
   bool loaded_ = false;
   bool connected_ = false;
   // Counts connects and disconnects, so that a wait that outlived its connect does nothing.

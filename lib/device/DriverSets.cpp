@@ -42,9 +42,8 @@ std::unique_ptr<platform::HidManager> makeHidManager() {
 void schedule(platform::HidManager& manager) {
   manager.setDeviceMatchingCallback(DeviceMatchedCallback);
   manager.setDeviceRemovalCallback(DeviceRemovedCallback);
-  std::string error;
-  if (!manager.scheduleWithRunLoop(platform::RunLoop::main(), &error)) {
-    ZV_LOG(ZVLogLevel::Error, nullptr, "cannot find HID devices: %@", error);
+  if (const auto scheduled = manager.scheduleWithRunLoop(platform::RunLoop::main()); !scheduled) {
+    ZV_LOG(ZVLogLevel::Error, nullptr, "cannot find HID devices: %@", scheduled.failure().message);
     return;
   }
   if (const std::string limitation = manager.limitation(); !limitation.empty()) {

@@ -1,10 +1,11 @@
 #include "device/SimulatedHidManager.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
-#include "device/UserClient.h"
+#include "device/DaemonConnection.h"
 #include "platform/Paths.h"
 #include "protocol/HIDConstants.h"
 
@@ -32,18 +33,17 @@ class SimulatedHidDevice : public platform::HidDevice {
   }
   // The daemon's device id: the driver interface prefers the service of that name.
   std::string path() const override { return deviceId_; }
-  bool open(std::string*) override { return true; }
+  base::Result<void> open() override { return {}; }
   void close() override {}
   bool isOpen() const override { return true; }
   void setInputReportHandler(InputReportHandler) override {}
-  bool setReport(platform::HidReportType, std::uint8_t, std::span<const std::uint8_t>,
-                 std::string*) override {
-    return true;
+  base::Result<void> setReport(platform::HidReportType, std::uint8_t,
+                               std::span<const std::uint8_t>) override {
+    return {};
   }
-  std::optional<std::size_t> getReport(platform::HidReportType, std::uint8_t,
-                                       std::span<std::uint8_t>, std::string* error) override {
-    if (error) *error = "a simulated mouse has no reports to read";
-    return std::nullopt;
+  base::Result<std::size_t> getReport(platform::HidReportType, std::uint8_t,
+                                      std::span<std::uint8_t>) override {
+    return base::Failure{base::kSystemDomain, ENOTSUP, "a simulated mouse has no reports to read"};
   }
 
  private:
@@ -69,8 +69,8 @@ void SimulatedHidManager::setDeviceRemovalCallback(DeviceCallback callback) {
   removal_ = std::move(callback);
 }
 
-bool SimulatedHidManager::scheduleWithRunLoop(platform::RunLoop& loop, std::string*) {
-  if (loop_ == &loop) return true;
+base::Result<void> SimulatedHidManager::scheduleWithRunLoop(platform::RunLoop& loop) {
+  if (loop_ == &loop) return {};
   unscheduleFromRunLoop();
   loop_ = &loop;
   std::weak_ptr<bool> alive = alive_;
@@ -80,7 +80,7 @@ bool SimulatedHidManager::scheduleWithRunLoop(platform::RunLoop& loop, std::stri
   timer_ = loop.addRepeatingTimer(interval_, [this, alive] {
     if (!alive.expired()) rescan();
   });
-  return true;
+  return {};
 }
 
 void SimulatedHidManager::unscheduleFromRunLoop() {
@@ -120,10 +120,10 @@ void SimulatedHidManager::rescan() {
     if (devices_.contains(name)) continue;
     // The daemon says which mouse it simulates; one that does not answer (yet) is asked
     // again at the next look.
-    const auto client = UserClient::open((platform::servicesFolder() / name).string());
+    const auto client = DaemonConnection::open((platform::servicesFolder() / name).string());
     if (!client) continue;
-    const auto reply = client->call(uc::sGetDeviceInfo, {}, {}, 0, uc::kDeviceInfoSize);
-    client->close();
+    const auto reply = (*client)->call(uc::sGetDeviceInfo, {}, {}, 0, uc::kDeviceInfoSize);
+    (*client)->close();
     const auto info = reply && reply->result == uc::kReturnSuccess
                           ? uc::ZVDeviceInfo::decode(reply->structure)
                           : std::nullopt;

@@ -30,7 +30,7 @@ class SimulatedHidManager : public platform::HidManager {
 
   void setDeviceMatchingCallback(DeviceCallback callback) override;
   void setDeviceRemovalCallback(DeviceCallback callback) override;
-  bool scheduleWithRunLoop(platform::RunLoop& loop, std::string* error = nullptr) override;
+  base::Result<void> scheduleWithRunLoop(platform::RunLoop& loop) override;
   void unscheduleFromRunLoop() override;
   std::vector<platform::HidDeviceRef> devices() const override;
 

@@ -80,7 +80,7 @@ ControllerList controllersFromBundleAtPath(const fs::path& bundlePath,
     if (!descriptionMatches(*description, root, criteria)) continue;
     if (!codeTried) {
       codeTried = true;
-      if (!loadBundleCode(bundle, &error)) report(error);
+      if (const auto loaded = loadBundleCode(bundle); !loaded) report(loaded.failure().message);
     }
     std::string className = textOf(*description, "Class");
     if (className.empty()) className = textOf(root, "NSPrincipalClass");

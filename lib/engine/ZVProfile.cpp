@@ -273,8 +273,8 @@ bool ZVProfile::saveToPath(const fs::path& path, std::string* error) {
     // file already there is not emptied: the atomic write below replaces it whole, and a
     // save that fails must leave it as it is.
     if (!fileExists(path)) {
-      std::string ignored;  // the write below reports the folder's trouble
-      platform::writeFileAtomically(path, std::string(), &ignored);
+      // The write below reports the folder's trouble.
+      [[maybe_unused]] const auto created = platform::writeFileAtomically(path, std::string());
     }
     if (!fileWatcher_) fileWatcher_ = platform::VDKQueue::create();
     watch(path);

@@ -1,5 +1,7 @@
 #include "json/CJSONSerializer.h"
 
+#include <stdexcept>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -10,6 +12,15 @@
 namespace zv::json {
 
 namespace {
+
+// Raised inside the writer when a value cannot be written; the public operations answer it
+// as a Failure, so it never leaves this file.
+class SerializeError : public std::runtime_error {
+ public:
+  SerializeError(JSONWriterCode code, const std::string& message)
+      : std::runtime_error(message), code(code) {}
+  JSONWriterCode code;
+};
 
 // The characters the writer escapes, each with the letter after its backslash; 0 for the
 // characters written as they are (other control characters included).
@@ -172,8 +183,8 @@ void writeObject(Writer& out, const Value& value) {
     case Value::Type::Data: {
       const std::string& bytes = value.asData()->bytes;
       if (!text::isValidUtf8(bytes)) {
-        throw SerializeError("Could not serialize object '<" + std::to_string(bytes.size()) +
-                             " bytes>'");
+        throw SerializeError(kCannotSerializeObject, "Could not serialize object '<" +
+                                                         std::to_string(bytes.size()) + " bytes>'");
       }
       writeString(out, bytes);
       return;
@@ -184,7 +195,8 @@ void writeObject(Writer& out, const Value& value) {
       return;
     }
   }
-  throw SerializeError("Cannot serialize data of type '" + std::string(value.typeName()) + "'");
+  throw SerializeError(kCannotSerializeType,
+                       "Cannot serialize data of type '" + std::string(value.typeName()) + "'");
 }
 
 }  // namespace
@@ -199,33 +211,48 @@ void CJSONDataSerializer::appendNumber(std::string& out, double number) {
   writeNumber(writer, number);
 }
 
-void CJSONDataSerializer::appendObject(std::string& out, const Value& value) {
-  Writer writer(out);
-  writeObject(writer, value);
-}
-
-std::string CJSONDataSerializer::serializeObject(const Value& value) const {
-  std::string out;
-  appendObject(out, value);
-  return out;
-}
-
-std::string CJSONDataSerializer::serializeArray(const Array& array) const {
-  std::string out;
-  {
+base::Result<void> CJSONDataSerializer::appendObject(std::string& out, const Value& value) {
+  const std::size_t before = out.size();
+  try {
     Writer writer(out);
-    writeArray(writer, array);
+    writeObject(writer, value);
+    return {};
+  } catch (const SerializeError& error) {
+    out.resize(before);
+    return base::Failure{kJSONWriterDomain, error.code, error.what()};
   }
-  return out;
 }
 
-std::string CJSONDataSerializer::serializeDictionary(const Dictionary& dictionary) const {
+namespace {
+
+// Runs one writer over a fresh buffer and answers the text, or the writer's failure.
+template <typename Write>
+base::Result<std::string> written(Write write) {
   std::string out;
-  {
-    Writer writer(out);
-    writeDictionary(writer, dictionary);
+  try {
+    {
+      Writer writer(out);
+      write(writer);
+    }
+    return out;
+  } catch (const SerializeError& error) {
+    return base::Failure{kJSONWriterDomain, error.code, error.what()};
   }
-  return out;
+}
+
+}  // namespace
+
+base::Result<std::string> CJSONDataSerializer::serializeObject(const Value& value) const {
+  return written([&](Writer& writer) { writeObject(writer, value); });
+}
+
+base::Result<std::string> CJSONDataSerializer::serializeArray(const Array& array) const {
+  return written([&](Writer& writer) { writeArray(writer, array); });
+}
+
+base::Result<std::string> CJSONDataSerializer::serializeDictionary(
+    const Dictionary& dictionary) const {
+  return written([&](Writer& writer) { writeDictionary(writer, dictionary); });
 }
 
 }  // namespace zv::json

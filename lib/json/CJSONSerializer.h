@@ -3,31 +3,29 @@
 // numbers in their shortest decimal form.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
+#include "base/Result.h"
 #include "json/Value.h"
 
 namespace zv::json {
 
-// Raised when a value cannot be written: "Cannot serialize data of type '…'" or
-// "Could not serialize object '…'" (raw bytes that are not UTF-8).
-class SerializeError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// A value the writer cannot write: "Cannot serialize data of type '…'" (a kind JSON has
+// no form for) or "Could not serialize object '…'" (raw bytes that are not UTF-8).
+inline constexpr const char* kJSONWriterDomain = "CJSONSerializerErrorDomain";
+enum JSONWriterCode { kCannotSerializeType = 1, kCannotSerializeObject = 2 };
 
-// Writes bytes.
+// Writes bytes; a value that cannot be written is a failure of kJSONWriterDomain.
 class CJSONDataSerializer {
  public:
   static CJSONDataSerializer serializer() { return {}; }
 
-  std::string serializeObject(const Value& value) const;
-  std::string serializeArray(const Array& array) const;
-  std::string serializeDictionary(const Dictionary& dictionary) const;
+  base::Result<std::string> serializeObject(const Value& value) const;
+  base::Result<std::string> serializeArray(const Array& array) const;
+  base::Result<std::string> serializeDictionary(const Dictionary& dictionary) const;
 
-  // Appending forms, for callers that build one buffer.
-  static void appendObject(std::string& out, const Value& value);
+  // Appending forms, for callers that build one buffer. On failure `out` is as it was.
+  static base::Result<void> appendObject(std::string& out, const Value& value);
   static void appendString(std::string& out, std::string_view text);
   static void appendNumber(std::string& out, double number);
 };

@@ -133,11 +133,7 @@ LogArgument::LogArgument(const json::Value& value) {
     text_ = value.asString();
     return;
   }
-  try {
-    text_ = json::CJSONSerializer::serializer().serializeObject(value);
-  } catch (const std::exception&) {
-    text_ = "(unprintable JSON)";
-  }
+  text_ = json::CJSONSerializer::serializer().serializeObject(value).valueOr("(unprintable JSON)");
 }
 
 std::string LogArgument::text() const {

@@ -16,15 +16,16 @@ namespace zv::platform {
 
 namespace {
 
-bool failWith(std::string* error, const std::string& what, const std::filesystem::path& path,
-              const std::string& reason) {
-  if (error) *error = what + " " + path.string() + ": " + reason;
-  return false;
+base::Failure refused(const std::filesystem::path& path, const std::string& reason) {
+  return base::Failure{kAtomicFileDomain, kNotARegularTarget,
+                       "cannot write " + path.string() + ": " + reason};
 }
 
-bool failWith(std::string* error, const std::string& what, const std::filesystem::path& path,
-              int code) {
-  return failWith(error, what, path, std::strerror(code));
+base::Failure failWith(const std::string& what, const std::filesystem::path& path, int code,
+                       const std::string& more = {}) {
+  base::Failure failure = base::Failure::system(code, what + " " + path.string());
+  failure.message += more;
+  return failure;
 }
 
 // Closes the descriptor and removes the temporary file unless released.
@@ -67,12 +68,12 @@ const char* kindOf(mode_t mode) {
   return "a file of an unknown kind";
 }
 
-bool resolveTarget(const std::filesystem::path& path, Target& target, std::string* error) {
+base::Result<void> resolveTarget(const std::filesystem::path& path, Target& target) {
   struct stat link {};
   if (::lstat(path.c_str(), &link) != 0) {
-    if (errno != ENOENT) return failWith(error, "cannot write", path, errno);
+    if (errno != ENOENT) return failWith("cannot write", path, errno);
     target.path = path;
-    return true;
+    return {};
   }
   target.path = path;
   if (S_ISLNK(link.st_mode)) {
@@ -80,24 +81,22 @@ bool resolveTarget(const std::filesystem::path& path, Target& target, std::strin
                                                          &std::free);
     if (!resolved) {
       if (errno == ENOENT) {
-        return failWith(error, "cannot write", path,
-                        "it is a symbolic link to nothing (its target is missing)");
+        return refused(path, "it is a symbolic link to nothing (its target is missing)");
       }
-      return failWith(error, "cannot write", path, errno);
+      return failWith("cannot write", path, errno);
     }
     target.path = resolved.get();
   }
   if (::stat(target.path.c_str(), &target.info) != 0) {
-    return failWith(error, "cannot write", path, errno);
+    return failWith("cannot write", path, errno);
   }
   if (!S_ISREG(target.info.st_mode)) {
     const std::string kind = kindOf(target.info.st_mode);
-    return failWith(error, "cannot write", path,
-                    S_ISLNK(link.st_mode) ? "it is a symbolic link to " + kind
-                                          : "it is " + kind + ", not a regular file");
+    return refused(path, S_ISLNK(link.st_mode) ? "it is a symbolic link to " + kind
+                                               : "it is " + kind + ", not a regular file");
   }
   target.exists = true;
-  return true;
+  return {};
 }
 
 // The folder is flushed too, so that the rename itself survives a crash.
@@ -111,45 +110,44 @@ void syncFolder(const std::filesystem::path& file) {
 
 }  // namespace
 
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                         std::string* error, mode_t mode) {
+base::Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                       mode_t mode) {
   Target target;
-  if (!resolveTarget(path, target, error)) return false;
+  if (auto resolved = resolveTarget(path, target); !resolved) return resolved;
 
   std::string pattern = target.path.string() + ".XXXXXX";
   const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return failWith(error, "cannot create a temporary file beside", path, errno);
+  if (fd < 0) return failWith("cannot create a temporary file beside", path, errno);
   TemporaryFile temporary(fd, pattern);
 
   if (target.exists && (target.info.st_uid != ::geteuid() || target.info.st_gid != ::getegid())) {
     if (::fchown(fd, target.info.st_uid, target.info.st_gid) != 0) {
-      return failWith(error, "cannot keep the owner and group of", path,
-                      std::string(std::strerror(errno)) +
-                          " (it belongs to another user; the file was left as it is)");
+      return failWith("cannot keep the owner and group of", path, errno,
+                      " (it belongs to another user; the file was left as it is)");
     }
   }
   // After fchown(), which may clear the set-user-ID and set-group-ID bits.
   const mode_t finalMode =
       target.exists ? (target.info.st_mode & 07777) : (mode & 07777 & ~currentUmask());
-  if (::fchmod(fd, finalMode) != 0) return failWith(error, "cannot set the mode of", path, errno);
+  if (::fchmod(fd, finalMode) != 0) return failWith("cannot set the mode of", path, errno);
 
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return failWith(error, "cannot write", path, errno);
+      return failWith("cannot write", path, errno);
     }
     written += static_cast<std::size_t>(n);
   }
-  if (::fsync(fd) != 0) return failWith(error, "cannot flush", path, errno);
-  if (temporary.close() != 0) return failWith(error, "cannot close", path, errno);
+  if (::fsync(fd) != 0) return failWith("cannot flush", path, errno);
+  if (temporary.close() != 0) return failWith("cannot close", path, errno);
   if (::rename(temporary.path().c_str(), target.path.c_str()) != 0) {
-    return failWith(error, "cannot replace", path, errno);
+    return failWith("cannot replace", path, errno);
   }
   temporary.release();
   syncFolder(target.path);
-  return true;
+  return {};
 }
 
 }  // namespace zv::platform

@@ -23,12 +23,18 @@
 #include <string>
 #include <string_view>
 
+#include "base/Result.h"
+
 namespace zv::platform {
 
-// Answers whether the file now holds `bytes`; on failure `error` (when given) says why.
-// An existing file whose owner or group this process cannot give the replacement (it
-// belongs to another user) is refused rather than taken over.
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                         std::string* error = nullptr, mode_t mode = 0644);
+// What stands at the path is not a regular file, nor a link to one.
+inline constexpr const char* kAtomicFileDomain = "AtomicFile";
+enum AtomicFileCode { kNotARegularTarget = 1 };
+
+// Success once the file holds `bytes`; a failed step is a system failure (errno). An
+// existing file whose owner or group this process cannot give the replacement (it belongs
+// to another user) is refused rather than taken over.
+base::Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                       mode_t mode = 0644);
 
 }  // namespace zv::platform

@@ -27,6 +27,8 @@
 #include <variant>
 #include <vector>
 
+#include "base/Result.h"
+
 namespace zv::platform {
 
 class RunLoop;
@@ -55,10 +57,9 @@ class HidDevice {
   // Where the device lives ("/dev/hidraw3"); names the device in messages.
   virtual std::string path() const = 0;
 
-  // Opens the device for reports. Answers false, with a message a user can act on in
-  // `error`, when the node cannot be opened (commonly: no permission). Opening an open
-  // device answers true.
-  virtual bool open(std::string* error = nullptr) = 0;
+  // Opens the device for reports. A failure with a message a user can act on when the
+  // node cannot be opened (commonly: no permission). Opening an open device succeeds.
+  virtual base::Result<void> open() = 0;
   // Stops report delivery and closes the device. Harmless when not open.
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
@@ -66,15 +67,14 @@ class HidDevice {
   // thread. An empty handler drops them.
   virtual void setInputReportHandler(InputReportHandler handler) = 0;
 
-  // Sends an output or feature report (see the conventions above). False, with the
-  // reason in `error`, when the device is not open or refuses it.
-  virtual bool setReport(HidReportType type, std::uint8_t reportId,
-                         std::span<const std::uint8_t> report, std::string* error = nullptr) = 0;
+  // Sends an output or feature report (see the conventions above). A failure saying why
+  // when the device is not open or refuses it.
+  virtual base::Result<void> setReport(HidReportType type, std::uint8_t reportId,
+                                       std::span<const std::uint8_t> report) = 0;
   // Reads a feature (or input) report into `buffer` and answers the number of bytes
-  // placed there; nothing on failure, with the reason in `error`.
-  virtual std::optional<std::size_t> getReport(HidReportType type, std::uint8_t reportId,
-                                               std::span<std::uint8_t> buffer,
-                                               std::string* error = nullptr) = 0;
+  // placed there, or a failure saying why.
+  virtual base::Result<std::size_t> getReport(HidReportType type, std::uint8_t reportId,
+                                              std::span<std::uint8_t> buffer) = 0;
 };
 
 using HidDeviceRef = std::shared_ptr<HidDevice>;
@@ -92,11 +92,11 @@ class HidManager {
   virtual void setDeviceRemovalCallback(DeviceCallback callback) = 0;
 
   // Starts finding devices on `loop`. The devices already present are reported from the
-  // loop's next dispatch, never from inside this call. Answers false, with the reason in
-  // `error`, when the system's device list cannot be read at all; a manager that can list
-  // devices but not follow arrivals answers true and says why in limitation().
-  // Scheduling again on the same loop does nothing.
-  virtual bool scheduleWithRunLoop(RunLoop& loop, std::string* error = nullptr) = 0;
+  // loop's next dispatch, never from inside this call. A failure saying why when the
+  // system's device list cannot be read at all; a manager that can list devices but not
+  // follow arrivals succeeds and says why in limitation(). Scheduling again on the same
+  // loop does nothing.
+  virtual base::Result<void> scheduleWithRunLoop(RunLoop& loop) = 0;
   // Why the scheduled manager cannot follow arrivals and removals, in words for a user;
   // empty when it can.
   virtual std::string limitation() const { return {}; }

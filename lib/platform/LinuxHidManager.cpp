@@ -10,7 +10,7 @@
 
 #include "platform/HidPrimaryUsage.h"
 #include "platform/HidSysfs.h"
-#include "platform/HidrawDevice.h"
+#include "platform/LinuxHidDevice.h"
 
 namespace zv::platform {
 
@@ -21,8 +21,8 @@ constexpr std::size_t kMaxDescriptor = 4096;
 
 // One object per present hidraw node, shared by every manager of the process.
 std::mutex registryMutex;
-std::map<std::string, std::weak_ptr<HidrawDevice>>& registry() {
-  static auto* devices = new std::map<std::string, std::weak_ptr<HidrawDevice>>;
+std::map<std::string, std::weak_ptr<LinuxHidDevice>>& registry() {
+  static auto* devices = new std::map<std::string, std::weak_ptr<LinuxHidDevice>>;
   return *devices;
 }
 
@@ -38,7 +38,7 @@ std::vector<std::uint8_t> readDescriptor(const std::string& hidSyspath) {
 
 // What a hidraw node's HID parent says about it; nothing for nodes never matched (no
 // HID parent, a uhid device, unreadable identifiers).
-std::optional<HidrawDevice::Info> describe(udev_device* hidraw) {
+std::optional<LinuxHidDevice::Info> describe(udev_device* hidraw) {
   const char* devnode = udev_device_get_devnode(hidraw);
   const char* syspath = udev_device_get_syspath(hidraw);
   if (!devnode || !syspath) return std::nullopt;
@@ -49,7 +49,7 @@ std::optional<HidrawDevice::Info> describe(udev_device* hidraw) {
   const char* hidId = udev_device_get_property_value(hid, "HID_ID");
   const std::optional<HidId> id = hidId ? parseHidId(hidId) : std::nullopt;
   if (!id) return std::nullopt;
-  HidrawDevice::Info info;
+  LinuxHidDevice::Info info;
   info.devnode = devnode;
   info.syspath = syspath;
   info.id = *id;
@@ -77,13 +77,13 @@ void LinuxHidManager::setDeviceRemovalCallback(DeviceCallback callback) {
   removal_ = std::move(callback);
 }
 
-bool LinuxHidManager::scheduleWithRunLoop(RunLoop& loop, std::string* error) {
-  if (loop_ == &loop) return true;
+base::Result<void> LinuxHidManager::scheduleWithRunLoop(RunLoop& loop) {
+  if (loop_ == &loop) return {};
   unscheduleFromRunLoop();
   if (!udev_) udev_ = udev_new();
   if (!udev_) {
-    if (error) *error = "cannot read the system's device list (udev_new failed)";
-    return false;
+    return base::Failure{base::kSystemDomain, ENODEV,
+                         "cannot read the system's device list (udev_new failed)"};
   }
   loop_ = &loop;
 
@@ -109,8 +109,7 @@ bool LinuxHidManager::scheduleWithRunLoop(RunLoop& loop, std::string* error) {
   if (!enumerate || udev_enumerate_add_match_subsystem(enumerate, "hidraw") < 0 ||
       udev_enumerate_scan_devices(enumerate) < 0) {
     if (enumerate) udev_enumerate_unref(enumerate);
-    if (error) *error = "cannot list the hidraw devices";
-    return false;
+    return base::Failure{base::kSystemDomain, ENODEV, "cannot list the hidraw devices"};
   }
   std::vector<std::string> present;
   udev_list_entry* entry;
@@ -132,7 +131,7 @@ bool LinuxHidManager::scheduleWithRunLoop(RunLoop& loop, std::string* error) {
       if (alive.expired()) return;
     }
   });
-  return true;
+  return {};
 }
 
 void LinuxHidManager::unscheduleFromRunLoop() {
@@ -170,17 +169,17 @@ void LinuxHidManager::receiveFromMonitor() {
 void LinuxHidManager::added(udev_device* hidraw) {
   const char* syspath = udev_device_get_syspath(hidraw);
   if (!syspath || devices_.contains(syspath) || !loop_) return;
-  std::optional<HidrawDevice::Info> info = describe(hidraw);
+  std::optional<LinuxHidDevice::Info> info = describe(hidraw);
   if (!info) return;
 
-  std::shared_ptr<HidrawDevice> device;
+  std::shared_ptr<LinuxHidDevice> device;
   {
     std::lock_guard lock(registryMutex);
-    std::weak_ptr<HidrawDevice>& slot = registry()[info->syspath];
+    std::weak_ptr<LinuxHidDevice>& slot = registry()[info->syspath];
     device = slot.lock();
     // A node that came back is a new device, even under the same name.
     if (!device || device->info().devnode != info->devnode || device->info().id != info->id) {
-      device = std::make_shared<HidrawDevice>(std::move(*info), *loop_);
+      device = std::make_shared<LinuxHidDevice>(std::move(*info), *loop_);
       slot = device;
     }
   }

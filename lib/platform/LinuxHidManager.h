@@ -25,7 +25,7 @@ struct udev_monitor;
 
 namespace zv::platform {
 
-class HidrawDevice;
+class LinuxHidDevice;
 
 class LinuxHidManager : public HidManager {
  public:
@@ -34,7 +34,7 @@ class LinuxHidManager : public HidManager {
 
   void setDeviceMatchingCallback(DeviceCallback callback) override;
   void setDeviceRemovalCallback(DeviceCallback callback) override;
-  bool scheduleWithRunLoop(RunLoop& loop, std::string* error = nullptr) override;
+  base::Result<void> scheduleWithRunLoop(RunLoop& loop) override;
   void unscheduleFromRunLoop() override;
   std::vector<HidDeviceRef> devices() const override;
   std::string limitation() const override { return limitation_; }

@@ -47,26 +47,29 @@ bool currentDesktopIs(std::string_view desktop) {
 }
 
 FrontmostApplicationChoice openFrontmostApplication(RunLoop& loop, ExecutableLookup lookup) {
-  std::string error;
   if (const std::string fifo = variable("KINETRA_FOCUS_FIFO"); !fifo.empty()) {
-    auto provider = FifoFrontmostApplication::open(loop, fifo, &error);
-    if (!provider) return unavailable("KINETRA_FOCUS_FIFO names no usable FIFO: " + error);
-    return {std::move(provider), {}};
+    auto provider = FifoFrontmostApplication::open(loop, fifo);
+    if (!provider) {
+      return unavailable("KINETRA_FOCUS_FIFO names no usable FIFO: " + provider.failure().message);
+    }
+    return {std::move(*provider), {}};
   }
   if (!variable("HYPRLAND_INSTANCE_SIGNATURE").empty()) {
     const auto folder = HyprlandFrontmostApplication::socketFolder();
     if (!folder) return unavailable("Hyprland's sockets were not found");
-    auto provider = HyprlandFrontmostApplication::open(loop, *folder, std::move(lookup), &error);
-    if (!provider) return unavailable("Hyprland does not answer: " + error);
-    return {std::move(provider), {}};
+    auto provider = HyprlandFrontmostApplication::open(loop, *folder, std::move(lookup));
+    if (!provider) return unavailable("Hyprland does not answer: " + provider.failure().message);
+    return {std::move(*provider), {}};
   }
   for (const char* name : {"SWAYSOCK", "I3SOCK"}) {
     const std::string socket = variable(name);
     if (socket.empty()) continue;
-    auto provider = SwayFrontmostApplication::open(loop, socket, std::move(lookup), &error);
-    if (!provider)
-      return unavailable(std::string(name) + " names a socket that does not answer: " + error);
-    return {std::move(provider), {}};
+    auto provider = SwayFrontmostApplication::open(loop, socket, std::move(lookup));
+    if (!provider) {
+      return unavailable(std::string(name) +
+                         " names a socket that does not answer: " + provider.failure().message);
+    }
+    return {std::move(*provider), {}};
   }
   const bool wayland = !variable("WAYLAND_DISPLAY").empty();
   if (wayland && (currentDesktopIs("GNOME") || currentDesktopIs("KDE"))) {
@@ -87,9 +90,9 @@ FrontmostApplicationChoice openFrontmostApplication(RunLoop& loop, ExecutableLoo
                        ") does not tell other programs which application has the focus");
   }
   if (!variable("DISPLAY").empty()) {
-    auto provider = X11FrontmostApplication::open(loop, {}, std::move(lookup), &error);
-    if (!provider) return unavailable(error);
-    return {std::move(provider), {}};
+    auto provider = X11FrontmostApplication::open(loop, {}, std::move(lookup));
+    if (!provider) return unavailable(provider.failure().message);
+    return {std::move(*provider), {}};
   }
   return unavailable("no desktop session was found (neither WAYLAND_DISPLAY nor DISPLAY is set)");
 }

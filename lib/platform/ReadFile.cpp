@@ -12,9 +12,13 @@ namespace zv::platform {
 
 namespace {
 
-bool failWith(std::string* error, std::string_view name, std::string_view reason) {
-  if (error) *error = "cannot read " + std::string(name) + ": " + std::string(reason);
-  return false;
+base::Failure systemFailure(int code, std::string_view name) {
+  return base::Failure::system(code, "cannot read " + std::string(name));
+}
+
+base::Failure readFailure(ReadFileCode code, std::string_view name, std::string_view reason) {
+  return base::Failure{kReadFileDomain, code,
+                       "cannot read " + std::string(name) + ": " + std::string(reason)};
 }
 
 std::string notRegular(mode_t mode) {
@@ -46,8 +50,8 @@ class Descriptor {
 };
 
 // Reads to the end, at most `limit` bytes; one byte more means the input is too large.
-bool readToEnd(int fd, std::string_view name, std::string& bytes, std::size_t limit,
-               std::size_t expected, std::string* error) {
+base::Result<std::string> readToEnd(int fd, std::string_view name, std::size_t limit,
+                                    std::size_t expected) {
   std::string data;
   data.reserve(expected < limit ? expected : limit);
   char buffer[65536];
@@ -56,14 +60,13 @@ bool readToEnd(int fd, std::string_view name, std::string& bytes, std::size_t li
     const ssize_t n = ::read(fd, buffer, room < sizeof buffer ? room : sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return failWith(error, name, std::strerror(errno));
+      return systemFailure(errno, name);
     }
     if (n == 0) break;
     data.append(buffer, static_cast<std::size_t>(n));
-    if (data.size() > limit) return failWith(error, name, tooLarge(limit));
+    if (data.size() > limit) return readFailure(kFileTooLarge, name, tooLarge(limit));
   }
-  bytes = std::move(data);
-  return true;
+  return data;
 }
 
 }  // namespace
@@ -76,28 +79,36 @@ std::string describeSize(std::size_t bytes) {
   return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
-bool readFile(const std::filesystem::path& path, std::string& bytes, std::string* error,
-              std::size_t limit) {
+base::Result<std::string> readFile(const std::filesystem::path& path, std::size_t limit,
+                                   Links links) {
   const std::string name = path.string();
   struct stat before {};
-  if (::stat(path.c_str(), &before) != 0) return failWith(error, name, std::strerror(errno));
-  if (!S_ISREG(before.st_mode)) return failWith(error, name, notRegular(before.st_mode));
+  const int looked =
+      links == Links::follow ? ::stat(path.c_str(), &before) : ::lstat(path.c_str(), &before);
+  if (looked != 0) return systemFailure(errno, name);
+  if (S_ISLNK(before.st_mode)) return systemFailure(ELOOP, name);
+  if (!S_ISREG(before.st_mode)) {
+    return readFailure(kNotARegularFile, name, notRegular(before.st_mode));
+  }
   if (static_cast<std::uintmax_t>(before.st_size) > limit) {
-    return failWith(error, name, tooLarge(limit));
+    return readFailure(kFileTooLarge, name, tooLarge(limit));
   }
   // O_NONBLOCK: should a FIFO have taken the file's place since stat(), opening it must
   // not wait for a writer; fstat() below then refuses it.
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (fd.get() < 0) return failWith(error, name, std::strerror(errno));
+  const int flags =
+      O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (links == Links::refuse ? O_NOFOLLOW : 0);
+  const Descriptor fd(::open(path.c_str(), flags));
+  if (fd.get() < 0) return systemFailure(errno, name);
   struct stat opened {};
-  if (::fstat(fd.get(), &opened) != 0) return failWith(error, name, std::strerror(errno));
-  if (!S_ISREG(opened.st_mode)) return failWith(error, name, notRegular(opened.st_mode));
-  return readToEnd(fd.get(), name, bytes, limit, static_cast<std::size_t>(opened.st_size), error);
+  if (::fstat(fd.get(), &opened) != 0) return systemFailure(errno, name);
+  if (!S_ISREG(opened.st_mode)) {
+    return readFailure(kNotARegularFile, name, notRegular(opened.st_mode));
+  }
+  return readToEnd(fd.get(), name, limit, static_cast<std::size_t>(opened.st_size));
 }
 
-bool readAll(int fd, std::string_view name, std::string& bytes, std::size_t limit,
-             std::string* error) {
-  return readToEnd(fd, name, bytes, limit, 0, error);
+base::Result<std::string> readAll(int fd, std::string_view name, std::size_t limit) {
+  return readToEnd(fd, name, limit, 0);
 }
 
 }  // namespace zv::platform

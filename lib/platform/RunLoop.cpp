@@ -20,10 +20,6 @@ namespace {
 constexpr std::uint64_t kWakeKey = ~std::uint64_t{0};
 constexpr std::uint64_t kTimerKey = ~std::uint64_t{0} - 1;
 
-[[noreturn]] void fail(const char* what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
-
 // Reads a counter descriptor (eventfd, timerfd) so that it stops being readable.
 void drain(int fd) {
   std::uint64_t count;
@@ -53,23 +49,20 @@ RunLoop::RunLoop(MainTag) : ownerThread_(::getpid()) {
 }
 
 void RunLoop::open() {
+  // Out of descriptors: the loop stays without any and says why in failure().
+  const auto fail = [this](const char* what) {
+    failure_ = base::Failure::system(errno, std::string("cannot make a run loop: ") + what);
+    for (int* fd : {&timerFd_, &wakeFd_, &epollFd_}) {
+      if (*fd >= 0) ::close(*fd);
+      *fd = -1;
+    }
+  };
   epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
-  if (epollFd_ < 0) fail("epoll_create1");
+  if (epollFd_ < 0) return fail("epoll_create1");
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd_ < 0) {
-    const int saved = errno;
-    ::close(epollFd_);
-    errno = saved;
-    fail("eventfd");
-  }
+  if (wakeFd_ < 0) return fail("eventfd");
   timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  if (timerFd_ < 0) {
-    const int saved = errno;
-    ::close(wakeFd_);
-    ::close(epollFd_);
-    errno = saved;
-    fail("timerfd_create");
-  }
+  if (timerFd_ < 0) return fail("timerfd_create");
   epoll_event event{};
   event.events = EPOLLIN;
   event.data.u64 = kWakeKey;
@@ -82,9 +75,9 @@ RunLoop::~RunLoop() {
   for (auto& [id, watch] : watches_) {
     if (watch.ownsFd) ::close(watch.fd);
   }
-  ::close(timerFd_);
-  ::close(wakeFd_);
-  ::close(epollFd_);
+  for (const int fd : {timerFd_, wakeFd_, epollFd_}) {
+    if (fd >= 0) ::close(fd);
+  }
 }
 
 RunLoop& RunLoop::main() {
@@ -205,6 +198,7 @@ RunLoop::WatchId RunLoop::watchSignals(std::initializer_list<int> signals, Signa
 }
 
 void RunLoop::run() {
+  if (failure_) return;
   while (!stopRequested_.exchange(false)) {
     dispatchPending(std::chrono::milliseconds(-1));
   }
@@ -216,6 +210,7 @@ std::size_t RunLoop::dispatchPending(std::chrono::milliseconds timeout) {
   const int waitMs = timeout.count() < 0
                          ? -1
                          : static_cast<int>(std::min<std::int64_t>(timeout.count(), INT32_MAX));
+  if (failure_) return 0;
   const int count = ::epoll_wait(epollFd_, events, kMaxEvents, waitMs);
   std::size_t ran = 0;
   for (int i = 0; i < count; ++i) {
@@ -235,6 +230,7 @@ std::size_t RunLoop::dispatchPending(std::chrono::milliseconds timeout) {
 
 bool RunLoop::runUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
+  if (failure_) return condition();
   while (!condition()) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return condition();

@@ -37,9 +37,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <utility>
+
+#include "base/Result.h"
 
 namespace zv::platform {
 
@@ -54,8 +57,9 @@ class RunLoop {
   using TimerId = std::uint64_t;
   using WatchId = std::uint64_t;
 
-  // A loop belonging to the calling thread. Throws std::system_error when the kernel
-  // refuses the descriptors (the process is out of descriptors).
+  // A loop belonging to the calling thread. When the kernel refuses its descriptors (the
+  // process is out of them), failure() says so, and the loop runs nothing: run() and
+  // dispatchPending() return at once, runUntil() answers the condition as it stands.
   RunLoop();
   ~RunLoop();
   RunLoop(const RunLoop&) = delete;
@@ -114,6 +118,8 @@ class RunLoop {
 
   // The epoll descriptor: readable whenever dispatchPending() has something to run.
   int fd() const { return epollFd_; }
+  // Why the loop cannot run; nothing when it can.
+  const std::optional<base::Failure>& failure() const { return failure_; }
 
  private:
   struct MainTag {};
@@ -138,6 +144,7 @@ class RunLoop {
   std::size_t runDueTimers();
   bool runWatch(WatchId id, std::uint32_t events);
 
+  std::optional<base::Failure> failure_;
   int epollFd_ = -1;
   int wakeFd_ = -1;
   int timerFd_ = -1;

@@ -12,8 +12,9 @@
 namespace zv::platform {
 
 namespace {
-void setError(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
+// Not connected, or the path cannot name a Unix socket.
+base::Failure unusable(std::string message) {
+  return base::Failure{base::kSystemDomain, ENOTCONN, std::move(message)};
 }
 }  // namespace
 
@@ -37,61 +38,46 @@ void SeqPacketSocket::close() {
   fd_ = -1;
 }
 
-bool SeqPacketSocket::connect(const std::string& path, std::string* error) {
+base::Result<void> SeqPacketSocket::connect(const std::string& path) {
   close();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) {
-    setError(error, "socket path too long for a Unix socket: " + path);
-    return false;
+    return base::Failure{base::kSystemDomain, ENAMETOOLONG,
+                         "socket path too long for a Unix socket: " + path};
   }
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    setError(error, std::string("cannot create a socket: ") + std::strerror(errno));
-    return false;
-  }
+  if (fd < 0) return base::Failure::system(errno, "cannot create a socket");
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     const int reason = errno;
     ::close(fd);
-    setError(error, "cannot connect to " + path + ": " + std::strerror(reason));
-    return false;
+    return base::Failure::system(reason, "cannot connect to " + path);
   }
   fd_ = fd;
-  return true;
+  return {};
 }
 
-bool SeqPacketSocket::send(std::span<const std::uint8_t> packet, std::string* error) {
-  if (fd_ < 0) {
-    setError(error, "not connected");
-    return false;
-  }
+base::Result<void> SeqPacketSocket::send(std::span<const std::uint8_t> packet) {
+  if (fd_ < 0) return unusable("not connected");
   for (;;) {
     const ssize_t sent = ::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL);
-    if (sent == static_cast<ssize_t>(packet.size())) return true;
+    if (sent == static_cast<ssize_t>(packet.size())) return {};
     if (sent < 0 && errno == EINTR) continue;
-    setError(error, sent < 0 ? std::string("cannot send: ") + std::strerror(errno)
-                             : std::string("packet sent only in part"));
-    return false;
+    if (sent < 0) return base::Failure::system(errno, "cannot send");
+    return base::Failure{base::kSystemDomain, EMSGSIZE, "packet sent only in part"};
   }
 }
 
-SeqPacketSocket::Status SeqPacketSocket::receive(std::vector<std::uint8_t>& packet,
-                                                 std::size_t maxSize, int timeoutMs,
-                                                 std::string* error) {
-  if (fd_ < 0) {
-    setError(error, "not connected");
-    return Status::Closed;
-  }
+base::Result<SeqPacketSocket::Status> SeqPacketSocket::receive(std::vector<std::uint8_t>& packet,
+                                                               std::size_t maxSize, int timeoutMs) {
+  if (fd_ < 0) return Status::Closed;
   pollfd wait{fd_, POLLIN, 0};
   for (;;) {
     const int ready = ::poll(&wait, 1, timeoutMs);
     if (ready > 0) break;
     if (ready == 0) return Status::Timeout;
-    if (errno != EINTR) {
-      setError(error, std::string("cannot wait for the peer: ") + std::strerror(errno));
-      return Status::Failed;
-    }
+    if (errno != EINTR) return base::Failure::system(errno, "cannot wait for the peer");
   }
   packet.resize(maxSize + 1);
   for (;;) {
@@ -108,8 +94,7 @@ SeqPacketSocket::Status SeqPacketSocket::receive(std::vector<std::uint8_t>& pack
     packet.clear();
     if (errno == EAGAIN || errno == EWOULDBLOCK) return Status::Timeout;
     if (errno == ECONNRESET) return Status::Closed;
-    setError(error, std::string("cannot receive: ") + std::strerror(errno));
-    return Status::Failed;
+    return base::Failure::system(errno, "cannot receive");
   }
 }
 

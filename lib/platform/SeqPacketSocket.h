@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "base/Result.h"
+
 namespace zv::platform {
 
 class SeqPacketSocket {
  public:
-  enum class Status { Packet, Timeout, Closed, Failed };
+  enum class Status { Packet, Timeout, Closed };
 
   SeqPacketSocket() = default;
   ~SeqPacketSocket();
@@ -24,17 +26,18 @@ class SeqPacketSocket {
   SeqPacketSocket(const SeqPacketSocket&) = delete;
   SeqPacketSocket& operator=(const SeqPacketSocket&) = delete;
 
-  // Connects to the socket at `path`. False, with a message naming the path and the
-  // reason in `error`, when nothing listens there or access is refused.
-  bool connect(const std::string& path, std::string* error = nullptr);
-  // Sends one packet whole. False when the peer has gone or the packet is refused. A
+  // Connects to the socket at `path`. A failure naming the path and the reason when
+  // nothing listens there or access is refused.
+  base::Result<void> connect(const std::string& path);
+  // Sends one packet whole. A failure when the peer has gone or the packet is refused. A
   // peer that has gone never raises SIGPIPE.
-  bool send(std::span<const std::uint8_t> packet, std::string* error = nullptr);
+  base::Result<void> send(std::span<const std::uint8_t> packet);
   // Waits up to `timeoutMs` (0: do not wait; negative: without limit) for one packet.
   // A packet longer than `maxSize` is cut to maxSize + 1 bytes, so that a reader that
-  // checks lengths sees it is too long. Closed: the peer has gone.
-  Status receive(std::vector<std::uint8_t>& packet, std::size_t maxSize, int timeoutMs,
-                 std::string* error = nullptr);
+  // checks lengths sees it is too long. Closed: the peer has gone. A failure when the
+  // socket cannot be waited for or read.
+  base::Result<Status> receive(std::vector<std::uint8_t>& packet, std::size_t maxSize,
+                               int timeoutMs);
 
   bool isOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }

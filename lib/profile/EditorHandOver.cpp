@@ -1,15 +1,12 @@
 #include "profile/EditorHandOver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "output/Workspace.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/Paths.h"
+#include "platform/ReadFile.h"
 #include "support/BrandedApplication.h"
 #include "support/PropertyList.h"
 #include "text/Unicode.h"
@@ -82,30 +79,17 @@ base::Result<std::filesystem::path> writeEditorHandOver(const json::DictionaryPt
 }
 
 base::Result<json::DictionaryPtr> readEditorHandOver(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return base::Failure::system(errno, path.string());
-  struct stat info {};
-  std::string bytes;
-  bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                  static_cast<std::size_t>(info.st_size) <= kLargestHandOver;
-  if (readable) {
-    bytes.resize(kLargestHandOver + 1);
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) readable = false;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-    readable = readable && got <= kLargestHandOver;
+  // In a shared folder: a link in the hand-over file's place is refused, not followed.
+  const base::Result<std::string> read =
+      platform::readFile(path, kLargestHandOver, platform::Links::refuse);
+  if (!read && read.failure().domain == base::kSystemDomain) {
+    return base::Failure::system(read.failure().code, path.string());
   }
-  ::close(fd);
-  if (!readable) {
+  if (!read) {
     return failure(kNotAHandOverFile,
                    path.string() + ": not a hand-over file (a regular file of at most 64 KiB)");
   }
+  const std::string& bytes = *read;
   std::string why;
   const std::optional<json::Value> root = support::readPropertyList(bytes, &why);
   if (!root || !root->isDictionary()) {

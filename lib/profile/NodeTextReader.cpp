@@ -593,7 +593,12 @@ std::optional<std::string> tevnodes2json(std::string_view nodeText, std::string_
   }
   auto value = tevnodes2json(nodeText, json::Value(prototype), error);
   if (!value) return std::nullopt;
-  return json::CJSONSerializer::serializer().serializeObject(*value);
+  auto text = json::CJSONSerializer::serializer().serializeObject(*value);
+  if (!text) {
+    if (error) *error = NodeTextError{text.failure().message};
+    return std::nullopt;
+  }
+  return std::move(*text);
 }
 
 }  // namespace zv::profile

@@ -126,8 +126,8 @@ std::optional<ProfileControllersCache::Controllers> ProfileControllersCache::con
 
   // The stamp is taken before the read and kept with the answer: a change made while the
   // file is read and converted then shows as a different stamp at the next call.
-  std::string bytes;
-  if (!platform::readFile(path, bytes, nullptr, kProfileFileLimit)) return std::nullopt;
+  base::Result<std::string> bytes = platform::readFile(path, kProfileFileLimit);
+  if (!bytes) return std::nullopt;
   if (changedRecently(stamp)) pause_(kSettleTime);
   Stamp after;
   const Look settled = look(path, after);
@@ -135,11 +135,12 @@ std::optional<ProfileControllersCache::Controllers> ProfileControllersCache::con
   if (settled == Look::Regular && !(after == stamp)) {
     // Still being written when it was read: read what is there now.
     stamp = after;
-    if (!platform::readFile(path, bytes, nullptr, kProfileFileLimit)) return std::nullopt;
+    bytes = platform::readFile(path, kProfileFileLimit);
+    if (!bytes) return std::nullopt;
   }
 
   std::optional<Controllers> controllers;
-  if (const std::optional<std::string> text = decodeProfileText(bytes)) {
+  if (const std::optional<std::string> text = decodeProfileText(*bytes)) {
     if (const auto json = tevnodes2json(*text, json::Value(prototypeDictionary))) {
       controllers = collectControllers(*json);
     }

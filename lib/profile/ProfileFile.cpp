@@ -45,17 +45,22 @@ std::optional<std::string> decodeProfileText(std::string_view bytes, std::string
 }
 
 std::optional<std::string> readProfileText(const std::filesystem::path& path, std::string* error) {
-  std::string bytes;
-  if (!platform::readFile(path, bytes, error, kProfileFileLimit)) return std::nullopt;
+  const base::Result<std::string> bytes = platform::readFile(path, kProfileFileLimit);
+  if (!bytes) {
+    if (error) *error = bytes.failure().message;
+    return std::nullopt;
+  }
   std::string reason;
-  auto text = decodeProfileText(bytes, &reason);
+  auto text = decodeProfileText(*bytes, &reason);
   if (!text && error) *error = "cannot read " + path.string() + ": " + reason;
   return text;
 }
 
 bool writeProfileText(const std::filesystem::path& path, std::string_view utf8,
                       std::string* error) {
-  return platform::writeFileAtomically(path, encodeProfileText(utf8), error);
+  const auto written = platform::writeFileAtomically(path, encodeProfileText(utf8));
+  if (!written && error) *error = written.failure().message;
+  return written.ok();
 }
 
 std::optional<json::Value> loadProfileJSON(const std::filesystem::path& path,

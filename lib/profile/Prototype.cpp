@@ -35,10 +35,13 @@ json::DictionaryPtr parsePrototype(std::string_view text, json::Error* error) {
 }
 
 json::DictionaryPtr readPrototypeFile(const std::filesystem::path& path, std::string* error) {
-  std::string bytes;
-  if (!platform::readFile(path, bytes, error, kPrototypeFileLimit)) return nullptr;
+  const base::Result<std::string> bytes = platform::readFile(path, kPrototypeFileLimit);
+  if (!bytes) {
+    if (error) *error = bytes.failure().message;
+    return nullptr;
+  }
   json::Error jsonError;
-  json::DictionaryPtr prototype = parsePrototype(bytes, &jsonError);
+  json::DictionaryPtr prototype = parsePrototype(*bytes, &jsonError);
   if (!prototype && error) {
     *error = path.string() + " is not a prototype (a JSON object)";
     if (jsonError.code != 0) *error += ": " + jsonError.message();

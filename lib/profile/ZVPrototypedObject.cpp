@@ -331,11 +331,8 @@ bool ZVPrototypedObject::setJSON(json::DictionaryPtr dictionary) {
 
 std::string ZVPrototypedObject::JSON() const {
   if (!jsonDictionary_) return "{}";
-  try {
-    return json::CJSONSerializer::serializer().serializeDictionary(*jsonDictionary_);
-  } catch (const json::SerializeError&) {
-    return {};  // only raw bytes that are not UTF-8 fail, and node text never makes them
-  }
+  // Only raw bytes that are not UTF-8 fail, and node text never makes them.
+  return json::CJSONSerializer::serializer().serializeDictionary(*jsonDictionary_).valueOr({});
 }
 
 std::vector<ObjectPtr> ZVPrototypedObject::allNodes() {

@@ -8,61 +8,52 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/ReadFile.h"
 #include "support/PropertyList.h"
 
 namespace zv::store {
 
 namespace {
 
-std::string describe(const std::filesystem::path& path, const std::string& what, int code) {
-  return path.string() + ": " + what + (code ? std::string(": ") + std::strerror(code) : "");
+base::Failure describe(const std::filesystem::path& path, const std::string& what, int code) {
+  return base::Failure{
+      base::kSystemDomain, code,
+      path.string() + ": " + what + (code ? std::string(": ") + std::strerror(code) : "")};
 }
 
-// Opens a regular file (following links) without ever blocking on what is not one.
-int openRegular(const std::filesystem::path& path, int flags, std::string* error) {
+base::Failure notRegular(const std::filesystem::path& path) {
+  return base::Failure{kSharedFileDomain, kNotARegularFile,
+                       path.string() + ": not a regular file; left alone"};
+}
+
+// Opens a regular file (following links) for writing without ever blocking on what is
+// not one.
+base::Result<int> openRegular(const std::filesystem::path& path, int flags) {
   struct stat before {};
-  if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
-    if (error) *error = describe(path, "not a regular file; left alone", 0);
-    errno = EINVAL;
-    return -1;
-  }
+  if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) return notRegular(path);
   const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
-  if (fd < 0) {
-    if (error) *error = describe(path, "cannot open", errno);
-    return -1;
-  }
+  if (fd < 0) return describe(path, "cannot open", errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (error) *error = describe(path, "not a regular file; left alone", 0);
     ::close(fd);
-    errno = EINVAL;
-    return -1;
+    return notRegular(path);
   }
   return fd;
 }
 
 enum class Look { Read, Missing, Failed };
 
+// Through the library's one bounded reader: a regular file (links followed), never larger
+// than a property list may be.
 Look readAll(const std::filesystem::path& path, std::string& bytes, std::string& error) {
-  const int fd = openRegular(path, O_RDONLY, &error);
-  if (fd < 0) return errno == ENOENT ? Look::Missing : Look::Failed;
-  bytes.clear();
-  char buffer[16384];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      bytes.append(buffer, static_cast<std::size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    const int code = errno;
-    ::close(fd);
-    if (n < 0) {
-      error = describe(path, "cannot read", code);
-      return Look::Failed;
-    }
+  base::Result<std::string> read = platform::readFile(path, support::kPropertyListFileLimit);
+  if (read) {
+    bytes = std::move(*read);
     return Look::Read;
   }
+  if (read.failure().is(base::kSystemDomain, ENOENT)) return Look::Missing;
+  error = read.failure().message;
+  return Look::Failed;
 }
 
 SharedDictionary interpret(const std::filesystem::path& path, Look look, const std::string& bytes,
@@ -96,14 +87,14 @@ void sleepPause(std::chrono::milliseconds time) {
   std::this_thread::sleep_for(time);
 }
 
-bool writeSharedFile(const std::filesystem::path& path, std::string_view bytes,
-                     std::string* error) {
-  const int fd = openRegular(path, O_WRONLY | O_CREAT, error);
-  if (fd < 0) return false;
+base::Result<void> writeSharedFile(const std::filesystem::path& path, std::string_view bytes) {
+  const base::Result<int> opened = openRegular(path, O_WRONLY | O_CREAT);
+  if (!opened) return opened.failure();
+  const int fd = *opened;
   if (::ftruncate(fd, 0) != 0) {
-    if (error) *error = describe(path, "cannot empty", errno);
+    const base::Failure failure = describe(path, "cannot empty", errno);
     ::close(fd);
-    return false;
+    return failure;
   }
   // One write for the whole content; only a short write (a full disk, a signal) needs
   // more, and then the readers' second look covers the gap.
@@ -112,17 +103,14 @@ bool writeSharedFile(const std::filesystem::path& path, std::string_view bytes,
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      if (error) *error = describe(path, "cannot write", n < 0 ? errno : ENOSPC);
+      const base::Failure failure = describe(path, "cannot write", n < 0 ? errno : ENOSPC);
       ::close(fd);
-      return false;
+      return failure;
     }
     written += static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0) {
-    if (error) *error = describe(path, "cannot write", errno);
-    return false;
-  }
-  return true;
+  if (::close(fd) != 0) return describe(path, "cannot write", errno);
+  return {};
 }
 
 SharedDictionary readSharedDictionary(const std::filesystem::path& path, const Pause& pause) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Result.h"
 #include "json/Value.h"
 
 namespace zv::store {
@@ -27,11 +28,14 @@ using Pause = std::function<void(std::chrono::milliseconds)>;
 inline constexpr std::chrono::milliseconds kSharedFileRetryPause{20};
 void sleepPause(std::chrono::milliseconds time);
 
+// What stands at the path of a shared file is not a regular file, and is left alone.
+inline constexpr const char* kSharedFileDomain = "SharedFile";
+enum SharedFileCode { kNotARegularFile = 1 };
+
 // Replaces the content of the file at `path` (created with mode 0644 less the umask
-// when missing). False, with `error` naming the path, when it is not a regular file or
-// cannot be written.
-bool writeSharedFile(const std::filesystem::path& path, std::string_view bytes,
-                     std::string* error = nullptr);
+// when missing). A failure naming the path when it is not a regular file
+// (kSharedFileDomain) or cannot be written (a system failure).
+base::Result<void> writeSharedFile(const std::filesystem::path& path, std::string_view bytes);
 
 struct SharedDictionary {
   enum class State {

@@ -111,9 +111,9 @@ std::string ZVCommandStore::commandXML() const {
     if (relative == "Favourites.xml" || !it->path().filename().string().ends_with(".xml")) continue;
     std::error_code typeError;
     if (!it->is_regular_file(typeError)) continue;
-    std::string bytes;
-    if (!platform::readFile(it->path(), bytes) || !text::isValidUtf8(bytes)) continue;
-    text += bytes;
+    const base::Result<std::string> bytes = platform::readFile(it->path());
+    if (!bytes || !text::isValidUtf8(*bytes)) continue;
+    text += *bytes;
   }
   return text;
 }

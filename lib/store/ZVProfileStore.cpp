@@ -148,9 +148,10 @@ ZVProfileStore::~ZVProfileStore() {
 }
 
 bool ZVProfileStore::writeEmptyInfoFile() {
-  std::string error;
-  if (writeSharedFile(profileInfoFile_, "", &error)) return true;
-  ZV_LOG(ZVLogLevel::Error, nullptr, "Cannot create the profile store's info file: %@", error);
+  const auto written = writeSharedFile(profileInfoFile_, "");
+  if (written) return true;
+  ZV_LOG(ZVLogLevel::Error, nullptr, "Cannot create the profile store's info file: %@",
+         written.failure().message);
   return false;
 }
 
@@ -319,10 +320,11 @@ bool ZVProfileStore::writeInfo(std::string* error) {
   info.settings = settings_;
   info.others = otherInfo_;
   const std::string bytes = support::writePropertyListXML(json::Value(info.toDictionary()));
-  std::string reason;
-  if (writeSharedFile(profileInfoFile_, bytes, &reason)) return true;
-  ZV_LOG(ZVLogLevel::Error, nullptr, "Cannot write the profile store's info file: %@", reason);
-  if (error) *error = reason;
+  const auto written = writeSharedFile(profileInfoFile_, bytes);
+  if (written) return true;
+  ZV_LOG(ZVLogLevel::Error, nullptr, "Cannot write the profile store's info file: %@",
+         written.failure().message);
+  if (error) *error = written.failure().message;
   return false;
 }
 

@@ -206,10 +206,11 @@ void ZVProfileSwitcher::renameProfile(const std::string& oldName, const std::str
 
 bool ZVProfileSwitcher::writeConfig(std::string* error) {
   const std::string xml = support::writePropertyListXML(json::Value(appMappings_));
-  std::string reason;
-  if (writeSharedFile(configPath_, xml, &reason)) return true;
-  ZV_LOG(ZVLogLevel::Error, nullptr, "Cannot write the application links: %@", reason);
-  if (error) *error = reason;
+  const auto written = writeSharedFile(configPath_, xml);
+  if (written) return true;
+  ZV_LOG(ZVLogLevel::Error, nullptr, "Cannot write the application links: %@",
+         written.failure().message);
+  if (error) *error = written.failure().message;
   return false;
 }
 

@@ -352,8 +352,12 @@ std::optional<json::Value> readPropertyList(std::string_view bytes, std::string*
 
 std::optional<json::Value> readPropertyListFile(const std::filesystem::path& path,
                                                 std::string* error, std::string* bytes) {
-  std::string data;
-  if (!platform::readFile(path, data, error, kPropertyListFileLimit)) return std::nullopt;
+  base::Result<std::string> read = platform::readFile(path, kPropertyListFileLimit);
+  if (!read) {
+    if (error) *error = read.failure().message;
+    return std::nullopt;
+  }
+  std::string& data = *read;
   std::string why;
   auto value = readPropertyList(data, &why);
   if (!value && error) *error = "cannot read " + path.string() + ": " + why;
@@ -386,7 +390,9 @@ bool writePropertyListFile(const std::filesystem::path& path, const json::Value&
       *error = "cannot write " + path.string() + ": the text would not read back (" + why + ")";
     return false;
   }
-  return platform::writeFileAtomically(path, xml, error, static_cast<mode_t>(mode));
+  const auto written = platform::writeFileAtomically(path, xml, static_cast<mode_t>(mode));
+  if (!written && error) *error = written.failure().message;
+  return written.ok();
 }
 
 }  // namespace zv::support

@@ -237,13 +237,12 @@ std::optional<StringsTable> readStringsFile(const std::filesystem::path& path,
     if (error) *error = {path.string() + ": too large for a strings file", 0, 0};
     return std::nullopt;
   }
-  std::string bytes;
-  std::string why;
-  if (!platform::readFile(path, bytes, &why, kLargestFile)) {
-    if (error) *error = {why, 0, 0};
+  const base::Result<std::string> bytes = platform::readFile(path, kLargestFile);
+  if (!bytes) {
+    if (error) *error = {bytes.failure().message, 0, 0};
     return std::nullopt;
   }
-  return readStringsTable(bytes, error);
+  return readStringsTable(*bytes, error);
 }
 
 }  // namespace zv::support

@@ -1,6 +1,7 @@
 #include "testing/FakeHidManager.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace zv::testing {
 
@@ -29,14 +30,11 @@ HidProperty FakeHidDevice::property(std::string_view key) const {
   return found == properties_.end() ? HidProperty{} : found->second;
 }
 
-bool FakeHidDevice::open(std::string* error) {
-  if (!openError_.empty()) {
-    if (error) *error = openError_;
-    return false;
-  }
+base::Result<void> FakeHidDevice::open() {
+  if (!openError_.empty()) return base::Failure{base::kSystemDomain, EACCES, openError_};
   ++openCount_;
   open_ = true;
-  return true;
+  return {};
 }
 
 void FakeHidDevice::sendInputReport(const std::vector<std::uint8_t>& report) {
@@ -53,25 +51,20 @@ std::vector<FakeHidDevice::SentReport> FakeHidDevice::sentReports() const {
   return sent_;
 }
 
-bool FakeHidDevice::setReport(HidReportType type, std::uint8_t reportId,
-                              std::span<const std::uint8_t> report, std::string* error) {
-  if (!open_) {
-    if (error) *error = path_ + " is not open";
-    return false;
-  }
+base::Result<void> FakeHidDevice::setReport(HidReportType type, std::uint8_t reportId,
+                                            std::span<const std::uint8_t> report) {
+  if (!open_) return base::Failure{base::kSystemDomain, EBADF, path_ + " is not open"};
   std::lock_guard lock(mutex_);
   sent_.push_back({type, reportId, {report.begin(), report.end()}});
-  return true;
+  return {};
 }
 
-std::optional<std::size_t> FakeHidDevice::getReport(HidReportType type, std::uint8_t reportId,
-                                                    std::span<std::uint8_t> buffer,
-                                                    std::string* error) {
+base::Result<std::size_t> FakeHidDevice::getReport(HidReportType type, std::uint8_t reportId,
+                                                   std::span<std::uint8_t> buffer) {
   std::lock_guard lock(mutex_);
   const auto found = features_.find(reportId);
   if (!open_ || type != HidReportType::Feature || found == features_.end()) {
-    if (error) *error = "no such report";
-    return std::nullopt;
+    return base::Failure{base::kSystemDomain, EPIPE, "no such report"};
   }
   const std::size_t count = std::min(buffer.size(), found->second.size());
   std::copy_n(found->second.begin(), count, buffer.begin());
@@ -101,11 +94,11 @@ class FakeHidManager : public platform::HidManager {
   void setDeviceRemovalCallback(DeviceCallback callback) override {
     removal_ = std::move(callback);
   }
-  bool scheduleWithRunLoop(platform::RunLoop& loop, std::string*) override {
-    if (loop_ == &loop) return true;
+  base::Result<void> scheduleWithRunLoop(platform::RunLoop& loop) override {
+    if (loop_ == &loop) return {};
     loop_ = &loop;
     for (const auto& device : state_->present) plugged(device);
-    return true;
+    return {};
   }
   void unscheduleFromRunLoop() override { loop_ = nullptr; }
   std::vector<HidDeviceRef> devices() const override { return {matched_.begin(), matched_.end()}; }

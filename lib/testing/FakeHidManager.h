@@ -53,15 +53,14 @@ class FakeHidDevice : public platform::HidDevice {
 
   platform::HidProperty property(std::string_view key) const override;
   std::string path() const override { return path_; }
-  bool open(std::string* error = nullptr) override;
+  base::Result<void> open() override;
   void close() override { open_ = false; }
   bool isOpen() const override { return open_; }
   void setInputReportHandler(InputReportHandler handler) override { handler_ = std::move(handler); }
-  bool setReport(platform::HidReportType type, std::uint8_t reportId,
-                 std::span<const std::uint8_t> report, std::string* error = nullptr) override;
-  std::optional<std::size_t> getReport(platform::HidReportType type, std::uint8_t reportId,
-                                       std::span<std::uint8_t> buffer,
-                                       std::string* error = nullptr) override;
+  base::Result<void> setReport(platform::HidReportType type, std::uint8_t reportId,
+                               std::span<const std::uint8_t> report) override;
+  base::Result<std::size_t> getReport(platform::HidReportType type, std::uint8_t reportId,
+                                      std::span<std::uint8_t> buffer) override;
 
  private:
   std::string path_;

@@ -12,26 +12,12 @@
 #include "output/ZVKeyboard.h"
 #include "platform/HidManager.h"
 #include "platform/RunLoop.h"
+#include "store/DeviceSession.h"
 #include "testing/EngineHarness.h"
 
 namespace zv::testing {
 
 using namespace std::chrono_literals;
-
-// Routes the device's element events to the store's current profile, as the agent does.
-class LiveDemoMouse::Router : public device::DeviceControllerDelegate {
- public:
-  explicit Router(std::weak_ptr<device::DeviceController> device) : device_(std::move(device)) {}
-  void onElementEvent(std::uint32_t element, std::int32_t value, std::int32_t oldValue) override {
-    const auto device = device_.lock();
-    const auto store = device ? device->profileStore() : nullptr;
-    const auto current = store ? store->currentProfile() : nullptr;
-    if (current) current->onElementEvent(element, value, oldValue);
-  }
-
- private:
-  std::weak_ptr<device::DeviceController> device_;
-};
 
 LiveDemoMouse::LiveDemoMouse(const std::filesystem::path& daemonExecutable,
                              const std::string& profileFile, SimulatedDaemon::Input input)
@@ -56,8 +42,9 @@ LiveDemoMouse::LiveDemoMouse(const std::filesystem::path& daemonExecutable,
       json::CJSONDeserializer().deserializeAsDictionary(R"({"Alias": "DemoMouse"})"));
   if (controllers.empty()) return;
   controller = controllers.front();
-  router_ = std::make_shared<Router>(controller);
-  controller->setDelegate(router_);
+  // The device's element events reach the store's current profile as the agent routes them.
+  session_ = std::make_shared<store::DeviceSession>(controller);
+  session_->attach();
   controller->createProfileStore();
   profile = engine::ZVProfile::create();
   profile->initFromFile(controller->bundle().resourcePath() / profileFile, controller);

@@ -22,6 +22,7 @@
 #include "device/ProfileStoreFactory.h"
 #include "engine/ZVProfile.h"
 #include "output/RecordingOutput.h"
+#include "store/DeviceSession.h"
 #include "testing/SimulatedDaemon.h"
 #include "testing/TemporaryTree.h"
 
@@ -51,8 +52,7 @@ class LiveDemoMouse {
   std::shared_ptr<engine::ZVProfile> profile;
 
  private:
-  class Router;
-  std::shared_ptr<Router> router_;
+  std::shared_ptr<store::DeviceSession> session_;
   std::shared_ptr<device::ProfileStoreFactory> previousFactory_;
   SimulatedDaemon::Input input_;
   bool wasExecutive_;

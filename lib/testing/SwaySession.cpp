@@ -59,9 +59,8 @@ std::optional<fs::path> waitForEntry(const fs::path& folder, const std::string& 
 bool waitUntilAccepting(const fs::path& socket) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
-    const int fd = platform::connectUnixSocket(socket.string());
-    if (fd >= 0) {
-      ::close(fd);
+    if (const auto fd = platform::connectUnixSocket(socket.string())) {
+      ::close(*fd);
       return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -107,7 +106,7 @@ std::unique_ptr<SwaySession> SwaySession::start(const fs::path& runtimeFolder, s
   auto process =
       ChildProcess::start({sway->string(), "-c", (runtimeFolder / "config").string()}, options);
   if (!process) {
-    *why = "cannot start sway";
+    *why = process.failure().message;
     return nullptr;
   }
   session->sway_ = std::make_unique<ChildProcess>(std::move(*process));
@@ -152,7 +151,7 @@ pid_t SwaySession::openWindow(const fs::path& program, std::string* why) {
   // The terminal runs cat, which waits on the terminal for ever: the window stays open.
   auto client = ChildProcess::start({program.string(), "cat"}, clientOptions_);
   if (!client) {
-    *why = "cannot start " + program.string();
+    *why = client.failure().message;
     return 0;
   }
   const pid_t pid = client->pid();
@@ -161,15 +160,20 @@ pid_t SwaySession::openWindow(const fs::path& program, std::string* why) {
 }
 
 std::string SwaySession::command(const std::string& text) {
-  const int fd = platform::connectUnixSocket(socket_.string());
-  if (fd < 0) return {};
-  platform::sendAll(fd, platform::sway::encodeMessage(platform::sway::kRunCommand, text));
+  const auto connected = platform::connectUnixSocket(socket_.string());
+  if (!connected) return {};
+  const int fd = *connected;
+  if (!platform::sendAll(fd, platform::sway::encodeMessage(platform::sway::kRunCommand, text))) {
+    ::close(fd);
+    return {};
+  }
   platform::sway::MessageReader reader;
   std::string reply;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     std::string bytes;
-    const bool open = platform::receiveAvailable(fd, bytes);
+    const auto received = platform::receiveAvailable(fd, bytes);
+    const bool open = received && *received;
     reader.append(bytes);
     if (auto message = reader.next()) {
       reply = message->payload;

@@ -26,7 +26,7 @@ std::unique_ptr<XvfbServer> XvfbServer::start(std::string* why) {
   ::close(fds[1]);
   if (!process) {
     ::close(fds[0]);
-    *why = "cannot start Xvfb";
+    *why = process.failure().message;
     return nullptr;
   }
   // Xvfb writes the display number once it accepts connections, and closes the pipe if

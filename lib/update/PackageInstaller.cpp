@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/ChildProcess.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::update {
 
@@ -43,7 +43,9 @@ bool SystemPackageInstaller::install(const std::filesystem::path& package, std::
   }
   platform::SpawnOptions options;
   options.nullInput = true;  // apt-get must not wait for an answer on a terminal
-  return platform::spawnProcess(command, options, error, loop_) != 0;
+  const auto started = platform::spawnProcess(command, options, loop_);
+  if (!started && error) *error = started.failure().message;
+  return started.ok();
 }
 
 }  // namespace zv::update

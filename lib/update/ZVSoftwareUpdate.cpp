@@ -203,13 +203,12 @@ void ZVSoftwareUpdate::finishPackage() {
   const fs::path path = pkgCachePath_ / (downloadVersion_ + std::string(kPackageExtension));
   std::error_code ec;
   fs::create_directories(pkgCachePath_, ec);
-  std::string error;
   if (ec) {
     failRequest(Request::Package, "cannot create " + pkgCachePath_.string() + ": " + ec.message());
     return;
   }
-  if (!platform::writeFileAtomically(path, data, &error)) {
-    failRequest(Request::Package, error);
+  if (const auto written = platform::writeFileAtomically(path, data); !written) {
+    failRequest(Request::Package, written.failure().message);
     return;
   }
   pkgFilePath_ = path;

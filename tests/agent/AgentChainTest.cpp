@@ -132,6 +132,10 @@ class AgentChainTest : public ::testing::Test {
 };
 
 TEST_F(AgentChainTest, PressesBecomeKeysAndFollowKinetraUseAndTheFocusedApplication) {
+  // The link is in place before the agent reads the links: a link written while it runs is
+  // read on the file's change, which may come after a focus change already queued.
+  writePageUpProfile(profileFolder() / "Game.pr0");
+  kinetra({"link", "/bin/sh", "Game"});
   auto agent = startAgent();
   ASSERT_FALSE(HasFatalFailure());
   EXPECT_TRUE(agent->waitFor("profile \"Default\"")) << agent->text();
@@ -141,7 +145,6 @@ TEST_F(AgentChainTest, PressesBecomeKeysAndFollowKinetraUseAndTheFocusedApplicat
   EXPECT_TRUE(daemon->waitForLine(string(kPress4) + " -> 00 00 00 00 00 00 00"))
       << daemon->output();
 
-  writePageUpProfile(profileFolder() / "Game.pr0");
   std::size_t from = agent->size();
   EXPECT_EQ(kinetra({"use", "Game"}), "current profile: Game\n");
   ASSERT_TRUE(agent->waitFor("profile \"Game\"", from)) << agent->text();
@@ -150,7 +153,6 @@ TEST_F(AgentChainTest, PressesBecomeKeysAndFollowKinetraUseAndTheFocusedApplicat
   // A linked application takes over while it has the focus, and gives back on leaving.
   kinetra({"use", "Default"});
   ASSERT_TRUE(agent->waitFor("profile \"Default\"", from)) << agent->text();
-  kinetra({"link", "/bin/sh", "Game"});
   from = agent->size();
   focus("/bin/sh");
   ASSERT_TRUE(agent->waitFor("profile \"Game\"", from)) << agent->text();

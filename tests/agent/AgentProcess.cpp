@@ -19,9 +19,10 @@ AgentProcess::AgentProcess(const std::filesystem::path& executable,
   options.environment = environment;
   options.output = errorLog;
   options.standardOutput = out[1];
-  process_ = zv::testing::ChildProcess::start(
+  auto started = zv::testing::ChildProcess::start(
       {executable.string(), "--headless", "--output", "record"}, options);
   ::close(out[1]);
+  if (started) process_.emplace(std::move(*started));
   if (!process_) {
     ::close(out[0]);
     return;

@@ -122,8 +122,8 @@ TEST_F(AgentTest, ClearDropsEventsAndRecordsNoProfileUntilAProfileIsPickedAgain)
   for (const auto& item : agent->currentProfileMenu().items()) EXPECT_FALSE(item.on) << item.title;
 
   trace->lines.clear();
-  agent->onElementEvent(0x90004, 1, 0);
-  agent->onElementEvent(0x90004, 0, 0);
+  agent->device()->onElementEvent(0x90004, 1, 0);
+  agent->device()->onElementEvent(0x90004, 0, 0);
   EXPECT_EQ(trace->lines, (vector<string>{"event 0x90004 1 dropped", "event 0x90004 0 dropped"}));
 
   // The store reads back its own write and drops the profile; the agent stays off.
@@ -136,8 +136,8 @@ TEST_F(AgentTest, ClearDropsEventsAndRecordsNoProfileUntilAProfileIsPickedAgain)
   ASSERT_TRUE(waitFor([&] { return store()->currentProfile() != nullptr; }));
   EXPECT_FALSE(noProfileOnDisk(*store()));
   EXPECT_EQ(showMenu(), (vector<string>{"Zenvor Standard", "*Game", "-", "Turn Off"}));
-  agent->onElementEvent(0x90004, 1, 0);
-  agent->onElementEvent(0x90004, 0, 0);
+  agent->device()->onElementEvent(0x90004, 1, 0);
+  agent->device()->onElementEvent(0x90004, 0, 0);
   // Game's button 4 is Page Up; the command runs on a thread of its own.
   ASSERT_TRUE(waitFor([&] { return keys() >= 2; }));
   EXPECT_EQ(output->events().front().code, KEY_PAGEUP);
@@ -180,15 +180,15 @@ TEST_F(AgentTest, PressesAndReleasesAskTheSwitcherFirstLargerValuesDoNot) {
     ASSERT_NE(switcher->originalProfile(), name);
   };
   choose("Game");
-  agent->onElementEvent(0x10030, 2, 0);
+  agent->device()->onElementEvent(0x10030, 2, 0);
   EXPECT_EQ(switcher->originalProfile(), "Default") << "value 2 was preceded by a check";
-  agent->onElementEvent(0x10030, 1, 0);
+  agent->device()->onElementEvent(0x10030, 1, 0);
   EXPECT_EQ(switcher->originalProfile(), "Game") << "no check before value 1";
   choose("Default");
-  agent->onElementEvent(0x10030, 0, 0);
+  agent->device()->onElementEvent(0x10030, 0, 0);
   EXPECT_EQ(switcher->originalProfile(), "Default") << "no check before value 0";
   choose("Game");
-  agent->onElementEvent(0x10030, -1, 0);
+  agent->device()->onElementEvent(0x10030, -1, 0);
   EXPECT_EQ(switcher->originalProfile(), "Game") << "no check before value -1";
 }
 
@@ -200,8 +200,8 @@ TEST_F(AgentTest, ALinkedApplicationTakesOverBeforeThePressIsRouted) {
   ASSERT_TRUE(agent->profileSwitcher()->setProfile("Game", "/usr/games/game"));
   frontmost->focus(fs::path("/usr/games/game"));
   EXPECT_EQ(store()->currentProfileName(), "Game");
-  agent->onElementEvent(0x90004, 1, 0);
-  agent->onElementEvent(0x90004, 0, 0);
+  agent->device()->onElementEvent(0x90004, 1, 0);
+  agent->device()->onElementEvent(0x90004, 0, 0);
   ASSERT_TRUE(waitFor([&] { return keys() >= 2; }));
   EXPECT_EQ(output->events().front().code, KEY_PAGEUP);
 }

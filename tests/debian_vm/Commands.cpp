@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "CheckList.h"
-#include "ChildProcess.h"
+#include "testing/ChildProcess.h"
 
 namespace zv::vmtest {
 namespace {
@@ -58,13 +58,16 @@ CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::mill
   // Output goes to a file rather than a pipe: a service the command starts may keep a
   // pipe open long after the command ended.
   const std::string log = "/tmp/vmtest-command-" + std::to_string(++serial) + ".log";
-  std::string problem;
-  auto child = ChildProcess::start(resolved, log, &problem, {"LC_ALL=C.UTF-8"});
+  testing::ChildOptions options;
+  options.output = log;
+  options.freshOutput = true;
+  options.environment = {{"LC_ALL", "C.UTF-8"}};
+  auto child = testing::ChildProcess::start(resolved, options);
   if (!child) {
-    result.output = problem;
+    result.output = child.failure().message;
     return result;
   }
-  const auto status = child->waitForExit(bound);
+  const auto status = child->wait(bound);
   result.output = child->output();
   ::unlink(log.c_str());
   if (!status) return result;  // the destructor kills it

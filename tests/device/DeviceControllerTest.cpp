@@ -4,6 +4,7 @@
 // connected demo mouse (fake HID system, driver service on a real socket).
 #include <gtest/gtest.h>
 
+#include "DeviceScriptOperations.h"
 #include "device/DeviceController.h"
 #include "device/DeviceDescriptions.h"
 #include "device/DriverSets.h"
@@ -259,21 +260,24 @@ TEST_F(ConnectedControllerTest, BatterySettingsAndScriptOperations) {
   EXPECT_EQ(controller->getSetting("DPI"), 0);
   controller->setSetting("DPI", 1600);
   EXPECT_EQ(controller->getSetting("DPI"), 1600);
-  EXPECT_EQ(
-      *controller->callScriptOperation("GetSetting", std::vector<json::Value>{json::Value("DPI")}),
-      json::Value(1600));
-  ASSERT_TRUE(controller->callScriptOperation(
-      "SetSetting", std::vector<json::Value>{json::Value("Mode"), json::Value(3)}));
+  EXPECT_EQ(*editor::callDeviceScriptOperation(*controller, "GetSetting",
+                                               std::vector<json::Value>{json::Value("DPI")}),
+            json::Value(1600));
+  ASSERT_TRUE(editor::callDeviceScriptOperation(
+      *controller, "SetSetting", std::vector<json::Value>{json::Value("Mode"), json::Value(3)}));
   EXPECT_EQ(controller->getSetting("Mode"), 3);
 
-  EXPECT_EQ(*controller->callScriptOperation("GetPID", {}), json::Value(5892));
-  EXPECT_EQ(*controller->callScriptOperation("GetBalias", {}), json::Value("DemoMouse"));
-  EXPECT_EQ(*controller->callScriptOperation("connected", {}), json::Value::boolean(true));
-  EXPECT_EQ(controller->callScriptOperation("GetBatteryLifeYears", {}), std::nullopt);
-  EXPECT_EQ(controller->callScriptOperation("readBatteryStatus", {}), std::nullopt)
+  EXPECT_EQ(*editor::callDeviceScriptOperation(*controller, "GetPID", {}), json::Value(5892));
+  EXPECT_EQ(*editor::callDeviceScriptOperation(*controller, "GetBalias", {}),
+            json::Value("DemoMouse"));
+  EXPECT_EQ(*editor::callDeviceScriptOperation(*controller, "connected", {}),
+            json::Value::boolean(true));
+  EXPECT_EQ(editor::callDeviceScriptOperation(*controller, "GetBatteryLifeYears", {}),
+            std::nullopt);
+  EXPECT_EQ(editor::callDeviceScriptOperation(*controller, "readBatteryStatus", {}), std::nullopt)
       << "operations outside the table are hidden";
-  EXPECT_EQ(controller->callScriptOperation("GetSetting", {}), std::nullopt);
-  EXPECT_EQ(DeviceController::scriptOperations().size(), 17u);
+  EXPECT_EQ(editor::callDeviceScriptOperation(*controller, "GetSetting", {}), std::nullopt);
+  EXPECT_EQ(editor::deviceScriptOperations().size(), 17u);
 
   const auto json = controller->controlDescriptionJSON();
   ASSERT_TRUE(json);

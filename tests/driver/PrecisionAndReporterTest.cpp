@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "DriverTestSupport.h"
-#include "core/Clock.h"
+#include "core/DriverClock.h"
 #include "core/ZVMouseReporter.h"
 #include "core/ZVPrecisionFilter.h"
 
@@ -76,7 +76,7 @@ TEST(ZVMouseReporter, ManualClockStepsEveryTenMillisecondsWhileDeflected) {
 }
 
 TEST(ZVMouseReporter, ThreadStepsEveryTenMillisecondsOnItsClock) {
-  ManualClock clock;
+  ManualDriverClock clock;
   PointerRecorder recorder;
   ZVMouseReporter reporter(std::ref(recorder), ZVMouseReporter::Mode::thread,
                            ZVMouseReporter::kStep, clock);
@@ -115,7 +115,8 @@ TEST(ZVMouseReporter, ThreadStepsEveryTenMillisecondsOnItsClock) {
 
 // Destroys the reporter on another thread; answers whether that ended without the clock
 // moving. If it does not, the clock is moved past the step so the thread can end at all.
-bool destroyedWithoutTimePassing(std::unique_ptr<ZVMouseReporter> reporter, ManualClock& clock) {
+bool destroyedWithoutTimePassing(std::unique_ptr<ZVMouseReporter> reporter,
+                                 ManualDriverClock& clock) {
   std::mutex mutex;
   std::condition_variable changed;
   bool done = false;
@@ -136,7 +137,7 @@ bool destroyedWithoutTimePassing(std::unique_ptr<ZVMouseReporter> reporter, Manu
 }
 
 TEST(ZVMouseReporter, DestructionEndsTheThreadInTheMiddleOfAStep) {
-  ManualClock clock;
+  ManualDriverClock clock;
   PointerRecorder recorder;
   // A step of 10 s on a clock that does not move: destruction must not wait for it.
   auto reporter = std::make_unique<ZVMouseReporter>(std::ref(recorder),
@@ -156,7 +157,7 @@ TEST(ZVMouseReporter, DestructionEndsTheThreadInTheMiddleOfAStep) {
 
 TEST(ZVMouseReporter, WakeUpsRacingWithTheThreadGoingToSleepAreNeverLost) {
   for (int round = 0; round < 50; ++round) {
-    ManualClock clock;
+    ManualDriverClock clock;
     PointerRecorder quick;
     ZVMouseReporter reporter(std::ref(quick), ZVMouseReporter::Mode::thread, 1000ms, clock);
     reporter.SetXYAxis(static_cast<std::int16_t>(round + 1), 0, 0);

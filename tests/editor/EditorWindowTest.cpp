@@ -147,6 +147,21 @@ TEST_F(EditorWindowTest, ActionsReachThePageWithTheirTextAsFifthArgument) {
   EXPECT_EQ(host_.scripts.size(), 2u);
 }
 
+// The device's events take the agent's road to the profile being edited, and only in
+// test mode: outside it they change nothing, inside it the actions reach the page.
+TEST_F(EditorWindowTest, TheDevicesElementEventsReachTheEditedProfileOnlyInTestMode) {
+  device_->onElementEvent(0x90004, 1, 0);  // Page Down while held
+  device_->onElementEvent(0x90004, 0, 0);
+  window_->setDeviceActionCallback("onAction");
+  device_->onElementEvent(0x90004, 1, 0);
+  device_->onElementEvent(0x90004, 0, 0);
+  const std::string press = "onAction('action', 7,78,1,'')";
+  const std::string release = "onAction('action', 7,78,0,'')";
+  ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return count(release) == 1; },
+                                                 std::chrono::seconds(10)));
+  EXPECT_EQ(count(press), 1u) << "the press before test mode reached the page";
+}
+
 TEST_F(EditorWindowTest, TestModeGoesOnWithEveryProfileEditedNext) {
   window_->setDeviceActionCallback("onAction");
   const auto first = window_->profile();

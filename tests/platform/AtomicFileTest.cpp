@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "platform/AtomicFile.h"
 #include "testing/TemporaryTree.h"
@@ -24,7 +25,7 @@ mode_t modeOf(const fs::path& path) {
 TEST(AtomicFile, WritesReplacesAndKeepsPermissions) {
   testing::TemporaryTree tree;
   const auto file = tree.path("home/profile.pr0");
-  ASSERT_TRUE(writeFileAtomically(file, "first", nullptr, 0600));
+  ASSERT_TRUE(writeFileAtomically(file, "first", 0600));
   EXPECT_EQ(tree.read("home/profile.pr0"), "first");
   EXPECT_EQ(modeOf(file), 0600u);
 
@@ -39,23 +40,25 @@ TEST(AtomicFile, WritesReplacesAndKeepsPermissions) {
 TEST(AtomicFile, NewFilesTakeTheUmaskWithoutChangingIt) {
   testing::TemporaryTree tree;
   const mode_t saved = ::umask(027);
-  ASSERT_TRUE(writeFileAtomically(tree.path("home/new"), "x", nullptr, 0666));
+  ASSERT_TRUE(writeFileAtomically(tree.path("home/new"), "x", 0666));
   EXPECT_EQ(modeOf(tree.path("home/new")), 0640u);
   EXPECT_EQ(::umask(saved), 027u);
 }
 
 TEST(AtomicFile, FailureLeavesTheTargetAndNamesThePath) {
   testing::TemporaryTree tree;
-  std::string error;
-  EXPECT_FALSE(writeFileAtomically(tree.path("missing/folder/x"), "bytes", &error));
-  EXPECT_NE(error.find("missing/folder/x"), std::string::npos) << error;
+  const auto missing = writeFileAtomically(tree.path("missing/folder/x"), "bytes");
+  ASSERT_FALSE(missing);
+  EXPECT_TRUE(missing.failure().is(base::kSystemDomain, ENOENT));
+  EXPECT_NE(missing.failure().message.find("missing/folder/x"), std::string::npos);
 
   // A folder standing where the file should go cannot be replaced.
   fs::create_directories(tree.path("home/taken"));
   tree.write("home/taken/inside", "keep");
-  EXPECT_FALSE(writeFileAtomically(tree.path("home/taken"), "bytes", &error));
-  EXPECT_EQ(error, "cannot write " + tree.path("home/taken").string() +
-                       ": it is a folder, not a regular file");
+  const auto taken = writeFileAtomically(tree.path("home/taken"), "bytes");
+  ASSERT_FALSE(taken);
+  EXPECT_EQ(taken.failure().message, "cannot write " + tree.path("home/taken").string() +
+                                         ": it is a folder, not a regular file");
   EXPECT_EQ(tree.read("home/taken/inside"), "keep");
 }
 
@@ -68,8 +71,8 @@ TEST(AtomicFile, WritesThroughSymbolicLinksToTheirFinalTarget) {
   fs::create_symlink("../dotfiles/prefs.plist", tree.path("home/middle"));
   fs::create_symlink("middle", tree.path("home/prefs.plist"));
 
-  std::string error;
-  ASSERT_TRUE(writeFileAtomically(tree.path("home/prefs.plist"), "new", &error)) << error;
+  const auto written = writeFileAtomically(tree.path("home/prefs.plist"), "new");
+  ASSERT_TRUE(written) << written.failure().message;
   EXPECT_TRUE(fs::is_symlink(tree.path("home/prefs.plist")));
   EXPECT_TRUE(fs::is_symlink(tree.path("home/middle")));
   EXPECT_EQ(tree.read("dotfiles/prefs.plist"), "new");
@@ -95,9 +98,11 @@ TEST(AtomicFile, RefusesWhatIsNotARegularFileAndLeavesItAlone) {
       {"home/to-folder", "it is a symbolic link to a folder"},
   };
   for (const auto& [name, reason] : cases) {
-    std::string error;
-    EXPECT_FALSE(writeFileAtomically(tree.path(name), "bytes", &error)) << name;
-    EXPECT_EQ(error, "cannot write " + tree.path(name).string() + ": " + reason);
+    const auto written = writeFileAtomically(tree.path(name), "bytes");
+    ASSERT_FALSE(written) << name;
+    EXPECT_TRUE(written.failure().is(kAtomicFileDomain, kNotARegularTarget)) << name;
+    EXPECT_EQ(written.failure().message,
+              "cannot write " + tree.path(name).string() + ": " + reason);
   }
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_TRUE(fs::is_symlink(tree.path("home/to-fifo")));

@@ -55,10 +55,9 @@ TEST(X11Provider, FollowsTheActiveWindowOfTheRoot) {
   std::string why;
   const auto server = testing::XvfbServer::start(&why);
   if (!server) GTEST_SKIP() << why;
-  std::string error;
-  const auto provider = X11FrontmostApplication::open(RunLoop::main(), server->display(),
-                                                      executableOfProcess, &error);
-  ASSERT_TRUE(provider) << error;
+  auto opened = X11FrontmostApplication::open(RunLoop::main(), server->display());
+  ASSERT_TRUE(opened) << opened.failure().message;
+  const auto provider = std::move(*opened);
   EXPECT_EQ(provider->providerName(), "X11");
   ASSERT_TRUE(provider->current());
   EXPECT_TRUE(provider->current()->none()) << "no window is active on a new server";
@@ -89,10 +88,11 @@ TEST(X11Provider, FollowsTheActiveWindowOfTheRoot) {
 }
 
 TEST(X11Provider, SaysWhenTheDisplayCannotBeOpened) {
-  std::string error;
-  EXPECT_FALSE(
-      X11FrontmostApplication::open(RunLoop::main(), ":9999", executableOfProcess, &error));
-  EXPECT_NE(error.find(":9999"), std::string::npos) << error;
+  const auto refused = X11FrontmostApplication::open(RunLoop::main(), ":9999");
+  ASSERT_FALSE(refused);
+  EXPECT_TRUE(refused.failure().is(kX11FocusDomain, kX11Unusable));
+  EXPECT_NE(refused.failure().message.find(":9999"), std::string::npos)
+      << refused.failure().message;
 }
 
 // --- sway ------------------------------------------------------------------------------
@@ -104,10 +104,9 @@ TEST(SwayProvider, FollowsTheFocusBetweenTwoApplications) {
   std::string why;
   const auto sway = testing::SwaySession::start(tree.path("sway"), &why);
   if (!sway) GTEST_SKIP() << why;
-  std::string error;
-  const auto provider = SwayFrontmostApplication::open(RunLoop::main(), sway->socket().string(),
-                                                       executableOfProcess, &error);
-  ASSERT_TRUE(provider) << error;
+  auto opened = SwayFrontmostApplication::open(RunLoop::main(), sway->socket().string());
+  ASSERT_TRUE(opened) << opened.failure().message;
+  const auto provider = std::move(*opened);
   ASSERT_TRUE(waitFor([&] { return provider->current().has_value(); }));
   EXPECT_TRUE(provider->current()->none()) << "an empty workspace has the focus at start";
 
@@ -156,7 +155,7 @@ class HyprlandStandIn {
     broadcast("openwindow>>1,2,x,y\nactivewindow>>" + name + ",t\nactivewindowv2>>1\n");
   }
   void broadcast(const std::string& bytes) {
-    for (const int fd : eventClients_) sendAll(fd, bytes);
+    for (const int fd : eventClients_) (void)sendAll(fd, bytes);
   }
   void dropEventClients() {
     for (const int fd : eventClients_) ::close(fd);
@@ -191,10 +190,10 @@ class HyprlandStandIn {
     char request[256] = {};
     const ssize_t n = ::read(client, request, sizeof request - 1);
     if (n > 0 && std::string(request) == "j/activewindow") {
-      sendAll(client, reply);
+      (void)sendAll(client, reply);
       ++requestsAnswered;
     } else {
-      sendAll(client, "unknown request");
+      (void)sendAll(client, "unknown request");
     }
     ::close(client);
   }
@@ -208,10 +207,9 @@ class HyprlandStandIn {
 TEST(HyprlandProvider, AsksWhoHasTheFocusWheneverTheEventSocketSaysItMoved) {
   testing::TemporaryTree tree;
   HyprlandStandIn hyprland(tree.path("hypr/sig"));
-  std::string error;
-  const auto provider = HyprlandFrontmostApplication::open(RunLoop::main(), tree.path("hypr/sig"),
-                                                           executableOfProcess, &error);
-  ASSERT_TRUE(provider) << error;
+  auto opened = HyprlandFrontmostApplication::open(RunLoop::main(), tree.path("hypr/sig"));
+  ASSERT_TRUE(opened) << opened.failure().message;
+  const auto provider = std::move(*opened);
   ASSERT_TRUE(waitFor([&] { return provider->current().has_value(); }));
   EXPECT_TRUE(provider->current()->none());
   ASSERT_TRUE(waitFor([&] { return hyprland.eventClients() == 1; }));
@@ -238,8 +236,9 @@ TEST(HyprlandProvider, AsksWhoHasTheFocusWheneverTheEventSocketSaysItMoved) {
 TEST(HyprlandProvider, DropsAnEventStreamThatIsNotHyprlands) {
   testing::TemporaryTree tree;
   HyprlandStandIn hyprland(tree.path("hypr/sig"));
-  const auto provider = HyprlandFrontmostApplication::open(RunLoop::main(), tree.path("hypr/sig"));
-  ASSERT_TRUE(provider);
+  auto opened = HyprlandFrontmostApplication::open(RunLoop::main(), tree.path("hypr/sig"));
+  ASSERT_TRUE(opened);
+  const auto provider = std::move(*opened);
   ASSERT_TRUE(waitFor([&] { return hyprland.eventClients() == 1; }));
   // More than the socket holds: sent from another thread while the loop reads.
   std::thread sender([&] { hyprland.broadcast(std::string(hyprland::kMaxLine + 16, 'x')); });

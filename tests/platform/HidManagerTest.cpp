@@ -82,8 +82,8 @@ TEST(LinuxHidManager, ListsThisMachinesHidrawNodes) {
   LinuxHidManager manager;
   std::vector<HidDeviceRef> matched;
   manager.setDeviceMatchingCallback([&](const HidDeviceRef& device) { matched.push_back(device); });
-  std::string error;
-  ASSERT_TRUE(manager.scheduleWithRunLoop(loop, &error)) << error;
+  const auto scheduled = manager.scheduleWithRunLoop(loop);
+  ASSERT_TRUE(scheduled) << scheduled.failure().message;
   EXPECT_TRUE(matched.empty()) << "devices are reported from the loop, not from scheduling";
   loop.dispatchPending();
   EXPECT_EQ(matched.size(), manager.devices().size());

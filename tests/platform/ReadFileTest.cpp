@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -16,34 +17,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ReadFile, ReadsRegularFilesAndTheFilesLinksName) {
+TEST(ReadFile, ReadsRegularFilesAndTheFilesLinksNameUnlessLinksAreRefused) {
   testing::TemporaryTree tree;
   tree.write("home/data", std::string("a\0b", 3));
   fs::create_symlink("data", tree.path("home/link"));
-  std::string bytes;
-  ASSERT_TRUE(readFile(tree.path("home/data"), bytes));
-  EXPECT_EQ(bytes, std::string("a\0b", 3));
-  bytes.clear();
-  ASSERT_TRUE(readFile(tree.path("home/link"), bytes));
-  EXPECT_EQ(bytes, std::string("a\0b", 3));
+  EXPECT_EQ(readFile(tree.path("home/data")).valueOr(""), std::string("a\0b", 3));
+  EXPECT_EQ(readFile(tree.path("home/link")).valueOr(""), std::string("a\0b", 3));
+  EXPECT_EQ(readFile(tree.path("home/data"), 100, Links::refuse).valueOr(""),
+            std::string("a\0b", 3));
 
-  std::string error;
-  EXPECT_FALSE(readFile(tree.path("nothing"), bytes, &error));
-  EXPECT_EQ(error, "cannot read " + tree.path("nothing").string() + ": No such file or directory");
+  const auto linked = readFile(tree.path("home/link"), 100, Links::refuse);
+  ASSERT_FALSE(linked);
+  EXPECT_TRUE(linked.failure().is(base::kSystemDomain, ELOOP));
+  const auto missing = readFile(tree.path("nothing"));
+  ASSERT_FALSE(missing);
+  EXPECT_TRUE(missing.failure().is(base::kSystemDomain, ENOENT));
+  EXPECT_EQ(missing.failure().message,
+            "cannot read " + tree.path("nothing").string() + ": No such file or directory");
 }
 
-TEST(ReadFile, RefusesFilesOverTheLimitAndKeepsTheBytesGiven) {
+TEST(ReadFile, RefusesFilesOverTheLimit) {
   testing::TemporaryTree tree;
   tree.write("home/100", std::string(100, 'x'));
   tree.write("home/101", std::string(101, 'x'));
-  std::string bytes = "untouched";
-  std::string error;
-  EXPECT_FALSE(readFile(tree.path("home/101"), bytes, &error, 100));
-  EXPECT_EQ(error, "cannot read " + tree.path("home/101").string() +
-                       ": larger than 100 bytes, more than such a file can be");
-  EXPECT_EQ(bytes, "untouched");
-  ASSERT_TRUE(readFile(tree.path("home/100"), bytes, &error, 100));
-  EXPECT_EQ(bytes.size(), 100u);
+  const auto large = readFile(tree.path("home/101"), 100);
+  ASSERT_FALSE(large);
+  EXPECT_TRUE(large.failure().is(kReadFileDomain, kFileTooLarge));
+  EXPECT_EQ(large.failure().message, "cannot read " + tree.path("home/101").string() +
+                                         ": larger than 100 bytes, more than such a file can be");
+  EXPECT_EQ(readFile(tree.path("home/100"), 100).valueOr("").size(), 100u);
   EXPECT_EQ(describeSize(std::size_t{16} << 20), "16 MiB");
   EXPECT_EQ(describeSize(2048), "2 KiB");
 }
@@ -66,32 +68,33 @@ TEST(ReadFile, RefusesAFifoWithoutWaitingForAWriter) {
     const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
     if (fd >= 0) ::close(fd);
   });
-  std::string bytes;
-  std::string error;
-  const bool read = readFile(fifo, bytes, &error);
-  std::string linkError;
-  const bool readLink = readFile(tree.path("home/link"), bytes, &linkError);
+  const auto read = readFile(fifo);
+  const auto readLink = readFile(tree.path("home/link"));
   {
     std::lock_guard lock(mutex);
     finished = true;
   }
   done.notify_all();
   watchdog.join();
-  EXPECT_FALSE(read);
-  EXPECT_EQ(error, "cannot read " + fifo.string() + ": not a regular file (a FIFO)");
-  EXPECT_FALSE(readLink);
-  EXPECT_NE(linkError.find("not a regular file (a FIFO)"), std::string::npos) << linkError;
+  ASSERT_FALSE(read);
+  EXPECT_TRUE(read.failure().is(kReadFileDomain, kNotARegularFile));
+  EXPECT_EQ(read.failure().message,
+            "cannot read " + fifo.string() + ": not a regular file (a FIFO)");
+  ASSERT_FALSE(readLink);
+  EXPECT_NE(readLink.failure().message.find("not a regular file (a FIFO)"), std::string::npos);
 }
 
 TEST(ReadFile, RefusesFoldersAndDevices) {
   testing::TemporaryTree tree;
-  std::string bytes;
-  std::string error;
-  EXPECT_FALSE(readFile(tree.path("home"), bytes, &error));
-  EXPECT_EQ(error, "cannot read " + tree.path("home").string() + ": not a regular file (a folder)");
+  const auto folder = readFile(tree.path("home"));
+  ASSERT_FALSE(folder);
+  EXPECT_EQ(folder.failure().message,
+            "cannot read " + tree.path("home").string() + ": not a regular file (a folder)");
   if (!fs::exists("/dev/zero")) GTEST_SKIP() << "no /dev/zero on this machine";
-  EXPECT_FALSE(readFile("/dev/zero", bytes, &error));
-  EXPECT_EQ(error, "cannot read /dev/zero: not a regular file (a character device)");
+  const auto device = readFile("/dev/zero");
+  ASSERT_FALSE(device);
+  EXPECT_EQ(device.failure().message,
+            "cannot read /dev/zero: not a regular file (a character device)");
 }
 
 TEST(ReadFile, ReadsAPipeUpToTheLimit) {
@@ -99,17 +102,16 @@ TEST(ReadFile, ReadsAPipeUpToTheLimit) {
   ASSERT_EQ(::pipe(fds), 0);
   ASSERT_EQ(::write(fds[1], "0123456789", 10), 10);
   ::close(fds[1]);
-  std::string bytes;
-  std::string error;
-  EXPECT_FALSE(readAll(fds[0], "-", bytes, 9, &error));
-  EXPECT_EQ(error, "cannot read -: larger than 9 bytes, more than such a file can be");
+  const auto large = readAll(fds[0], "-", 9);
+  ASSERT_FALSE(large);
+  EXPECT_EQ(large.failure().message,
+            "cannot read -: larger than 9 bytes, more than such a file can be");
   ::close(fds[0]);
 
   ASSERT_EQ(::pipe(fds), 0);
   ASSERT_EQ(::write(fds[1], "0123456789", 10), 10);
   ::close(fds[1]);
-  ASSERT_TRUE(readAll(fds[0], "-", bytes, 10, &error));
-  EXPECT_EQ(bytes, "0123456789");
+  EXPECT_EQ(readAll(fds[0], "-", 10).valueOr(""), "0123456789");
   ::close(fds[0]);
 }
 

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -50,6 +51,26 @@ struct Pipe {
 bool readable(int fd, int timeoutMs) {
   pollfd p{fd, POLLIN, 0};
   return ::poll(&p, 1, timeoutMs) == 1 && (p.revents & POLLIN);
+}
+
+// A process out of descriptors gets a loop that says why instead of an exception, and
+// that runs nothing rather than spinning.
+TEST(RunLoop, WithoutDescriptorsItSaysWhyAndRunsNothing) {
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit none = saved;
+  none.rlim_cur = 0;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  RunLoop loop;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  ASSERT_TRUE(loop.failure());
+  EXPECT_TRUE(loop.failure()->is(zv::base::kSystemDomain, EMFILE)) << loop.failure()->message;
+  EXPECT_EQ(loop.failure()->message.rfind("cannot make a run loop: epoll_create1: ", 0), 0u);
+  loop.post([] {});
+  loop.run();
+  EXPECT_EQ(loop.dispatchPending(), 0u);
+  EXPECT_FALSE(loop.runUntil([] { return false; }, 1ms));
+  EXPECT_FALSE(RunLoop::main().failure());
 }
 
 }  // namespace

@@ -48,8 +48,9 @@ std::uint32_t element(const ObjectPtr& node) {
 }
 
 TEST(DemoProfiles, PrototypeIsUsableInAScriptText) {
-  std::string text;
-  ASSERT_TRUE(platform::readFile(kData / "tevnodes.prototype", text));
+  const auto read = platform::readFile(kData / "tevnodes.prototype");
+  ASSERT_TRUE(read);
+  const std::string& text = *read;
   EXPECT_EQ(text.find('\''), std::string::npos);
   EXPECT_EQ(text.find('\\'), std::string::npos);
   EXPECT_TRUE(bundledPrototype());
@@ -58,8 +59,9 @@ TEST(DemoProfiles, PrototypeIsUsableInAScriptText) {
 TEST(DemoProfiles, EveryDemoProfileRoundTripsExactly) {
   auto prototype = json::Value(bundledPrototype());
   for (const char* name : {"Seed.pr0", "Default.pr0"}) {
-    std::string bytes;
-    ASSERT_TRUE(platform::readFile(kBundle / "Contents" / "Resources" / name, bytes));
+    const auto read = platform::readFile(kBundle / "Contents" / "Resources" / name);
+    ASSERT_TRUE(read);
+    const std::string& bytes = *read;
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << name;
     auto text = decodeProfileText(bytes);
     ASSERT_TRUE(text);
@@ -69,7 +71,8 @@ TEST(DemoProfiles, EveryDemoProfileRoundTripsExactly) {
     auto json = tevnodes2json(*text, prototype);
     ASSERT_TRUE(json) << name;
     ObjectPtr root = ZVPrototypedObject::makeFromPrototype(prototype.asDictionary());
-    ASSERT_TRUE(root->setJSON(json::CJSONSerializer::serializer().serializeObject(*json)));
+    ASSERT_TRUE(
+        root->setJSON(json::CJSONSerializer::serializer().serializeObject(*json).valueOr("")));
     auto again = json::CJSONDeserializer().deserialize(root->JSON());
     ASSERT_TRUE(again);
     auto written = json2tevnodes(*again, prototype);

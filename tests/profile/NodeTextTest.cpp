@@ -18,7 +18,7 @@ std::string toJson(std::string_view text, std::string_view prototype = "{}") {
   NodeTextError error;
   auto value = tevnodes2json(text, parse(prototype), &error);
   if (!value) return "error: " + error.describe();
-  return json::CJSONSerializer::serializer().serializeObject(*value);
+  return json::CJSONSerializer::serializer().serializeObject(*value).valueOr("error: not writable");
 }
 
 // JSON → node text, or "error: <message>".

@@ -44,6 +44,15 @@ protocol/P.h:1: #include "text/Unicode.h": protocol/ is header-only and self-con
 tools/kinetra/T.cpp:1: #include "testing/X.h": lib/testing holds fakes for tests: programs do not include it
 check-includes: 6 include(s) against the layer order (ARCHITECTURE.md)' -- "$check" "$others"
 
+driver=$(tree driver driver/core/A.cpp:core/B.h driver/daemon/D.cpp:replay/R.h \
+  driver/fakes/F.h:daemon/D.h driver/daemon/main.cpp:fakes/F.h driver/daemon/S.h:fakes/F.h \
+  driver/core/C.cpp:daemon/D.h driver/linux/L.cpp:fakes/F.h driver/replay/Q.cpp:gadget/G.h)
+expect driver-order 1 'driver/core/C.cpp:1: #include "daemon/D.h": driver/core may not include driver/daemon: the driver'"'"'s order is core, replay, daemon, then linux and fakes (only daemon/main.cpp wires them)
+driver/daemon/S.h:1: #include "fakes/F.h": driver/daemon may not include driver/fakes: the driver'"'"'s order is core, replay, daemon, then linux and fakes (only daemon/main.cpp wires them)
+driver/linux/L.cpp:1: #include "fakes/F.h": driver/linux may not include driver/fakes: the driver'"'"'s order is core, replay, daemon, then linux and fakes (only daemon/main.cpp wires them)
+driver/replay/Q.cpp:1: #include "gadget/G.h": '"'"'gadget'"'"' is not a folder of the driver
+check-includes: 4 include(s) against the layer order (ARCHITECTURE.md)' -- "$check" "$driver"
+
 unknown=$(tree unknown lib/gadget/G.cpp:json/Value.h)
 expect new-module 1 'lib/gadget/:0: #include "": lib/gadget is not in the layer order: add it to scripts/check-includes and ARCHITECTURE.md
 check-includes: 1 include(s) against the layer order (ARCHITECTURE.md)' -- "$check" "$unknown"

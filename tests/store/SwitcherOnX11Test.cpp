@@ -21,9 +21,10 @@ TEST_F(StoreTest, UnderX11AFocusChangeMakesTheLinkedProfileCurrent) {
   addProfile("Game");
   open();
   store->setCurrentProfileByName("Work");
-  std::shared_ptr<platform::FrontmostApplication> provider =
+  auto opened =
       platform::X11FrontmostApplication::open(platform::RunLoop::main(), server->display());
-  ASSERT_TRUE(provider);
+  ASSERT_TRUE(opened) << opened.failure().message;
+  std::shared_ptr<platform::FrontmostApplication> provider = std::move(*opened);
   const auto switcher = ZVProfileSwitcher::create(device, provider);
   // This test program stands for the game, the X server for another application.
   ASSERT_TRUE(switcher->setProfile("Game", fs::read_symlink("/proc/self/exe").string()));

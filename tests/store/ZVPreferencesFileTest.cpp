@@ -26,7 +26,7 @@ using zv::support::NotificationCenter;
 namespace {
 
 std::string toJson(const Value& value) {
-  return zv::json::CJSONSerializer::serializer().serializeObject(value);
+  return zv::json::CJSONSerializer::serializer().serializeObject(value).valueOr("(not writable)");
 }
 
 Value dictionary(std::initializer_list<std::pair<const char*, Value>> entries) {

@@ -10,12 +10,12 @@
 #include <memory>
 #include <set>
 
-#include "ChildProcess.h"
 #include "DriverRun.h"
 #include "KeyboardState.h"
 #include "Latency.h"
 #include "Wait.h"
 #include "output/UinputOutput.h"
+#include "testing/ChildProcess.h"
 
 namespace zv::vmtest {
 namespace {
@@ -44,7 +44,7 @@ MouseInput buttons(std::uint16_t pressed) {
 
 struct AgentRun {
   DriverRun driver;
-  std::unique_ptr<ChildProcess> agent;
+  std::unique_ptr<testing::ChildProcess> agent;
   std::set<std::string> keyboardsBefore;  // virtual keyboards that are not the agent's
   std::string keyboard;                   // the agent's, once found
 };
@@ -54,7 +54,7 @@ std::set<std::string> virtualKeyboardNodes() {
   return inputNodesNamed(zv::output::virtualKeyboardSetup().name);
 }
 
-std::string agentLog(ChildProcess& agent) {
+std::string agentLog(testing::ChildProcess& agent) {
   return "\n    perch said:" + agent.outputTail(20);
 }
 
@@ -87,16 +87,14 @@ std::string startAgent(GuestSession& session, AgentRun& run) {
   // Broken on purpose, the agent records its keys instead of sending them to the desktop.
   const std::string output =
       session.options.breakLink == "no-agent-output" ? "record" : "uinput+record";
-  std::string problem;
-  run.agent = ChildProcess::start(
-      {session.program("perch"), "--headless", "--output", output}, kAgentLog, &problem,
-      {"KINETRA_PREFIX=" + (root / "prefix").string(), "KINETRA_HOME=" + (root / "home").string(),
-       "KINETRA_DATA_ROOT=" + session.options.dataRoot,
-       "KINETRA_APPLICATIONS=" + (root / "Applications").string(),
-       "KINETRA_RUNTIME_DIR=" + (root / "run").string(),
-       std::string("KINETRA_SERVICES_DIR=") + kServicesFolder,
-       "KINETRA_APP_BUNDLE=" + bundle.string()});
-  expect(run.agent != nullptr, problem);
+  run.agent = session.start({session.program("perch"), "--headless", "--output", output}, kAgentLog,
+                            {{"KINETRA_PREFIX", (root / "prefix").string()},
+                             {"KINETRA_HOME", (root / "home").string()},
+                             {"KINETRA_DATA_ROOT", session.options.dataRoot},
+                             {"KINETRA_APPLICATIONS", (root / "Applications").string()},
+                             {"KINETRA_RUNTIME_DIR", (root / "run").string()},
+                             {"KINETRA_SERVICES_DIR", kServicesFolder},
+                             {"KINETRA_APP_BUNDLE", bundle.string()}});
   // Connected, and the profile's buttons taken over: the driver answers each new override
   // with the element's value. Starting takes seconds under emulation on a busy host; the
   // bound is only a safety net.
@@ -185,7 +183,7 @@ std::string unplugLetsGo(GuestSession& session, AgentRun& run) {
   expectKey(session, *keyboard, kProfileKey, 1, "button 4 held");
   std::string problem;
   expect(session.usbMouse->unplug(&problem), "unplugging the USB mouse: " + problem);
-  expect(run.driver.daemon->waitForExit(session.options.bound * 2).has_value(),
+  expect(run.driver.daemon->wait(session.options.bound * 2).has_value(),
          "zenvor-driver still runs after the unplug" + daemonSaid(*run.driver.daemon));
   run.driver.daemon.reset();
   // The virtual keyboard stays while the agent runs: the key must be let go by the agent,
@@ -202,10 +200,10 @@ std::string unplugLetsGo(GuestSession& session, AgentRun& run) {
 std::string sigtermEndsAgent(GuestSession& session, AgentRun& run) {
   const std::string node = run.keyboard.empty() ? newKeyboard(run) : run.keyboard;
   expect(run.agent->signal(SIGTERM), "cannot signal perch");
-  const auto status = run.agent->waitForExit(session.options.bound * 2);
+  const auto status = run.agent->wait(session.options.bound * 2);
   expect(status.has_value(), "perch did not end on SIGTERM");
   expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
-         "perch " + ChildProcess::describeStatus(*status) + " on SIGTERM");
+         "perch " + testing::ChildProcess::describeStatus(*status) + " on SIGTERM");
   run.agent.reset();
   if (node.empty()) return "perch exited with status 0";
   expect(waitUntil([&] { return !fs::exists(node); }, session.options.bound),

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "ChildProcess.h"
 #include "DriverRun.h"
 #include "Wait.h"
 #include "replay/DescriptorFile.h"
@@ -186,16 +185,14 @@ std::string driveBleMouse(GuestSession& session, AnyMice& mice) {
 std::string presentedMouseRefused(GuestSession& session, AnyMice& mice) {
   const HidDeviceInfo& presented = mice.bleRun.presented;
   expect(!presented.hidraw.empty(), presented.sysfsPath + " has no hidraw node");
-  std::string problem;
-  auto daemon = ChildProcess::start({session.program("zenvor-driver"), "--hidraw",
-                                     presented.hidraw.front(), "--services", kServicesFolder},
-                                    "/tmp/zenvor-driver-refusal.log", &problem);
-  expect(daemon != nullptr, problem);
-  const auto status = daemon->waitForExit(session.options.bound * 2);
+  auto daemon = session.start({session.program("zenvor-driver"), "--hidraw",
+                               presented.hidraw.front(), "--services", kServicesFolder},
+                              "/tmp/zenvor-driver-refusal.log");
+  const auto status = daemon->wait(session.options.bound * 2);
   expect(status.has_value(),
          "zenvor-driver drives the mouse another one presents" + daemonSaid(*daemon));
   expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
-         "zenvor-driver " + ChildProcess::describeStatus(*status) + daemonSaid(*daemon));
+         "zenvor-driver " + testing::ChildProcess::describeStatus(*status) + daemonSaid(*daemon));
   const std::string said = daemonSaid(*daemon);
   expect(said.find("nothing to drive") != std::string::npos,
          "zenvor-driver did not say why it left the presented mouse alone" + said);

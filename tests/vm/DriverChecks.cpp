@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "ChildProcess.h"
 #include "DriverRun.h"
 #include "Latency.h"
 #include "PointerBehaviour.h"
 #include "Wait.h"
+#include "testing/ChildProcess.h"
 
 namespace zv::vmtest {
 namespace {
@@ -115,8 +115,7 @@ std::string killGivesMouseBack(GuestSession& session, DriverRun& run) {
   auto original = session.openReader(session.usbMouseEvdev);
   const std::string presentedPath = run.presented.sysfsPath;
   expect(run.daemon->signal(SIGKILL), "cannot signal zenvor-driver");
-  expect(run.daemon->waitForExit(session.options.bound).has_value(),
-         "zenvor-driver outlived SIGKILL");
+  expect(run.daemon->wait(session.options.bound).has_value(), "zenvor-driver outlived SIGKILL");
   expect(waitForHidDeviceGone(
              [&](const HidDeviceInfo& info) { return info.sysfsPath == presentedPath; },
              session.options.bound),
@@ -141,10 +140,10 @@ std::string unplugEndsDriver(GuestSession& session, DriverRun& run) {
                       "left press");
   std::string problem;
   expect(session.usbMouse->unplug(&problem), "unplugging the USB mouse: " + problem);
-  const auto status = run.daemon->waitForExit(session.options.bound * 2);
+  const auto status = run.daemon->wait(session.options.bound * 2);
   expect(status.has_value(), "zenvor-driver still runs after the unplug" + daemonSaid(*run.daemon));
   expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
-         "zenvor-driver " + ChildProcess::describeStatus(*status) + " after the unplug" +
+         "zenvor-driver " + testing::ChildProcess::describeStatus(*status) + " after the unplug" +
              daemonSaid(*run.daemon));
   while (presented->nextFrame(session.options.bound)) {
   }

@@ -43,7 +43,7 @@ std::string findSocket(const std::string& deviceId) {
 
 }  // namespace
 
-std::string daemonSaid(ChildProcess& daemon) {
+std::string daemonSaid(testing::ChildProcess& daemon) {
   return daemon.outputTail() + driverSyslog();
 }
 
@@ -61,11 +61,9 @@ void startDriverOn(GuestSession& session, const HidDeviceInfo& device,
   expect(!device.hidraw.empty(), device.sysfsPath + " has no hidraw node");
   const std::string hidraw = device.hidraw.front();
   run.deviceId = fs::path(hidraw).filename().string();
-  std::string problem;
-  run.daemon = ChildProcess::start(
+  run.daemon = session.start(
       {session.program("zenvor-driver"), "--hidraw", hidraw, "--services", kServicesFolder},
-      kDriverLog, &problem);
-  expect(run.daemon != nullptr, problem);
+      kDriverLog);
   std::optional<HidDeviceInfo> presented;
   waitUntil(
       [&] {
@@ -75,8 +73,8 @@ void startDriverOn(GuestSession& session, const HidDeviceInfo& device,
         return presented.has_value() && !run.socket.empty();
       },
       session.options.bound * 4);
-  if (const auto status = run.daemon->waitForExit(std::chrono::milliseconds(0))) {
-    throw CheckFailed("zenvor-driver " + ChildProcess::describeStatus(*status) +
+  if (const auto status = run.daemon->wait(std::chrono::milliseconds(0))) {
+    throw CheckFailed("zenvor-driver " + testing::ChildProcess::describeStatus(*status) +
                       daemonSaid(*run.daemon));
   }
   expect(presented.has_value(),
@@ -94,31 +92,27 @@ std::string kinetraDriver(GuestSession& session, std::vector<std::string> args) 
   argv.insert(argv.end(), args.begin(), args.end());
   std::string command;
   for (std::size_t i = 1; i < argv.size(); ++i) command += (i > 1 ? " " : "") + argv[i];
-  std::string problem;
-  auto child = ChildProcess::start(argv, "/tmp/kinetra-driver.log", &problem);
-  expect(child != nullptr, problem);
-  const auto status = child->waitForExit(session.options.bound * 4);
+  auto child = session.start(argv, "/tmp/kinetra-driver.log");
+  const auto status = child->wait(session.options.bound * 4);
   expect(status.has_value(), "kinetra " + command + " did not end" + child->outputTail());
   expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
-         "kinetra " + command + " " + ChildProcess::describeStatus(*status) + child->outputTail());
+         "kinetra " + command + " " + testing::ChildProcess::describeStatus(*status) + child->outputTail());
   return child->output();
 }
 
 // A client that prints the element events it gets, connected before this returns.
-std::unique_ptr<ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
-                                              int count) {
-  std::string problem;
-  auto child = ChildProcess::start(
-      {session.program("kinetra"), "driver", "--services", kServicesFolder, "events", run.deviceId,
-       "--count", std::to_string(count), "--seconds", "60"},
-      "/tmp/kinetra-events.log", &problem);
-  expect(child != nullptr, problem);
+std::unique_ptr<testing::ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
+                                                       int count) {
+  auto child = session.start({session.program("kinetra"), "driver", "--services", kServicesFolder,
+                              "events", run.deviceId, "--count", std::to_string(count),
+                              "--seconds", "60"},
+                             "/tmp/kinetra-events.log");
   expect(child->waitForOutput("listening for element events", session.options.bound * 4),
          "kinetra driver events did not connect" + child->outputTail());
   return child;
 }
 
-void expectEvents(GuestSession& session, ChildProcess& listener,
+void expectEvents(GuestSession& session, testing::ChildProcess& listener,
                   const std::vector<std::string>& events) {
   for (const std::string& event : events) {
     expect(listener.waitForOutput(event, session.options.bound),

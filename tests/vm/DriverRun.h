@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "GuestSession.h"
+#include "testing/ChildProcess.h"
 
 namespace zv::vmtest {
 
@@ -16,7 +16,7 @@ namespace zv::vmtest {
 inline constexpr const char* kServicesFolder = "/tmp/services";
 
 struct DriverRun {
-  std::unique_ptr<ChildProcess> daemon;
+  std::unique_ptr<testing::ChildProcess> daemon;
   std::string deviceId;  // the hidraw node's name, the daemon's device id: "hidraw1"
   std::string socket;
   HidDeviceInfo presented;
@@ -34,14 +34,14 @@ void startDriverOn(GuestSession& session, const HidDeviceInfo& device,
 // `kinetra driver --services DIR ARGS...`, which must succeed; answers its output.
 std::string kinetraDriver(GuestSession& session, std::vector<std::string> args);
 // A client that prints the element events it gets, connected before this returns.
-std::unique_ptr<ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
-                                              int count);
+std::unique_ptr<testing::ChildProcess> listenForEvents(GuestSession& session, const DriverRun& run,
+                                                       int count);
 // Fails the check unless the listener printed each of `events` (in order) within the bound.
-void expectEvents(GuestSession& session, ChildProcess& listener,
+void expectEvents(GuestSession& session, testing::ChildProcess& listener,
                   const std::vector<std::string>& events);
 
 // The daemon's output and its latest lines in the system log, for failure messages.
-std::string daemonSaid(ChildProcess& daemon);
+std::string daemonSaid(testing::ChildProcess& daemon);
 
 // Whether `info` is the mouse a daemon presents through uhid.
 bool isPresented(const HidDeviceInfo& info);

@@ -21,6 +21,18 @@ std::string GuestSession::program(const std::string& name) const {
   return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
 }
 
+std::unique_ptr<testing::ChildProcess> GuestSession::start(
+    const std::vector<std::string>& argv, const std::string& logPath,
+    const std::map<std::string, std::string>& environment) const {
+  testing::ChildOptions childOptions;
+  childOptions.environment = environment;
+  childOptions.output = logPath;
+  childOptions.freshOutput = true;
+  auto child = testing::ChildProcess::start(argv, childOptions);
+  expect(child.ok(), child ? std::string() : child.failure().message);
+  return std::make_unique<testing::ChildProcess>(std::move(*child));
+}
+
 void GuestSession::send(const MouseInput& input) {
   expect(mouse != nullptr, "the physical mouse is not plugged in");
   const auto report = demoMouseReport(input);

@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CheckList.h"
 #include "DemoMouse.h"
@@ -15,6 +17,7 @@
 #include "Latency.h"
 #include "UhidDevice.h"
 #include "UsbGadgetMouse.h"
+#include "testing/ChildProcess.h"
 
 namespace zv::output {
 class UinputOutput;
@@ -60,6 +63,11 @@ struct GuestSession {
 
   // The path of a suite program the host put into the guest; empty when this build has none.
   std::string program(const std::string& name) const;
+  // Starts `argv` (a program's path first) with `environment` added to the guest's own,
+  // its output in `logPath` (emptied first); fails the check when it cannot be started.
+  std::unique_ptr<testing::ChildProcess> start(
+      const std::vector<std::string>& argv, const std::string& logPath,
+      const std::map<std::string, std::string>& environment = {}) const;
 
   // One report of the physical mouse (uhid), or of the USB one.
   void send(const MouseInput& input);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -10,12 +11,12 @@
 #include <sys/wait.h>
 
 #include "CheckList.h"
-#include "ChildProcess.h"
 #include "DemoMouse.h"
 #include "HidNodes.h"
 #include "Latency.h"
 #include "UsbGadgetMouse.h"
 #include "core/HIDReportDescriptor.h"
+#include "testing/ChildProcess.h"
 #include "testing/TemporaryTree.h"
 
 namespace zv::vmtest {
@@ -268,56 +269,66 @@ TEST(CheckList, RunsOnlyTheNamedChecksAndFailsUnknownNames) {
   EXPECT_EQ(out.str(), "FAIL typo: no such check\nRUN  b\nPASS b (0.75 s)\n");
 }
 
-TEST(ChildProcess, ReportsExitStatusAndOutput) {
+// The guest's programs run through the tests' ChildProcess: what the checks read from it.
+zv::testing::ChildOptions logTo(const std::filesystem::path& log,
+                                std::map<std::string, std::string> environment = {}) {
+  zv::testing::ChildOptions options;
+  options.output = log;
+  options.freshOutput = true;
+  options.environment = std::move(environment);
+  return options;
+}
+
+TEST(GuestPrograms, ReportExitStatusAndOutput) {
+  using zv::testing::ChildProcess;
   zv::testing::TemporaryTree tree;
-  std::string problem;
   auto child = ChildProcess::start({"/bin/sh", "-c", "echo one; echo two >&2; exit 3"},
-                                   tree.path("out.log").string(), &problem);
-  ASSERT_NE(child, nullptr) << problem;
-  const auto status = child->waitForExit(10s);
+                                   logTo(tree.path("out.log")));
+  ASSERT_TRUE(child.ok()) << child.failure().message;
+  const auto status = child->wait(10s);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(ChildProcess::describeStatus(*status), "exited with status 3");
+  EXPECT_EQ(child->wait(0s), status);  // the status stays known
   EXPECT_EQ(child->outputTail(), "\n    | one\n    | two");
   EXPECT_FALSE(child->signal(SIGTERM));  // nothing left to signal
 }
 
-TEST(ChildProcess, GivenVariablesReplaceInheritedOnes) {
+TEST(GuestPrograms, GivenVariablesReplaceInheritedOnes) {
   zv::testing::TemporaryTree tree;
   ::setenv("VMTEST_INHERITED", "inherited", 1);
-  std::string problem;
   // env lists every entry, as a program calling getenv() would meet them.
-  auto child = ChildProcess::start({"/usr/bin/env"}, tree.path("out.log").string(), &problem,
-                                   {"VMTEST_INHERITED=given", "VMTEST_ADDED=added"});
+  auto child = zv::testing::ChildProcess::start(
+      {"/usr/bin/env"},
+      logTo(tree.path("out.log"), {{"VMTEST_INHERITED", "given"}, {"VMTEST_ADDED", "added"}}));
   ::unsetenv("VMTEST_INHERITED");
-  ASSERT_NE(child, nullptr) << problem;
-  ASSERT_TRUE(child->waitForExit(10s).has_value());
+  ASSERT_TRUE(child.ok()) << child.failure().message;
+  ASSERT_TRUE(child->wait(10s).has_value());
   const std::string output = child->output();
   EXPECT_NE(output.find("VMTEST_INHERITED=given\n"), std::string::npos) << output;
   EXPECT_NE(output.find("VMTEST_ADDED=added\n"), std::string::npos) << output;
   EXPECT_EQ(output.find("VMTEST_INHERITED=inherited"), std::string::npos) << output;
 }
 
-TEST(ChildProcess, KillsAndReapsAChildThatRuns) {
+TEST(GuestPrograms, AreKilledAndReapedAndAMissingOneIsAFailure) {
+  using zv::testing::ChildProcess;
   zv::testing::TemporaryTree tree;
-  std::string problem;
-  auto child =
-      ChildProcess::start({"/bin/sh", "-c", "read line"}, tree.path("out.log").string(), &problem);
-  ASSERT_NE(child, nullptr) << problem;
   // Its standard input is /dev/null, so `read` ends at once: the child is gone soon.
-  ASSERT_TRUE(child->waitForExit(10s).has_value());
+  auto child = ChildProcess::start({"/bin/sh", "-c", "read line"}, logTo(tree.path("out.log")));
+  ASSERT_TRUE(child.ok()) << child.failure().message;
+  ASSERT_TRUE(child->wait(10s).has_value());
 
-  child = ChildProcess::start({"/bin/sh", "-c", "exec tail -f /dev/null"},
-                              tree.path("out.log").string(), &problem);
-  ASSERT_NE(child, nullptr) << problem;
+  child =
+      ChildProcess::start({"/bin/sh", "-c", "exec tail -f /dev/null"}, logTo(tree.path("out.log")));
+  ASSERT_TRUE(child.ok()) << child.failure().message;
   EXPECT_TRUE(child->running());
   ASSERT_TRUE(child->signal(SIGKILL));
-  const auto status = child->waitForExit(10s);
+  const auto status = child->wait(10s);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(ChildProcess::describeStatus(*status), "killed by signal 9");
 
-  EXPECT_EQ(ChildProcess::start({"/no/such/program"}, tree.path("x.log").string(), &problem),
-            nullptr);
-  EXPECT_NE(problem.find("/no/such/program"), std::string::npos);
+  const auto missing = ChildProcess::start({"/no/such/program"}, logTo(tree.path("x.log")));
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.failure().message, "cannot start /no/such/program: No such file or directory");
 }
 
 }  // namespace

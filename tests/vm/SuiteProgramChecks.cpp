@@ -2,7 +2,7 @@
 
 #include <sys/wait.h>
 
-#include "ChildProcess.h"
+#include "testing/ChildProcess.h"
 
 namespace zv::vmtest {
 namespace {
@@ -20,16 +20,14 @@ void addSuiteProgramChecks(GuestSession& session) {
   session.checks.add("suite-programs-start", [&session, present] {
     std::string started;
     for (const std::string& name : present) {
-      std::string problem;
-      auto child = ChildProcess::start({session.program(name), "--help"},
-                                       "/tmp/" + name + "-help.log", &problem);
-      expect(child != nullptr, problem);
+      auto child = session.start({session.program(name), "--help"}, "/tmp/" + name + "-help.log");
       // Starting a sanitizer build under emulation on a busy host takes a while: seconds,
       // now and then tens of them.
-      const auto status = child->waitForExit(session.options.bound * 12);
+      const auto status = child->wait(session.options.bound * 12);
       expect(status.has_value(), name + " --help did not end" + child->outputTail());
-      expect(WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
-             name + " --help " + ChildProcess::describeStatus(*status) + child->outputTail());
+      expect(
+          WIFEXITED(*status) && WEXITSTATUS(*status) == 0,
+          name + " --help " + testing::ChildProcess::describeStatus(*status) + child->outputTail());
       started += (started.empty() ? "" : ", ") + name;
     }
     return "--help answered by " + started;

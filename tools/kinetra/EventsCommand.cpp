@@ -21,6 +21,7 @@
 #include "engine/ZVProfile.h"
 #include "platform/RunLoop.h"
 #include "profile/ZVPrototypedObject.h"
+#include "store/DeviceSession.h"
 #include "text/Numbers.h"
 
 namespace kinetra {
@@ -37,12 +38,13 @@ struct Options {
   std::string prototype;
 };
 
-// Prints what the controller hands its delegate.
-class EventPrinter : public zv::device::DeviceControllerDelegate {
+// Prints each element event as the device session hands it on, and the disconnects.
+class EventPrinter : public zv::device::DeviceControllerDelegate,
+                     public zv::store::DeviceSessionObserver {
  public:
   // Counts events towards `count` (0: no end) once counting() is set.
   explicit EventPrinter(long long count) : left_(count) {}
-  void onElementEvent(std::uint32_t element, std::int32_t value, std::int32_t) override {
+  void elementEvent(std::uint32_t element, std::int32_t value, bool) override {
     std::cout << "event " << hexElement(element) << " " << value << std::endl;
     if (counting && left_ > 0 && --left_ == 0) RunLoop::main().stop();
   }
@@ -131,7 +133,11 @@ int run(const CLI::App& self, const Options& options) {
   }
   const std::shared_ptr<zv::device::DeviceController> device = *found;
   auto printer = std::make_shared<EventPrinter>(options.count);
-  device->setDelegate(printer);
+  // The events take the agent's road; the store of this process has no current profile,
+  // so they end at the printer.
+  const auto session = std::make_shared<zv::store::DeviceSession>(device);
+  session->setObserver(printer);
+  session->attach(printer);
 
   if (!RunLoop::main().runUntil([&] { return device->connected() || interrupted; },
                                 std::chrono::milliseconds(options.devices.waitMs))) {

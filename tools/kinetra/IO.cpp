@@ -7,15 +7,14 @@
 namespace kinetra {
 
 std::optional<std::string> readInput(const std::string& path, std::size_t limit) {
-  std::string bytes;
-  std::string error;
-  const bool read = path == "-" ? zv::platform::readAll(STDIN_FILENO, path, bytes, limit, &error)
-                                : zv::platform::readFile(path, bytes, &error, limit);
-  if (!read) {
-    std::cerr << "kinetra: " << error << "\n";
+  zv::base::Result<std::string> bytes = path == "-"
+                                            ? zv::platform::readAll(STDIN_FILENO, path, limit)
+                                            : zv::platform::readFile(path, limit);
+  if (!bytes) {
+    std::cerr << "kinetra: " << bytes.failure().message << "\n";
     return std::nullopt;
   }
-  return bytes;
+  return std::move(*bytes);
 }
 
 }  // namespace kinetra

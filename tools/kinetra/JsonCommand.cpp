@@ -33,7 +33,12 @@ int runCheck(const Options& options) {
     }
     return 1;
   }
-  std::cout << zv::json::CJSONSerializer::serializer().serializeObject(*value) << "\n";
+  const auto text = zv::json::CJSONSerializer::serializer().serializeObject(*value);
+  if (!text) {
+    std::cerr << "error: " << text.failure().message << "\n";
+    return 1;
+  }
+  std::cout << *text << "\n";
   return 0;
 }
 

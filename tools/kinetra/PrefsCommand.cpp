@@ -48,7 +48,10 @@ Value displayable(const Value& value) {
 }
 
 std::string toJson(const Value& value) {
-  return zv::json::CJSONSerializer::serializer().serializeObject(displayable(value));
+  // displayable() leaves nothing the writer refuses.
+  return zv::json::CJSONSerializer::serializer()
+      .serializeObject(displayable(value))
+      .valueOr("(unprintable)");
 }
 
 // A value as the user typed it: true/false, a whole number, or text.

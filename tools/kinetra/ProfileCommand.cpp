@@ -190,7 +190,9 @@ int runToJson(const Options& options, const zv::json::DictionaryPtr& prototype) 
     if (!root) return 1;
     std::cout << root->JSON() << "\n";
   } else {
-    std::cout << zv::json::CJSONSerializer::serializer().serializeObject(*json) << "\n";
+    const auto text = zv::json::CJSONSerializer::serializer().serializeObject(*json);
+    if (!text) return fail(options.path + ": " + text.failure().message);
+    std::cout << *text << "\n";
   }
   return 0;
 }
@@ -253,7 +255,9 @@ int runRoundtrip(const Options& options, const zv::json::DictionaryPtr& prototyp
   // Through JSON text, as the editor exchanges it.
   ObjectPtr root = buildTree(options.path, *json, prototype);
   if (!root) return 1;
-  if (!root->setJSON(zv::json::CJSONSerializer::serializer().serializeObject(*json))) {
+  const auto jsonText = zv::json::CJSONSerializer::serializer().serializeObject(*json);
+  if (!jsonText) return fail(options.path + ": " + jsonText.failure().message);
+  if (!root->setJSON(*jsonText)) {
     return fail(options.path + ": the profile JSON does not read back");
   }
   auto again = zv::json::CJSONDeserializer().deserialize(root->JSON());

@@ -31,6 +31,7 @@
 #include "profile/ProfileFile.h"
 #include "profile/Prototype.h"
 #include "profile/UnreadableNumbers.h"
+#include "store/DeviceSession.h"
 #include "support/Bundle.h"
 #include "text/Numbers.h"
 
@@ -95,6 +96,24 @@ std::string stateName(const std::shared_ptr<zv::engine::ZVShiftState>& state) {
   return name.empty() ? "(unnamed)" : "\"" + name + "\"";
 }
 
+// Each element event the device session routes, and the shift-state change it caused,
+// go into the journal.
+class JournalObserver : public zv::store::DeviceSessionObserver {
+ public:
+  explicit JournalObserver(SimulationJournal& journal) : journal_(journal) {}
+  void elementEvent(std::uint32_t element, std::int32_t value, bool) override {
+    event_ = journal_.add("event   " + zv::text::hexText(element) + " " + std::to_string(value));
+  }
+  void shiftStateChanged(const std::shared_ptr<zv::engine::ZVShiftState>& before,
+                         const std::shared_ptr<zv::engine::ZVShiftState>& after) override {
+    journal_.addAfter(event_, "shift   " + stateName(before) + " -> " + stateName(after));
+  }
+
+ private:
+  SimulationJournal& journal_;
+  std::uint64_t event_ = 0;
+};
+
 zv::json::DictionaryPtr loadPrototype(const Options& options) {
   std::string error;
   auto prototype = loadPrototypeOption(options.prototype, error);
@@ -136,6 +155,8 @@ struct Session {
   std::shared_ptr<zv::output::RecordingOutput> output;
   std::shared_ptr<zv::device::RecordingDriver> driver;
   std::shared_ptr<zv::device::DeviceController> device;
+  std::shared_ptr<zv::store::DeviceSession> deviceSession;
+  std::shared_ptr<JournalObserver> observer;
   std::shared_ptr<zv::device::SimpleProfileStore> store;
   std::shared_ptr<zv::engine::ZVProfile> profile;
 
@@ -200,6 +221,12 @@ int runSimulate(const Options& options) {
       session.device->bundle().resourcePath() / (seed ? seed->asString() : std::string()),
       fs::path(options.profile).parent_path());
   session.device->setProfileStore(session.store);
+  // The script's events take the agent's road: the controller, the device session, the
+  // store's current profile.
+  session.deviceSession = std::make_shared<zv::store::DeviceSession>(session.device);
+  session.observer = std::make_shared<JournalObserver>(journal);
+  session.deviceSession->setObserver(session.observer);
+  session.deviceSession->attach();
 
   session.profile = zv::engine::ZVProfile::create();
   session.profile->setClock(session.clock);
@@ -273,14 +300,7 @@ int runSimulate(const Options& options) {
     headNotes();
     if (!step.hasEvent) continue;
     journal.nextStep();
-    const auto before = profile.currentShiftState();
-    const std::uint64_t seq = journal.add("event   " + zv::text::hexText(step.element) + " " +
-                                          std::to_string(step.value));
-    profile.onElementEvent(step.element, step.value, 0);
-    const auto after = profile.currentShiftState();
-    if (after != before) {
-      journal.addAfter(seq, "shift   " + stateName(before) + " -> " + stateName(after));
-    }
+    session.device->onElementEvent(step.element, step.value, 0);
   }
 
   // The end: time runs on until every command has ended, for at most the settle time;

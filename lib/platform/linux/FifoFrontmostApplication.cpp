@@ -11,29 +11,28 @@
 
 namespace zv::platform {
 
-std::unique_ptr<FifoFrontmostApplication> FifoFrontmostApplication::open(RunLoop& loop,
-                                                                         const std::string& path,
-                                                                         std::string* error) {
-  const auto fail = [&](const std::string& why) -> std::unique_ptr<FifoFrontmostApplication> {
-    if (error) *error = path + ": " + why;
-    return nullptr;
+base::Result<std::unique_ptr<FifoFrontmostApplication>> FifoFrontmostApplication::open(
+    RunLoop& loop, const std::string& path) {
+  const auto fail = [&](int code, const std::string& why) {
+    return base::Failure{base::kSystemDomain, code, path + ": " + why};
   };
+  const auto notFifo = [&] { return fail(EINVAL, "not a FIFO (make one with mkfifo)"); };
   // Looked at before it is opened: opening a device node may do something of its own.
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) return fail(std::strerror(errno));
-  if (!S_ISFIFO(status.st_mode)) return fail("not a FIFO (make one with mkfifo)");
+  if (::stat(path.c_str(), &status) != 0) return base::Failure::system(errno, path);
+  if (!S_ISFIFO(status.st_mode)) return notFifo();
   // Read and write: the FIFO then never reports an end when a writer closes it, and opening
   // it does not wait for a writer.
   const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return fail(std::strerror(errno));
+  if (fd < 0) return base::Failure::system(errno, path);
   if (::fstat(fd, &status) != 0 || !S_ISFIFO(status.st_mode)) {
     ::close(fd);
-    return fail("not a FIFO (make one with mkfifo)");
+    return notFifo();
   }
   std::unique_ptr<FifoFrontmostApplication> provider(new FifoFrontmostApplication(loop, fd));
   provider->watch_ =
       loop.watchFd(fd, EPOLLIN, [p = provider.get()](std::uint32_t) { p->onReadable(); });
-  if (!provider->watch_) return fail("cannot watch it");
+  if (!provider->watch_) return fail(EBADF, "cannot watch it");
   return provider;
 }
 

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Result.h"
 #include "platform/FrontmostApplication.h"
 #include "platform/RunLoop.h"
 #include "platform/linux/FocusLines.h"
@@ -25,10 +26,10 @@ namespace zv::platform {
 
 class FifoFrontmostApplication : public FrontmostApplication {
  public:
-  // Opens the FIFO at `path` and listens on `loop`. Nothing, with `error` set, when the
-  // path is not a FIFO or cannot be opened.
-  static std::unique_ptr<FifoFrontmostApplication> open(RunLoop& loop, const std::string& path,
-                                                        std::string* error = nullptr);
+  // Opens the FIFO at `path` and listens on `loop`. A failure saying why when the path
+  // is not a FIFO or cannot be opened.
+  static base::Result<std::unique_ptr<FifoFrontmostApplication>> open(RunLoop& loop,
+                                                                      const std::string& path);
   ~FifoFrontmostApplication() override;
 
   std::string_view providerName() const override { return "FIFO"; }

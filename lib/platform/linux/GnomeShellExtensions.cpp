@@ -99,11 +99,7 @@ base::Result<void> markFocusExtension(const std::string& choice) {
   const auto mark = focusExtensionMark();
   std::error_code ec;
   std::filesystem::create_directories(mark.parent_path(), ec);
-  std::string error;
-  if (!writeFileAtomically(mark, choice + "\n", &error)) {
-    return base::Failure{base::kSystemDomain, 0, mark.string() + ": " + error};
-  }
-  return {};
+  return writeFileAtomically(mark, choice + "\n");
 }
 
 const char* describe(ExtensionState state) {

@@ -25,17 +25,17 @@ std::optional<std::filesystem::path> HyprlandFrontmostApplication::socketFolder(
   return std::nullopt;
 }
 
-std::unique_ptr<HyprlandFrontmostApplication> HyprlandFrontmostApplication::open(
-    RunLoop& loop, const std::filesystem::path& folder, ExecutableLookup lookup,
-    std::string* error) {
+base::Result<std::unique_ptr<HyprlandFrontmostApplication>> HyprlandFrontmostApplication::open(
+    RunLoop& loop, const std::filesystem::path& folder, ExecutableLookup lookup) {
   std::unique_ptr<HyprlandFrontmostApplication> provider(
       new HyprlandFrontmostApplication(loop, folder / ".socket.sock", std::move(lookup)));
   auto* p = provider.get();
-  provider->events_ = WatchedSocket::open(
+  auto events = WatchedSocket::open(
       loop, (folder / ".socket2.sock").string(), {},
       [p](std::string_view bytes) { p->onEvents(bytes); },
-      [p](const std::string& why) { p->disconnect(why); }, error);
-  if (!provider->events_) return nullptr;
+      [p](const std::string& why) { p->disconnect(why); });
+  if (!events) return events.failure();
+  provider->events_ = std::move(*events);
   provider->query();
   return provider;
 }
@@ -66,7 +66,7 @@ void HyprlandFrontmostApplication::query() {
       // The compositor closes the connection after its answer.
       [this, sequence](const std::string&) { onReply(sequence); });
   // No answer this time; the next focus change asks again.
-  if (socket) queries_[sequence].socket = std::move(socket);
+  if (socket) queries_[sequence].socket = std::move(*socket);
 }
 
 void HyprlandFrontmostApplication::onReply(std::uint64_t sequence) {

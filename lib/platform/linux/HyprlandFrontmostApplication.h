@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "base/Result.h"
 #include "platform/FrontmostApplication.h"
 #include "platform/RunLoop.h"
 #include "platform/linux/HyprlandEvents.h"
@@ -26,9 +27,9 @@ class HyprlandFrontmostApplication : public FrontmostApplication {
 
   // Connects to the event socket in `folder` and asks for the focus at start. Nothing,
   // with `error` set, when Hyprland does not answer there.
-  static std::unique_ptr<HyprlandFrontmostApplication> open(
+  static base::Result<std::unique_ptr<HyprlandFrontmostApplication>> open(
       RunLoop& loop, const std::filesystem::path& folder,
-      ExecutableLookup lookup = executableOfProcess, std::string* error = nullptr);
+      ExecutableLookup lookup = executableOfProcess);
 
   std::string_view providerName() const override { return "Hyprland"; }
 

@@ -2,18 +2,19 @@
 
 namespace zv::platform {
 
-std::unique_ptr<SwayFrontmostApplication> SwayFrontmostApplication::open(
-    RunLoop& loop, const std::string& socketPath, ExecutableLookup lookup, std::string* error) {
+base::Result<std::unique_ptr<SwayFrontmostApplication>> SwayFrontmostApplication::open(
+    RunLoop& loop, const std::string& socketPath, ExecutableLookup lookup) {
   std::unique_ptr<SwayFrontmostApplication> provider(
       new SwayFrontmostApplication(std::move(lookup)));
   // The tree first, so the focus at start is known; then the events that change it.
   const std::string request = sway::encodeMessage(sway::kGetTree, "") +
                               sway::encodeMessage(sway::kSubscribe, R"(["window","workspace"])");
   auto* p = provider.get();
-  provider->socket_ = WatchedSocket::open(
+  auto socket = WatchedSocket::open(
       loop, socketPath, request, [p](std::string_view bytes) { p->onBytes(bytes); },
-      [p](const std::string& why) { p->disconnect(why); }, error);
-  if (!provider->socket_) return nullptr;
+      [p](const std::string& why) { p->disconnect(why); });
+  if (!socket) return socket.failure();
+  provider->socket_ = std::move(*socket);
   return provider;
 }
 

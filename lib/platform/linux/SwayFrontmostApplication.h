@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Result.h"
 #include "platform/FrontmostApplication.h"
 #include "platform/RunLoop.h"
 #include "platform/linux/SwayIpc.h"
@@ -16,10 +17,9 @@ namespace zv::platform {
 class SwayFrontmostApplication : public FrontmostApplication {
  public:
   // Connects to the IPC socket at `socketPath` ($SWAYSOCK, $I3SOCK) and starts listening
-  // on `loop`. Nothing, with `error` set, when nobody answers there.
-  static std::unique_ptr<SwayFrontmostApplication> open(
-      RunLoop& loop, const std::string& socketPath, ExecutableLookup lookup = executableOfProcess,
-      std::string* error = nullptr);
+  // on `loop`. A failure saying why when nobody answers there.
+  static base::Result<std::unique_ptr<SwayFrontmostApplication>> open(
+      RunLoop& loop, const std::string& socketPath, ExecutableLookup lookup = executableOfProcess);
 
   std::string_view providerName() const override { return "sway"; }
 

@@ -11,41 +11,32 @@
 
 namespace zv::platform {
 
-namespace {
-void setError(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-}
-}  // namespace
-
-int connectUnixSocket(const std::string& path, std::string* error) {
+base::Result<int> connectUnixSocket(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) {
-    setError(error, "'" + path + "' cannot be a socket address (too long or empty)");
-    return -1;
+    return base::Failure{base::kSystemDomain, ENAMETOOLONG,
+                         "'" + path + "' cannot be a socket address (too long or empty)"};
   }
   std::memcpy(address.sun_path, path.data(), path.size());
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    setError(error, std::string("cannot create a socket: ") + std::strerror(errno));
-    return -1;
-  }
+  if (fd < 0) return base::Failure::system(errno, "cannot create a socket");
   // A local connect completes at once (or is refused); only later reads must not block.
   int result;
   do {
     result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (result != 0 && errno == EINTR);
   if (result != 0) {
-    setError(error, "cannot connect to " + path + ": " + std::strerror(errno));
+    const int reason = errno;
     ::close(fd);
-    return -1;
+    return base::Failure::system(reason, "cannot connect to " + path);
   }
   const int flags = ::fcntl(fd, F_GETFL);
   ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   return fd;
 }
 
-bool sendAll(int fd, std::string_view bytes, std::string* error) {
+base::Result<void> sendAll(int fd, std::string_view bytes) {
   int waits = 0;
   while (!bytes.empty()) {
     const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -59,14 +50,13 @@ bool sendAll(int fd, std::string_view bytes, std::string* error) {
       ::poll(&ready, 1, 100);
       continue;
     }
-    setError(error, std::string("cannot send: ") +
-                        (n < 0 ? std::strerror(errno) : "the peer takes nothing"));
-    return false;
+    if (n < 0) return base::Failure::system(errno, "cannot send");
+    return base::Failure{base::kSystemDomain, EPIPE, "cannot send: the peer takes nothing"};
   }
-  return true;
+  return {};
 }
 
-bool receiveAvailable(int fd, std::string& buffer, std::string* error) {
+base::Result<bool> receiveAvailable(int fd, std::string& buffer) {
   char chunk[16384];
   for (;;) {
     const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
@@ -74,14 +64,10 @@ bool receiveAvailable(int fd, std::string& buffer, std::string* error) {
       buffer.append(chunk, static_cast<std::size_t>(n));
       continue;
     }
-    if (n == 0) {
-      setError(error, "the peer closed the connection");
-      return false;
-    }
+    if (n == 0) return false;
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-    setError(error, std::string("cannot read: ") + std::strerror(errno));
-    return false;
+    return base::Failure::system(errno, "cannot read");
   }
 }
 

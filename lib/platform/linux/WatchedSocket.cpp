@@ -3,26 +3,31 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/linux/UnixSocket.h"
 
 namespace zv::platform {
 
-std::unique_ptr<WatchedSocket> WatchedSocket::open(RunLoop& loop, const std::string& path,
-                                                   std::string_view request, Reader reader,
-                                                   EndHandler ended, std::string* error) {
-  const int fd = connectUnixSocket(path, error);
-  if (fd < 0) return nullptr;
-  if (!request.empty() && !sendAll(fd, request, error)) {
-    ::close(fd);
-    return nullptr;
+base::Result<std::unique_ptr<WatchedSocket>> WatchedSocket::open(RunLoop& loop,
+                                                                 const std::string& path,
+                                                                 std::string_view request,
+                                                                 Reader reader, EndHandler ended) {
+  const auto connected = connectUnixSocket(path);
+  if (!connected) return connected.failure();
+  const int fd = *connected;
+  if (!request.empty()) {
+    if (auto sent = sendAll(fd, request); !sent) {
+      ::close(fd);
+      return sent.failure();
+    }
   }
   std::unique_ptr<WatchedSocket> socket(
       new WatchedSocket(loop, fd, std::move(reader), std::move(ended)));
   socket->watch_ =
       loop.watchFd(fd, EPOLLIN, [s = socket.get()](std::uint32_t) { s->onReadable(); });
   if (!socket->watch_) {
-    if (error) *error = "cannot watch the socket " + path;
-    return nullptr;
+    return base::Failure{base::kSystemDomain, EBADF, "cannot watch the socket " + path};
   }
   return socket;
 }
@@ -45,8 +50,10 @@ void WatchedSocket::close() {
 void WatchedSocket::onReadable() {
   if (fd_ < 0) return;
   std::string bytes;
-  std::string error;
-  const bool open = receiveAvailable(fd_, bytes, &error);
+  const base::Result<bool> received = receiveAvailable(fd_, bytes);
+  const bool open = received && *received;
+  const std::string why =
+      received ? std::string("the peer closed the connection") : received.failure().message;
   // The handlers may destroy this object: they are called from copies, and nothing of
   // the object is touched once it has gone.
   const std::shared_ptr<bool> alive = alive_;
@@ -57,7 +64,7 @@ void WatchedSocket::onReadable() {
   if (!*alive || fd_ < 0 || open) return;
   close();
   const EndHandler ended = ended_;
-  ended(error);
+  ended(why);
 }
 
 }  // namespace zv::platform

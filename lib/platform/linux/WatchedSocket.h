@@ -26,10 +26,10 @@ class WatchedSocket {
   using EndHandler = std::function<void(const std::string& why)>;
 
   // Connects to the socket at `path`, sends `request` (when not empty) and starts
-  // reading on `loop`. Nothing, with `error` set, when nobody answers there.
-  static std::unique_ptr<WatchedSocket> open(RunLoop& loop, const std::string& path,
-                                             std::string_view request, Reader reader,
-                                             EndHandler ended, std::string* error = nullptr);
+  // reading on `loop`. A failure saying why when nobody answers there.
+  static base::Result<std::unique_ptr<WatchedSocket>> open(RunLoop& loop, const std::string& path,
+                                                           std::string_view request, Reader reader,
+                                                           EndHandler ended);
   ~WatchedSocket();
   WatchedSocket(const WatchedSocket&) = delete;
   WatchedSocket& operator=(const WatchedSocket&) = delete;

@@ -42,29 +42,26 @@ std::string windowClass(xcb_connection_t* connection, xcb_window_t window) {
 
 }  // namespace
 
-std::unique_ptr<X11FrontmostApplication> X11FrontmostApplication::open(RunLoop& loop,
-                                                                       const std::string& display,
-                                                                       ExecutableLookup lookup,
-                                                                       std::string* error) {
+base::Result<std::unique_ptr<X11FrontmostApplication>> X11FrontmostApplication::open(
+    RunLoop& loop, const std::string& display, ExecutableLookup lookup) {
+  const auto fail = [](std::string why) {
+    return base::Failure{kX11FocusDomain, kX11Unusable, std::move(why)};
+  };
   auto connection = std::make_unique<Connection>();
   connection->connection =
       xcb_connect(display.empty() ? nullptr : display.c_str(), &connection->screen);
   if (xcb_connection_has_error(connection->connection)) {
-    if (error) {
-      *error = "cannot open the X display '" +
-               (display.empty() ? std::string(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
-                                : display) +
-               "'";
-    }
-    return nullptr;
+    return fail("cannot open the X display '" +
+                (display.empty() ? std::string(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
+                                 : display) +
+                "'");
   }
   xcb_intern_atom_cookie_t* cookies =
       xcb_ewmh_init_atoms(connection->connection, &connection->ewmh);
   connection->ewmhReady = xcb_ewmh_init_atoms_replies(&connection->ewmh, cookies, nullptr) != 0;
   if (!connection->ewmhReady || connection->screen < 0 ||
       connection->screen >= connection->ewmh.nb_screens) {
-    if (error) *error = "the X server does not answer the window-manager hints";
-    return nullptr;
+    return fail("the X server does not answer the window-manager hints");
   }
   connection->root = connection->ewmh.screens[connection->screen]->root;
   const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -76,10 +73,7 @@ std::unique_ptr<X11FrontmostApplication> X11FrontmostApplication::open(RunLoop& 
       new X11FrontmostApplication(loop, std::move(connection), std::move(lookup)));
   provider->watch_ =
       loop.watchFd(fd, EPOLLIN, [p = provider.get()](std::uint32_t) { p->onReadable(); });
-  if (!provider->watch_) {
-    if (error) *error = "cannot watch the X connection";
-    return nullptr;
-  }
+  if (!provider->watch_) return fail("cannot watch the X connection");
   provider->refresh();
   return provider;
 }

@@ -11,18 +11,22 @@
 #include <memory>
 #include <string>
 
+#include "base/Result.h"
 #include "platform/FrontmostApplication.h"
 #include "platform/RunLoop.h"
 
 namespace zv::platform {
 
+// The X display cannot be opened or does not serve the window-manager hints.
+inline constexpr const char* kX11FocusDomain = "X11Focus";
+enum X11FocusCode { kX11Unusable = 1 };
+
 class X11FrontmostApplication : public FrontmostApplication {
  public:
   // Connects to `display` ($DISPLAY when empty) and starts listening on `loop`.
-  // Nothing, with `error` set, when the display cannot be opened.
-  static std::unique_ptr<X11FrontmostApplication> open(
-      RunLoop& loop, const std::string& display, ExecutableLookup lookup = executableOfProcess,
-      std::string* error = nullptr);
+  // A failure (kX11FocusDomain) saying why when the display cannot be opened or used.
+  static base::Result<std::unique_ptr<X11FrontmostApplication>> open(
+      RunLoop& loop, const std::string& display, ExecutableLookup lookup = executableOfProcess);
   ~X11FrontmostApplication() override;
 
   std::string_view providerName() const override { return "X11"; }

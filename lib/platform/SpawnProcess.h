@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Result.h"
+
 namespace zv::platform {
 
 class RunLoop;
@@ -35,11 +37,11 @@ struct ChildExit {
 using ChildExitHandler = std::function<void(const ChildExit&)>;
 
 // Starts `argv[0]` (looked up in PATH when it holds no "/") with `argv`. Answers the
-// child's pid, or 0 with `error` saying why (for example "pkexec: No such file or
-// directory"). The child is always reaped; when `onExit` is given it is called on
-// `loop`'s thread once the child has ended.
-pid_t spawnProcess(const std::vector<std::string>& argv, const SpawnOptions& options,
-                   std::string* error, RunLoop& loop, ChildExitHandler onExit = {});
+// child's pid, or a failure saying why ("pkexec: No such file or directory"). The child is
+// always reaped; when `onExit` is given it is called on `loop`'s thread once the child
+// has ended.
+base::Result<pid_t> spawnProcess(const std::vector<std::string>& argv, const SpawnOptions& options,
+                                 RunLoop& loop, ChildExitHandler onExit = {});
 
 // Whether `name` is an executable file in one of the folders of PATH (or, holding a
 // "/", at that path).

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <optional>
 
-#include "platform/ChildProcess.h"
 #include "platform/RunLoop.h"
+#include "platform/SpawnProcess.h"
 
 namespace zv::platform {
 namespace {
@@ -16,15 +16,14 @@ using namespace std::chrono_literals;
 
 std::optional<ChildExit> runToEnd(const std::vector<std::string>& argv) {
   std::optional<ChildExit> result;
-  std::string error;
-  const pid_t pid = spawnProcess(argv, {}, &error, RunLoop::main(),
-                                 [&](const ChildExit& exit) { result = exit; });
-  EXPECT_GT(pid, 0) << error;
+  const auto pid =
+      spawnProcess(argv, {}, RunLoop::main(), [&](const ChildExit& exit) { result = exit; });
+  EXPECT_TRUE(pid && *pid > 0) << (pid ? "" : pid.failure().message);
   EXPECT_TRUE(RunLoop::main().runUntil([&] { return result.has_value(); }, 10'000ms));
   return result;
 }
 
-TEST(ChildProcess, ReportsHowTheChildEnded) {
+TEST(SpawnProcess, ReportsHowTheChildEnded) {
   const auto exited = runToEnd({"/bin/sh", "-c", "exit 3"});
   ASSERT_TRUE(exited);
   EXPECT_TRUE(exited->exited);
@@ -42,11 +41,12 @@ TEST(ChildProcess, ReportsHowTheChildEnded) {
   EXPECT_EQ(killed->signal, SIGTERM);
 }
 
-TEST(ChildProcess, AMissingProgramIsAnError) {
-  std::string error;
-  EXPECT_EQ(spawnProcess({"kinetra-no-such-program"}, {}, &error, RunLoop::main()), 0);
-  EXPECT_EQ(error, "kinetra-no-such-program: No such file or directory");
-  EXPECT_EQ(spawnProcess({}, {}, &error, RunLoop::main()), 0);
+TEST(SpawnProcess, AMissingProgramIsAnError) {
+  const auto missing = spawnProcess({"kinetra-no-such-program"}, {}, RunLoop::main());
+  ASSERT_FALSE(missing);
+  EXPECT_TRUE(missing.failure().is(base::kSystemDomain, ENOENT));
+  EXPECT_EQ(missing.failure().message, "kinetra-no-such-program: No such file or directory");
+  EXPECT_FALSE(spawnProcess({}, {}, RunLoop::main()));
   EXPECT_FALSE(isExecutableInPath("kinetra-no-such-program"));
   EXPECT_TRUE(isExecutableInPath("sh"));
   EXPECT_TRUE(isExecutableInPath("/bin/sh"));

@@ -1,4 +1,4 @@
-#include "daemon/UserClient.h"
+#include "daemon/ConnectedClient.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // Time for the driver's own threads (the mouse reporter's steps). Every timed wait goes
-// through a Clock, so tests drive the reporter thread with a ManualClock instead of
+// through a DriverClock, so tests drive the reporter thread with a ManualDriverClock instead of
 // sleeping and counting what happened meanwhile. The driver links no library, so this is
 // its own small clock, not the device library's.
 //
@@ -19,7 +19,7 @@
 
 namespace zv::driver {
 
-class Clock {
+class DriverClock {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
   using Duration = std::chrono::steady_clock::duration;
@@ -27,7 +27,7 @@ class Clock {
   // A deadline that never comes: the wait ends only when its predicate holds.
   static constexpr TimePoint kNever = TimePoint::max();
 
-  virtual ~Clock() = default;
+  virtual ~DriverClock() = default;
   virtual TimePoint now() const = 0;
 
   // With `lock` held: blocks until ready() holds or the clock reaches `deadline`; `lock`
@@ -38,16 +38,16 @@ class Clock {
   virtual void notifyAll(std::condition_variable& cv) = 0;
 
   // The real clock (std::chrono::steady_clock); lives for the whole process.
-  static Clock& steady();
+  static DriverClock& steady();
 };
 
 // A clock that moves only when told. Tests use waitForWaiters() to know that the thread
 // they drive has reached its wait before they move time, so every step is exact.
 // Thread-safe.
-class ManualClock : public Clock {
+class ManualDriverClock : public DriverClock {
  public:
-  explicit ManualClock(TimePoint start = TimePoint(std::chrono::hours(1)));
-  ~ManualClock() override;
+  explicit ManualDriverClock(TimePoint start = TimePoint(std::chrono::hours(1)));
+  ~ManualDriverClock() override;
 
   TimePoint now() const override;
   // Moves time forward (a negative span does nothing) and wakes the waits whose deadline

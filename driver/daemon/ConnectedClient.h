@@ -1,4 +1,4 @@
-// One connection of a user-space process to the driver: the user client. It receives
+// The daemon's end of one user client: a user-space process connected to the service. It receives
 // element events from the report handler (once it registered with method 2) and sends them
 // as completion frames; replies to its calls go the same way.
 //

@@ -1,4 +1,4 @@
-#include "platform/ChildProcess.h"
+#include "platform/SpawnProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -68,11 +68,10 @@ void watchExit(pid_t pid, RunLoop& loop, ChildExitHandler onExit) {
 
 }  // namespace
 
-pid_t spawnProcess(const std::vector<std::string>& argv, const SpawnOptions& options,
-                   std::string* error, RunLoop& loop, ChildExitHandler onExit) {
+base::Result<pid_t> spawnProcess(const std::vector<std::string>& argv, const SpawnOptions& options,
+                                 RunLoop& loop, ChildExitHandler onExit) {
   if (argv.empty() || argv[0].empty()) {
-    if (error) *error = "no program to start";
-    return 0;
+    return base::Failure{base::kSystemDomain, EINVAL, "no program to start"};
   }
   std::vector<char*> args;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -100,10 +99,7 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const SpawnOptions& opt
   const int result = ::posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (result != 0) {
-    if (error) *error = argv[0] + ": " + std::strerror(result);
-    return 0;
-  }
+  if (result != 0) return base::Failure::system(result, argv[0]);
   watchExit(pid, loop, std::move(onExit));
   return pid;
 }
@@ -115,9 +111,9 @@ bool isExecutableInPath(const std::string& name) {
   std::string_view folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
   for (;;) {
     const auto colon = folders.find(':');
-    std::string folder(folders.substr(0, colon));
-    if (folder.empty()) folder = ".";
-    const std::string candidate = folder + "/" + name;
+    const std::string_view folder = folders.substr(0, colon);
+    const std::string candidate =
+        (folder.empty() ? std::string(".") : std::string(folder)) + "/" + name;
     if (::access(candidate.c_str(), X_OK) == 0) return true;
     if (colon == std::string_view::npos) return false;
     folders.remove_prefix(colon + 1);

@@ -1,4 +1,4 @@
-#include "device/UserClient.h"
+#include "device/DaemonConnection.h"
 
 #include <sys/epoll.h>
 
@@ -7,63 +7,62 @@ namespace zv::device {
 namespace uc = userclient;
 using platform::SeqPacketSocket;
 
-std::shared_ptr<UserClient> UserClient::open(const std::string& path, std::string* error) {
-  std::shared_ptr<UserClient> client(new UserClient(path));
-  std::string reason;
-  if (!client->socket_.connect(path, &reason)) {
-    if (error) *error = reason;
-    return nullptr;
-  }
+namespace {
+
+base::Failure failure(DaemonConnectionCode code, std::string message) {
+  return base::Failure{kDaemonConnectionDomain, code, std::move(message)};
+}
+
+}  // namespace
+
+base::Result<std::shared_ptr<DaemonConnection>> DaemonConnection::open(const std::string& path) {
+  std::shared_ptr<DaemonConnection> client(new DaemonConnection(path));
+  if (auto connected = client->socket_.connect(path); !connected) return connected.failure();
   std::vector<std::uint8_t> frame;
-  const auto status = client->socket_.receive(frame, uc::kMaxFrameSize,
-                                              static_cast<int>(kReplyTimeout.count()), &reason);
-  if (status != SeqPacketSocket::Status::Packet) {
-    if (error) {
-      *error = path + ": the driver did not greet (" +
-               (status == SeqPacketSocket::Status::Timeout  ? std::string("no answer")
-                : status == SeqPacketSocket::Status::Closed ? std::string("it hung up")
-                                                            : reason) +
-               ")";
-    }
-    return nullptr;
+  const auto status =
+      client->socket_.receive(frame, uc::kMaxFrameSize, static_cast<int>(kReplyTimeout.count()));
+  if (!status || *status != SeqPacketSocket::Status::Packet) {
+    return failure(kNoGreeting,
+                   path + ": the driver did not greet (" +
+                       (!status                                       ? status.failure().message
+                        : *status == SeqPacketSocket::Status::Timeout ? std::string("no answer")
+                                                                      : std::string("it hung up")) +
+                       ")");
   }
   const auto greeting = uc::decodeGreeting(frame);
   if (!greeting) {
-    if (error) *error = path + ": the service did not greet like a driver daemon";
-    return nullptr;
+    return failure(kNoGreeting, path + ": the service did not greet like a driver daemon");
   }
   if (greeting->result != uc::kReturnSuccess) {
-    if (error) {
-      *error = path + ": the driver refused this user (" + uc::returnCodeName(greeting->result) +
-               "); run the program as the user of the active session, or as root";
-    }
-    return nullptr;
+    return failure(kUserRefused,
+                   path + ": the driver refused this user (" +
+                       uc::returnCodeName(greeting->result) +
+                       "); run the program as the user of the active session, or as root");
   }
   if (greeting->version != uc::kProtocolVersion) {
-    if (error) {
-      *error = path + ": the driver speaks protocol version " + std::to_string(greeting->version) +
-               ", this library version " + std::to_string(uc::kProtocolVersion);
-    }
-    return nullptr;
+    return failure(kOtherProtocol, path + ": the driver speaks protocol version " +
+                                       std::to_string(greeting->version) +
+                                       ", this library version " +
+                                       std::to_string(uc::kProtocolVersion));
   }
   return client;
 }
 
-UserClient::~UserClient() {
+DaemonConnection::~DaemonConnection() {
   if (loop_ && watch_) loop_->unwatchFd(watch_);
 }
 
-bool UserClient::isOpen() const {
+bool DaemonConnection::isOpen() const {
   std::lock_guard lock(socketMutex_);
   return socket_.isOpen();
 }
 
-std::uint64_t UserClient::discardedFrames() const {
+std::uint64_t DaemonConnection::discardedFrames() const {
   std::lock_guard lock(pendingMutex_);
   return discarded_;
 }
 
-void UserClient::keepCompletion(const std::vector<std::uint8_t>& frame) {
+void DaemonConnection::keepCompletion(const std::vector<std::uint8_t>& frame) {
   std::lock_guard lock(pendingMutex_);
   if (const auto completion = uc::decodeCompletion(frame)) {
     pending_.push_back(*completion);
@@ -72,26 +71,21 @@ void UserClient::keepCompletion(const std::vector<std::uint8_t>& frame) {
   }
 }
 
-std::optional<uc::Reply> UserClient::call(std::uint32_t method,
-                                          const std::vector<std::uint64_t>& scalars,
-                                          const std::vector<std::uint8_t>& structure,
-                                          std::uint32_t scalarsOut, std::uint32_t structOut,
-                                          std::uint64_t reference, std::string* error) {
-  std::optional<uc::Reply> answer;
+base::Result<uc::Reply> DaemonConnection::call(std::uint32_t method,
+                                               const std::vector<std::uint64_t>& scalars,
+                                               const std::vector<std::uint8_t>& structure,
+                                               std::uint32_t scalarsOut, std::uint32_t structOut,
+                                               std::uint64_t reference) {
+  std::optional<base::Result<uc::Reply>> answer;
   bool setAside = false;
   {
     std::lock_guard lock(socketMutex_);
-    if (!socket_.isOpen()) {
-      if (error) *error = "the connection to the driver has ended";
-      return std::nullopt;
-    }
+    if (!socket_.isOpen())
+      return failure(kConnectionEnded, "the connection to the driver has ended");
     uc::Call call{method, nextTag_++, scalars, structure, scalarsOut, structOut, reference};
     const std::vector<std::uint8_t> frame = uc::encodeCall(call);
-    if (frame.empty()) {
-      if (error) *error = "call exceeds the protocol's limits";
-      return std::nullopt;
-    }
-    if (!socket_.send(frame, error)) return std::nullopt;
+    if (frame.empty()) return failure(kCallTooLarge, "call exceeds the protocol's limits");
+    if (auto sent = socket_.send(frame); !sent) return sent.failure();
     const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
     std::vector<std::uint8_t> received;
     while (!answer) {
@@ -99,24 +93,24 @@ std::optional<uc::Reply> UserClient::call(std::uint32_t method,
           deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) {
         const char* name = uc::methodName(method);
-        if (error) *error = std::string("the driver did not answer ") + (name ? name : "a call");
+        answer = failure(kNoAnswer,
+                         std::string("the driver did not answer ") + (name ? name : "a call"));
         break;
       }
       const auto status =
-          socket_.receive(received, uc::kMaxFrameSize, static_cast<int>(left.count()), error);
-      if (status == SeqPacketSocket::Status::Timeout) continue;
-      if (status != SeqPacketSocket::Status::Packet) {
+          socket_.receive(received, uc::kMaxFrameSize, static_cast<int>(left.count()));
+      if (status && *status == SeqPacketSocket::Status::Timeout) continue;
+      if (!status || *status != SeqPacketSocket::Status::Packet) {
         // The peer has gone: the watching loop learns it from the socket as well.
-        if (error && status == SeqPacketSocket::Status::Closed) {
-          *error = "the driver closed the connection";
-        }
+        answer = status ? failure(kConnectionEnded, "the driver closed the connection")
+                        : base::Result<uc::Reply>(status.failure());
         break;
       }
       if (uc::frameKind(received) == uc::kReplyFrame) {
         auto reply = uc::decodeReply(received);
         // A reply to an earlier call that gave up waiting is stale: skip it.
         if (reply && reply->tag == call.tag && reply->method == method) {
-          answer = std::move(reply);
+          answer = std::move(*reply);
         } else {
           std::lock_guard pending(pendingMutex_);
           ++discarded_;
@@ -128,11 +122,11 @@ std::optional<uc::Reply> UserClient::call(std::uint32_t method,
     }
   }
   if (setAside) scheduleDelivery();
-  return answer;
+  return std::move(*answer);
 }
 
-void UserClient::watch(platform::RunLoop& loop, CompletionHandler onCompletion,
-                       ClosedHandler onClosed) {
+void DaemonConnection::watch(platform::RunLoop& loop, CompletionHandler onCompletion,
+                             ClosedHandler onClosed) {
   loop_ = &loop;
   onCompletion_ = std::move(onCompletion);
   onClosed_ = std::move(onClosed);
@@ -147,7 +141,7 @@ void UserClient::watch(platform::RunLoop& loop, CompletionHandler onCompletion,
   scheduleDelivery();
 }
 
-void UserClient::readable() {
+void DaemonConnection::readable() {
   {
     // A caller waiting for its reply may be reading the socket: it sets completions
     // aside, and this waits until it has its reply.
@@ -155,11 +149,12 @@ void UserClient::readable() {
     std::vector<std::uint8_t> frame;
     for (;;) {
       const auto status = socket_.receive(frame, uc::kMaxFrameSize, 0);
-      if (status == SeqPacketSocket::Status::Packet) {
+      if (status && *status == SeqPacketSocket::Status::Packet) {
         keepCompletion(frame);
         continue;
       }
-      if (status == SeqPacketSocket::Status::Closed || status == SeqPacketSocket::Status::Failed) {
+      // A socket that fails is as good as closed.
+      if (!status || *status == SeqPacketSocket::Status::Closed) {
         if (watch_) loop_->unwatchFd(watch_);
         watch_ = 0;
         socket_.close();
@@ -172,14 +167,14 @@ void UserClient::readable() {
   deliverPending();
 }
 
-void UserClient::scheduleDelivery() {
+void DaemonConnection::scheduleDelivery() {
   if (!loop_) return;
   {
     std::lock_guard lock(pendingMutex_);
     if (deliveryPosted_ || (pending_.empty() && !closed_)) return;
     deliveryPosted_ = true;
   }
-  std::weak_ptr<UserClient> self = weak_from_this();
+  std::weak_ptr<DaemonConnection> self = weak_from_this();
   loop_->post([self] {
     if (auto client = self.lock()) {
       {
@@ -191,9 +186,9 @@ void UserClient::scheduleDelivery() {
   });
 }
 
-void UserClient::deliverPending() {
+void DaemonConnection::deliverPending() {
   // Handlers may close the client or call it; take one item at a time without a lock held.
-  std::shared_ptr<UserClient> keep = shared_from_this();
+  std::shared_ptr<DaemonConnection> keep = shared_from_this();
   for (;;) {
     std::optional<uc::Completion> next;
     bool ended = false;
@@ -219,7 +214,7 @@ void UserClient::deliverPending() {
   }
 }
 
-void UserClient::close() {
+void DaemonConnection::close() {
   {
     std::lock_guard lock(socketMutex_);
     if (loop_ && watch_) loop_->unwatchFd(watch_);

@@ -1,4 +1,4 @@
-#include "platform/HidrawDevice.h"
+#include "platform/LinuxHidDevice.h"
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
@@ -19,29 +19,29 @@ namespace {
 // The largest report hidraw hands over (HID_MAX_BUFFER_SIZE).
 constexpr std::size_t kMaxReport = 4096;
 
-std::string describeErrno(const std::string& what, const std::string& path, int error) {
-  std::string text = what + " " + path + ": " + std::strerror(error);
+base::Failure systemFailure(const std::string& what, const std::string& path, int error) {
+  base::Failure failure = base::Failure::system(error, what + " " + path);
   if (error == EACCES || error == EPERM) {
-    text +=
+    failure.message +=
         " (give your user access to the mouse's hidraw node, see the README's "
         "\"Access to your devices\")";
   }
-  return text;
+  return failure;
 }
 
-void setError(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
+base::Failure notOpen(const std::string& path) {
+  return base::Failure{base::kSystemDomain, EBADF, path + " is not open"};
 }
 
 }  // namespace
 
-HidrawDevice::HidrawDevice(Info info, RunLoop& loop) : info_(std::move(info)), loop_(loop) {}
+LinuxHidDevice::LinuxHidDevice(Info info, RunLoop& loop) : info_(std::move(info)), loop_(loop) {}
 
-HidrawDevice::~HidrawDevice() {
+LinuxHidDevice::~LinuxHidDevice() {
   close();
 }
 
-HidProperty HidrawDevice::property(std::string_view key) const {
+HidProperty LinuxHidDevice::property(std::string_view key) const {
   if (key == kHidVendorIDKey) return std::int64_t{info_.id.vendor};
   if (key == kHidProductIDKey) return std::int64_t{info_.id.product};
   if (key == kHidTransportKey) return transportName(info_.id.bus);
@@ -51,26 +51,23 @@ HidProperty HidrawDevice::property(std::string_view key) const {
   return std::monostate{};
 }
 
-bool HidrawDevice::open(std::string* error) {
+base::Result<void> LinuxHidDevice::open() {
   std::lock_guard lock(mutex_);
-  if (fd_ >= 0) return true;
+  if (fd_ >= 0) return {};
   const int fd = ::open(info_.devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    setError(error, describeErrno("cannot open", info_.devnode, errno));
-    return false;
-  }
+  if (fd < 0) return systemFailure("cannot open", info_.devnode, errno);
   fd_ = fd;
   watch_ = loop_.watchFd(fd_, EPOLLIN, [this](std::uint32_t) { readReports(); });
   if (watch_ == 0) {
     ::close(fd_);
     fd_ = -1;
-    setError(error, "cannot watch " + info_.devnode + " for reports");
-    return false;
+    return base::Failure{base::kSystemDomain, EBADF,
+                         "cannot watch " + info_.devnode + " for reports"};
   }
-  return true;
+  return {};
 }
 
-void HidrawDevice::close() {
+void LinuxHidDevice::close() {
   std::lock_guard lock(mutex_);
   if (watch_) loop_.unwatchFd(watch_);
   watch_ = 0;
@@ -78,16 +75,16 @@ void HidrawDevice::close() {
   fd_ = -1;
 }
 
-bool HidrawDevice::isOpen() const {
+bool LinuxHidDevice::isOpen() const {
   std::lock_guard lock(mutex_);
   return fd_ >= 0;
 }
 
-void HidrawDevice::setInputReportHandler(InputReportHandler handler) {
+void LinuxHidDevice::setInputReportHandler(InputReportHandler handler) {
   handler_ = std::move(handler);
 }
 
-void HidrawDevice::readReports() {
+void LinuxHidDevice::readReports() {
   std::array<std::uint8_t, kMaxReport> buffer;
   for (;;) {
     ssize_t count;
@@ -111,23 +108,20 @@ void HidrawDevice::readReports() {
   }
 }
 
-bool HidrawDevice::setReport(HidReportType type, std::uint8_t reportId,
-                             std::span<const std::uint8_t> report, std::string* error) {
+base::Result<void> LinuxHidDevice::setReport(HidReportType type, std::uint8_t reportId,
+                                             std::span<const std::uint8_t> report) {
   // hidraw wants the report ID first, 0 for a device without numbered reports; the
   // bytes of a numbered report already begin with it.
   const std::size_t prefix = reportId == 0 ? 1 : 0;
   if (report.size() + prefix == 0 || report.size() + prefix > kMaxReport) {
-    setError(error,
-             "report of " + std::to_string(report.size()) + " bytes not sent to " + info_.devnode);
-    return false;
+    return base::Failure{
+        base::kSystemDomain, EMSGSIZE,
+        "report of " + std::to_string(report.size()) + " bytes not sent to " + info_.devnode};
   }
   std::vector<std::uint8_t> bytes(report.size() + prefix, 0);
   std::copy(report.begin(), report.end(), bytes.begin() + std::ptrdiff_t(prefix));
   std::lock_guard lock(mutex_);
-  if (fd_ < 0) {
-    setError(error, info_.devnode + " is not open");
-    return false;
-  }
+  if (fd_ < 0) return notOpen(info_.devnode);
   int result = -1;
   switch (type) {
     case HidReportType::Output:
@@ -140,16 +134,12 @@ bool HidrawDevice::setReport(HidReportType type, std::uint8_t reportId,
       result = ::ioctl(fd_, HIDIOCSINPUT(bytes.size()), bytes.data());
       break;
   }
-  if (result < 0) {
-    setError(error, describeErrno("cannot send a report to", info_.devnode, errno));
-    return false;
-  }
-  return true;
+  if (result < 0) return systemFailure("cannot send a report to", info_.devnode, errno);
+  return {};
 }
 
-std::optional<std::size_t> HidrawDevice::getReport(HidReportType type, std::uint8_t reportId,
-                                                   std::span<std::uint8_t> buffer,
-                                                   std::string* error) {
+base::Result<std::size_t> LinuxHidDevice::getReport(HidReportType type, std::uint8_t reportId,
+                                                    std::span<std::uint8_t> buffer) {
   // hidraw answers the report ID first, also the 0 of an unnumbered report, which the
   // caller does not get.
   std::vector<std::uint8_t> bytes(std::min(buffer.size() + 1, kMaxReport), 0);
@@ -157,10 +147,7 @@ std::optional<std::size_t> HidrawDevice::getReport(HidReportType type, std::uint
   int count = -1;
   {
     std::lock_guard lock(mutex_);
-    if (fd_ < 0) {
-      setError(error, info_.devnode + " is not open");
-      return std::nullopt;
-    }
+    if (fd_ < 0) return notOpen(info_.devnode);
     if (type == HidReportType::Feature) {
       count = ::ioctl(fd_, HIDIOCGFEATURE(bytes.size()), bytes.data());
     } else if (type == HidReportType::Input) {
@@ -169,13 +156,10 @@ std::optional<std::size_t> HidrawDevice::getReport(HidReportType type, std::uint
       count = ::ioctl(fd_, HIDIOCGOUTPUT(bytes.size()), bytes.data());
     }
   }
-  if (count < 0) {
-    setError(error, describeErrno("cannot read a report from", info_.devnode, errno));
-    return std::nullopt;
-  }
+  if (count < 0) return systemFailure("cannot read a report from", info_.devnode, errno);
   const std::size_t got = std::min<std::size_t>(std::size_t(count), bytes.size());
   const std::size_t skip = reportId == 0 ? 1 : 0;
-  if (got <= skip) return 0;
+  if (got <= skip) return std::size_t{0};
   const std::size_t received = std::min(got - skip, buffer.size());
   std::copy_n(bytes.begin() + std::ptrdiff_t(skip), received, buffer.begin());
   return received;

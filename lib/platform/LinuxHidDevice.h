@@ -14,7 +14,7 @@
 
 namespace zv::platform {
 
-class HidrawDevice : public HidDevice {
+class LinuxHidDevice : public HidDevice {
  public:
   struct Info {
     std::string devnode;  // "/dev/hidraw3"
@@ -24,22 +24,21 @@ class HidrawDevice : public HidDevice {
     std::string product;  // HID_NAME
   };
 
-  HidrawDevice(Info info, RunLoop& loop);
-  ~HidrawDevice() override;
+  LinuxHidDevice(Info info, RunLoop& loop);
+  ~LinuxHidDevice() override;
 
   const Info& info() const { return info_; }
 
   HidProperty property(std::string_view key) const override;
   std::string path() const override { return info_.devnode; }
-  bool open(std::string* error = nullptr) override;
+  base::Result<void> open() override;
   void close() override;
   bool isOpen() const override;
   void setInputReportHandler(InputReportHandler handler) override;
-  bool setReport(HidReportType type, std::uint8_t reportId, std::span<const std::uint8_t> report,
-                 std::string* error = nullptr) override;
-  std::optional<std::size_t> getReport(HidReportType type, std::uint8_t reportId,
-                                       std::span<std::uint8_t> buffer,
-                                       std::string* error = nullptr) override;
+  base::Result<void> setReport(HidReportType type, std::uint8_t reportId,
+                               std::span<const std::uint8_t> report) override;
+  base::Result<std::size_t> getReport(HidReportType type, std::uint8_t reportId,
+                                      std::span<std::uint8_t> buffer) override;
 
  private:
   void readReports();

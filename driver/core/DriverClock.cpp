@@ -1,9 +1,9 @@
-#include "core/Clock.h"
+#include "core/DriverClock.h"
 
 namespace zv::driver {
 namespace {
 
-class SteadyClock : public Clock {
+class SteadyClock : public DriverClock {
  public:
   TimePoint now() const override { return std::chrono::steady_clock::now(); }
   bool waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
@@ -19,26 +19,26 @@ class SteadyClock : public Clock {
 
 }  // namespace
 
-Clock& Clock::steady() {
+DriverClock& DriverClock::steady() {
   static SteadyClock clock;
   return clock;
 }
 
-ManualClock::ManualClock(TimePoint start) : now_(start) {}
+ManualDriverClock::ManualDriverClock(TimePoint start) : now_(start) {}
 
-ManualClock::~ManualClock() = default;
+ManualDriverClock::~ManualDriverClock() = default;
 
-Clock::TimePoint ManualClock::now() const {
+DriverClock::TimePoint ManualDriverClock::now() const {
   std::lock_guard lock(mutex_);
   return now_;
 }
 
-void ManualClock::wakeLocked(std::multimap<TimePoint, Waiter*>::iterator waiter) {
+void ManualDriverClock::wakeLocked(std::multimap<TimePoint, Waiter*>::iterator waiter) {
   waiter->second->woken = true;
   waiters_.erase(waiter);
 }
 
-void ManualClock::advance(Duration by) {
+void ManualDriverClock::advance(Duration by) {
   std::lock_guard lock(mutex_);
   if (by > Duration::zero()) now_ += by;
   bool any = false;
@@ -52,18 +52,18 @@ void ManualClock::advance(Duration by) {
   }
 }
 
-std::size_t ManualClock::waiting() const {
+std::size_t ManualDriverClock::waiting() const {
   std::lock_guard lock(mutex_);
   return waiters_.size();
 }
 
-bool ManualClock::waitForWaiters(std::size_t count, std::chrono::milliseconds timeout) const {
+bool ManualDriverClock::waitForWaiters(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] { return waiters_.size() >= count; });
 }
 
-bool ManualClock::waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-                            TimePoint deadline, const Predicate& ready) {
+bool ManualDriverClock::waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                                  TimePoint deadline, const Predicate& ready) {
   // Lock order: the caller's lock, then this clock's; the caller's lock is never taken
   // while this clock's is held.
   for (;;) {
@@ -82,7 +82,7 @@ bool ManualClock::waitUntil(std::condition_variable& cv, std::unique_lock<std::m
   }
 }
 
-void ManualClock::notifyAll(std::condition_variable& cv) {
+void ManualDriverClock::notifyAll(std::condition_variable& cv) {
   std::lock_guard lock(mutex_);
   bool any = false;
   for (auto it = waiters_.begin(); it != waiters_.end();) {
