@@ -153,7 +153,9 @@ class LineChild {
     options.standardInput = standardInput;
     options.standardOutput = out[1];
     options.output = errors;
-    process_ = zv::testing::ChildProcess::start(argv, options);
+    if (auto started = zv::testing::ChildProcess::start(argv, options)) {
+      process_ = std::move(*started);
+    }
     ::close(out[1]);
     reader_ = std::thread([this, fd = out[0]] {
       zv::testing::readLines(fd, [this](const std::string& line) { onLine_(line); });

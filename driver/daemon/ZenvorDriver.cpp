@@ -9,8 +9,8 @@
 #include "core/DebugLog.h"
 #include "daemon/DriverLog.h"
 #include "protocol/HIDConstants.h"
-#include "protocol/SuiteVersion.h"
 #include "protocol/PresentedMouse.h"
+#include "protocol/SuiteVersion.h"
 
 namespace zv::driver {
 

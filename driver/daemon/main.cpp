@@ -27,8 +27,8 @@
 #include "linux/LinuxInputGrab.h"
 #include "linux/LinuxUhid.h"
 #include "linux/LoginSeatSessions.h"
-#include "protocol/SuiteVersion.h"
 #include "protocol/PresentedMouse.h"
+#include "protocol/SuiteVersion.h"
 #include "replay/DescriptorFile.h"
 #include "replay/ReplayCommand.h"
 

@@ -84,8 +84,10 @@ PeerProvider startPeerProvider(HeadlessDesktop& desktop, const fs::path& scripts
   if (::pipe2(fds, O_CLOEXEC) != 0) return peer;
   zv::testing::ChildOptions options;
   options.standardOutput = fds[1];
-  peer.process = zv::testing::ChildProcess::start(
-      {FOCUS_PEER, desktop.busAddress(), scripts.string()}, options);
+  if (auto started = zv::testing::ChildProcess::start(
+          {FOCUS_PEER, desktop.busAddress(), scripts.string()}, options)) {
+    peer.process = std::move(*started);
+  }
   ::close(fds[1]);
   peer.plugin = zv::testing::readFirstLine(fds[0], std::chrono::seconds(30));
   return peer;
