@@ -303,11 +303,11 @@ TEST(OpenFrontmostApplication, TakesTheProviderTheSessionOffers) {
 TEST(OpenFrontmostApplication, SaysOnceWhyLinksAreInactiveOnOtherDesktops) {
   {
     Session session(
-        {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "GNOME"}, {"DISPLAY", ":0"}});
+        {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "Weston"}, {"DISPLAY", ":0"}});
     const auto choice = openFrontmostApplication(RunLoop::main());
     EXPECT_FALSE(choice.provider);
     EXPECT_EQ(choice.unavailable,
-              "the desktop (GNOME) does not tell other programs which application has the focus; "
+              "the desktop (Weston) does not tell other programs which application has the focus; "
               "profiles linked to applications stay inactive");
   }
   {
