@@ -14,7 +14,8 @@
 # (journalctl -b) is kept as WORK/journal.txt.
 #
 # Environment:
-#   VMDEB_TIMEOUT=S   bound on the machine's run, boot included (default 900)
+#   VMDEB_TIMEOUT=S   bound on the machine's run, boot included (default 600 s and 4 s a
+#                     plug cycle)
 #   VMDEB_ONLY=a,b    run only these steps (debian-guest-test --list names them)
 #   VMDEB_CYCLES=N    plug and unplug cycles (default 200)
 #   VMDEB_ADOPT=0     leave out the step that adopts a plain USB mouse with `kinetra adopt`
@@ -45,7 +46,9 @@ while [[ $# -gt 0 ]]; do
 done
 [[ -f "$build/CPackConfig.cmake" && -n "$cache" && -n "$work" && -x "$guest" ]] ||
   fail "usage: run_debian_test.sh --build DIR --cache DIR --work DIR --guest PROGRAM"
-timeout_seconds=${VMDEB_TIMEOUT:-900}
+cycles=${VMDEB_CYCLES:-200}
+[[ "$cycles" =~ ^[0-9]+$ ]] || fail "VMDEB_CYCLES takes a count, not '$cycles'"
+timeout_seconds=${VMDEB_TIMEOUT:-$((600 + 4 * cycles))}
 
 command -v qemu-system-x86_64 >/dev/null || {
   echo "debian-vm: SKIP: qemu-system-x86_64 is not installed"
@@ -105,7 +108,7 @@ cp "$here/guest.sh" "$payload/guest.sh" && chmod 755 "$payload/guest.sh"
 {
   printf '%s\n' --package "/payload/debs/$(basename "$deb")" \
     --previous "/payload/debs/kinetra_${previous}_amd64.deb" --staged /payload/staged.tar \
-    --cycles "${VMDEB_CYCLES:-200}"
+    --cycles "$cycles"
   [[ -n "${VMDEB_ONLY:-}" ]] && printf '%s\n' --only "$VMDEB_ONLY"
   [[ "${VMDEB_ADOPT:-1}" == 1 ]] && printf '%s\n' --adopt
 } >"$payload/guest.args"
