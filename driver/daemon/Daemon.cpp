@@ -49,4 +49,11 @@ void Daemon::shutdown(const char* why) {
   loop_.stop();
 }
 
+void reportNothingToDrive(const std::string& why) {
+  driverLog(LOG_INFO, "%s\n", why.c_str());
+  sd_notifyf(0, "READY=1\nSTATUS=%s", why.c_str());
+  // The notice must reach systemd before this process ends, or it counts for nothing.
+  sd_notify_barrier(0, 5'000'000);
+}
+
 }  // namespace zv::driver

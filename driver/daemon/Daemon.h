@@ -47,4 +47,10 @@ class Daemon {
   bool down_ = false;
 };
 
+// For a driver that ends at once because its device is not one to drive (the mouse another
+// driver presents, a keyboard interface): tells systemd the service was ready before it
+// ends. A Type=notify service that ends without saying so has failed, and Restart= would
+// start it again every second for as long as the device stays.
+void reportNothingToDrive(const std::string& why);
+
 }  // namespace zv::driver

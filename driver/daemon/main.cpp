@@ -269,15 +269,14 @@ int runDevice(const Options& o, const std::string& folder) {
   // A uhid device is served like any other (a Bluetooth LE mouse arrives as one), except
   // the mouse a zenvor-driver presents: driving it would stack driver upon driver.
   if (presented::isPresentedByDriver(hidraw->identity().phys, hidraw->identity().name)) {
-    driverLog(LOG_INFO, "%s is the mouse another zenvor-driver presents (%s); nothing to drive\n",
-              o.hidraw.c_str(), hidraw->identity().name.c_str());
+    reportNothingToDrive(o.hidraw + " is the mouse another zenvor-driver presents (" +
+                         hidraw->identity().name + "); nothing to drive");
     return 0;
   }
   std::string why;
   if (!drivesInterface(hidraw->descriptor(), &why)) {
     // Another interface of a supported device (udev starts a driver for each of them).
-    driverLog(LOG_INFO, "%s is not a mouse interface (%s); nothing to drive\n", o.hidraw.c_str(),
-              why.c_str());
+    reportNothingToDrive(o.hidraw + " is not a mouse interface (" + why + "); nothing to drive");
     return 0;
   }
   auto uhid = LinuxUhid::open(&error);

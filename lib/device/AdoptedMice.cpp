@@ -124,7 +124,9 @@ std::string adoptionRule(const AdoptedMouse& mouse) {
   text += std::string(kRecordPrefix) + "bus: " + hex4(mouse.bus, false) + "\n";
   text += std::string(kRecordPrefix) + "name: " + oneLine(mouse.name) + "\n";
   text += std::string(kRecordPrefix) + "descriptor: " + descriptor + "\n";
-  text += "ACTION!=\"add\", GOTO=\"" + label + "\"\n";
+  // Tagged on "change" too: a device that loses the systemd tag is gone for systemd, which
+  // then stops the driver bound to it.
+  text += "ACTION==\"remove\", GOTO=\"" + label + "\"\n";
   text += "SUBSYSTEM!=\"hidraw\", GOTO=\"" + label + "\"\n";
   text += "# USB and Bluetooth, Bluetooth LE mice presented through uhid included. The mouse\n";
   text += "# a running driver presents matches as well: that driver sees its own mark and ends.\n";

@@ -44,7 +44,8 @@ bool kinetraHas(SystemGuest& guest, const std::string& command) {
 }
 
 std::string adoptAndRelease(SystemGuest& guest) {
-  if (!guest.options.adopt) skip("not asked for (--adopt; VMDEB_ADOPT=1 on the host)");
+  if (!guest.options.adopt)
+    skip("not asked for (--adopt; left out with VMDEB_ADOPT=0 on the host)");
   if (!kinetraHas(guest, "adopt") || !kinetraHas(guest, "release")) {
     skip("the installed kinetra has no `adopt` and `release` commands");
   }

@@ -19,10 +19,17 @@ bool linesInOrder(const std::string& text, const std::vector<std::string>& parts
 std::string FileFollower::sinceMark() {
   std::ifstream in(path_, std::ios::binary);
   if (!in) return {};
+  std::string head;
+  std::getline(in, head);
+  in.clear();
   in.seekg(0, std::ios::end);
   const auto size = static_cast<std::size_t>(in.tellg());
-  // A file that was started anew (shorter than the mark) is read from its beginning.
-  if (size < mark_) mark_ = 0;
+  // A file that was started anew (shorter than the mark, or with another first line) is
+  // read from its beginning.
+  if (size < mark_ || head != head_) {
+    mark_ = 0;
+    head_ = head;
+  }
   in.seekg(static_cast<std::streamoff>(mark_));
   std::ostringstream text;
   text << in.rdbuf();

@@ -26,6 +26,10 @@ class FileFollower {
  private:
   std::string path_;
   std::size_t mark_ = 0;
+  // The file's first line when the mark was set: a program started again empties the file
+  // and writes anew (its first line stamped with another time), which may already have
+  // grown past the mark when it is looked at.
+  std::string head_;
 };
 
 // Whether `text` holds lines containing each of `parts`, in that order (a later part in a

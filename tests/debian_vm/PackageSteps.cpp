@@ -192,7 +192,10 @@ std::string uninstaller() {
 std::string cmakeInstallUninstalled(SystemGuest& guest) {
   // `cmake --install` into a staging root on the host, unpacked here over /: the same
   // files as `sudo cmake --install` would write; then what the README says to run after it.
-  guest.must({"tar", "-C", "/", "--no-overwrite-dir", "-xpf", guest.options.stagedInstall});
+  // /lib is a link to /usr/lib here: tar would otherwise put a folder in the link's place,
+  // and with it the system's libraries and loader out of reach.
+  guest.must({"tar", "-C", "/", "--no-overwrite-dir", "--keep-directory-symlink", "-xpf",
+              guest.options.stagedInstall});
   guest.must({"systemctl", "daemon-reload"});
   guest.must({"udevadm", "control", "--reload-rules"});
   guest.unplugAndWaitForNoDriver();

@@ -70,6 +70,11 @@ TEST(FileFollower, WaitsForLinesInOrderAfterTheMark) {
   // A file started anew, shorter than the mark, is read from its beginning.
   tree.write("record", "event 1\n");
   EXPECT_EQ(record.sinceMark(), "event 1\n");
+  // So is one started anew that has already grown past the mark: its first line differs.
+  std::ofstream(tree.path("record"), std::ios::app) << std::string(40, '.') << '\n';
+  record.mark();
+  tree.write("record", "[2.0] profile\ndevice a connected\nevent 0x90004 0\nevent 0x90004 1\n");
+  EXPECT_TRUE(record.waitForInOrder({" connected", "event 0x90004 0"}, 0ms));
 }
 
 TEST(UserFiles, ReportsTheFirstFileLostOrChangedButNotNewOnes) {

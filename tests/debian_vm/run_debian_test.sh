@@ -14,10 +14,13 @@
 # (journalctl -b) is kept as WORK/journal.txt.
 #
 # Environment:
-#   VMDEB_TIMEOUT=S   bound on the machine's run, boot included (default 900)
+#   VMDEB_TIMEOUT=S   bound on the machine's run, boot included (default 600 s and 4 s a
+#                     plug cycle)
 #   VMDEB_ONLY=a,b    run only these steps (debian-guest-test --list names them)
 #   VMDEB_CYCLES=N    plug and unplug cycles (default 200)
-#   VMDEB_ADOPT=1     also adopt a plain USB mouse with `kinetra adopt` and release it
+#   VMDEB_ADOPT=0     leave out the step that adopts a plain USB mouse with `kinetra adopt`
+#                     and releases it (run by default)
+#   VMDEB_CPUS=N      the machine's processors (default 2)
 #
 # Exit status: 0 passed, 1 failed, 77 skipped (qemu cannot start on this machine).
 set -uo pipefail
@@ -43,7 +46,9 @@ while [[ $# -gt 0 ]]; do
 done
 [[ -f "$build/CPackConfig.cmake" && -n "$cache" && -n "$work" && -x "$guest" ]] ||
   fail "usage: run_debian_test.sh --build DIR --cache DIR --work DIR --guest PROGRAM"
-timeout_seconds=${VMDEB_TIMEOUT:-900}
+cycles=${VMDEB_CYCLES:-200}
+[[ "$cycles" =~ ^[0-9]+$ ]] || fail "VMDEB_CYCLES takes a count, not '$cycles'"
+timeout_seconds=${VMDEB_TIMEOUT:-$((600 + 4 * cycles))}
 
 command -v qemu-system-x86_64 >/dev/null || {
   echo "debian-vm: SKIP: qemu-system-x86_64 is not installed"
@@ -103,9 +108,9 @@ cp "$here/guest.sh" "$payload/guest.sh" && chmod 755 "$payload/guest.sh"
 {
   printf '%s\n' --package "/payload/debs/$(basename "$deb")" \
     --previous "/payload/debs/kinetra_${previous}_amd64.deb" --staged /payload/staged.tar \
-    --cycles "${VMDEB_CYCLES:-200}"
+    --cycles "$cycles"
   [[ -n "${VMDEB_ONLY:-}" ]] && printf '%s\n' --only "$VMDEB_ONLY"
-  [[ "${VMDEB_ADOPT:-0}" == 1 ]] && printf '%s\n' --adopt
+  [[ "${VMDEB_ADOPT:-1}" == 1 ]] && printf '%s\n' --adopt
 } >"$payload/guest.args"
 # The guest ends its steps 40 s before the host's bound, to save its journal and stop.
 echo $((timeout_seconds - 40)) >"$payload/guest.timeout"
@@ -124,7 +129,10 @@ say "image $(basename "$image")"
 log=$work/guest.log
 say "booting under qemu (TCG), at most ${timeout_seconds}s"
 boot_started=$SECONDS
-timeout -k 5 "$timeout_seconds" qemu-system-x86_64 -accel tcg -m 1536 -smp 1 -nographic \
+# Two processors, each emulated by a host thread (multi-threaded TCG): udev, systemd, the
+# driver, the agent and the test's own program run side by side as on a real machine.
+timeout -k 5 "$timeout_seconds" qemu-system-x86_64 -accel tcg,thread=multi -m 1536 \
+  -smp "${VMDEB_CPUS:-2}" -nographic \
   -no-reboot -nodefaults -serial stdio -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
   -append "root=/dev/vda rw console=ttyS0 quiet kinetra.vmtest systemd.show_status=false" \
   -drive "file=$image/root.img,format=raw,if=virtio,snapshot=on" \
